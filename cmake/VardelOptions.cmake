@@ -1,0 +1,61 @@
+# Warnings, sanitizers and the test helper shared by every folder.
+
+add_library(vardel_options INTERFACE)
+target_compile_options(vardel_options INTERFACE -Wall -Wextra -Werror)
+if(VARDEL_ASAN)
+  target_compile_options(vardel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(vardel_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(VARDEL_TSAN)
+  target_compile_options(vardel_options INTERFACE -fsanitize=thread)
+  target_link_options(vardel_options INTERFACE -fsanitize=thread)
+endif()
+
+# vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [ENV <k=v...>])
+# One GoogleTest executable; each test case becomes its own ctest entry so that
+# ctest -j spreads them. NETNS runs it in a fresh network namespace with lo up.
+function(vardel_add_gtest)
+  cmake_parse_arguments(T "NETNS" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock vardel_options)
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(launcher "")
+  if(T_NETNS)
+    set(launcher ${PROJECT_SOURCE_DIR}/scripts/in-netns)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${T_NAME}."
+    PROPERTIES TIMEOUT ${T_TIMEOUT}
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARDEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARDEL_PROGRAM_DIR=${VARDEL_PROGRAM_DIR};${T_ENV}"
+    )
+  if(T_NETNS)
+    set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
+  endif()
+endfunction()
+
+# vardel_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [SECONDS n])
+# A libFuzzer target built from its own sources (listed, so they get coverage
+# instrumentation) and a ctest entry that runs it for SECONDS (default 30).
+function(vardel_add_fuzzer)
+  if(NOT VARDEL_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "NAME;SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 30)
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} vardel_options)
+  set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  if(VARDEL_TESTS)
+    add_test(NAME fuzz.${F_NAME}
+      COMMAND ${F_NAME} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -print_final_stats=1)
+    set_tests_properties(fuzz.${F_NAME} PROPERTIES TIMEOUT ${F_SECONDS}0)
+  endif()
+endfunction()

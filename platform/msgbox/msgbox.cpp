@@ -1,0 +1,83 @@
+#include "msgbox.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+
+namespace msgbox {
+
+namespace {
+QtBackend g_qtBackend;
+Backend* g_backend = nullptr;
+} // namespace
+
+Answer show(const Box& box) {
+    return (g_backend ? g_backend : &g_qtBackend)->ask(box);
+}
+
+Answer show(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons, Icon icon,
+            int defaultButton) {
+    return show(Box{caption, text, buttons, icon, defaultButton, owner});
+}
+
+void setBackend(Backend* backend) {
+    g_backend = backend;
+}
+
+Answer QtBackend::ask(const Box& box) {
+    QMessageBox mb(box.owner);
+    mb.setWindowTitle(QString::fromStdString(box.caption));
+    mb.setText(QString::fromStdString(box.text));
+    switch (box.icon) {
+    case Icon::None: mb.setIcon(QMessageBox::NoIcon); break;
+    case Icon::Error: mb.setIcon(QMessageBox::Critical); break;
+    case Icon::Warning: mb.setIcon(QMessageBox::Warning); break;
+    case Icon::Question: mb.setIcon(QMessageBox::Question); break;
+    case Icon::Information: mb.setIcon(QMessageBox::Information); break;
+    }
+    struct Choice {
+        QMessageBox::StandardButton button;
+        Answer answer;
+    };
+    std::vector<Choice> choices;
+    switch (box.buttons) {
+    case Buttons::Ok: choices = {{QMessageBox::Ok, IDOK}}; break;
+    case Buttons::OkCancel: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case Buttons::YesNo: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
+    case Buttons::YesNoCancel:
+        choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    }
+    QMessageBox::StandardButtons all;
+    for (const auto& c : choices)
+        all |= c.button;
+    mb.setStandardButtons(all);
+    const auto index = static_cast<std::size_t>(box.defaultButton);
+    if (index < choices.size())
+        mb.setDefaultButton(choices[index].button);
+    const int result = mb.exec();
+    for (const auto& c : choices)
+        if (result == c.button)
+            return c.answer;
+    // Closed without a button: the box's escape answer.
+    return box.buttons == Buttons::YesNo ? IDNO : (box.buttons == Buttons::Ok ? IDOK : IDCANCEL);
+}
+
+Answer ScriptedBackend::ask(const Box& box) {
+    shown.push_back(box);
+    if (answers.empty())
+        return fallback;
+    Answer a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+ScopedScript::ScopedScript() {
+    setBackend(&script);
+}
+
+ScopedScript::~ScopedScript() {
+    setBackend(nullptr);
+}
+
+} // namespace msgbox

@@ -1,0 +1,81 @@
+#include "strings.h"
+
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+const std::unordered_map<int, std::string>& table() {
+    static const std::unordered_map<int, std::string> strings = {
+        {IDS_SOCKETS_INIT_FAILED, "Windows sockets initialization failed."},
+        {IDS_PRODUCT_TITLE, "Orv Corvanta Vardel 5.5"},
+        {IDS_ALREADY_RUNNING, "Vardel is already running!!"},
+        {IDS_MS_LIST_FAILED, "Could not get the server list from the Management server"},
+        {IDS_USE_LOCAL, "Will use local one."},
+        {IDS_NO_MEMORY, "Error allocating memory."},
+        {IDS_SELECT_SERVER, "Please a select a server from the list."},
+        {IDS_NOT_LAUNCHED, "There are no Servers UP. \"Corvanta For Servers\" will not be launched."},
+        {IDS_SNMP_INIT_ERROR, "Error initializing SNMP."},
+        {IDS_WINSOCK_INIT, "Could not initialize Winsock."},
+        {IDS_INI_WRITE, "Could not write to the INI file."},
+        {IDS_HOSTNAME_ERROR, "Error Getting HostName."},
+        {IDS_CLIENT_IP_ERROR, "Could not get client IP address."},
+        {IDS_NEW_CONSOLE, "This is a new Management Console. The Alert Destination has not been set on the "
+                          "servers using this console address.\nPlease select all the servers in the "
+                          "configuration Tab and press on the Reset Alert Destination Button."},
+        {IDS_SERVER_LIST_FILL, "Could not fill the Server List."},
+        {IDS_SNMP_POLL_INIT, "Could not initialize SNMP for Polling."},
+        {IDS_ENTERPRISE_LIST, "Enterprise list Error."},
+        {IDS_WRITE_BACK_QUESTION, "Would you like to write this server list back to the management Server"},
+        {IDS_WRITE_BACK_FAILED, "Could not write the server list back to the management server"},
+        {IDS_CANCEL_QUESTION, "All your changes to the Vardel configuration will be lost. Continue?"},
+        {IDS_ENTER_IP, "Please Enter an IP Address."},
+        {IDS_ENTER_IP_OR_IPX, "Please enter either an IP or an IPX Address."},
+        {IDS_ENTER_COMMUNITY, "Please enter an Snmp Community."},
+        {IDS_SELECT_NOS, "Please select a NOS."},
+        {IDS_ADD_SERVERS, "Add Servers"},
+        {IDS_CLEAR_ALL_QUESTION, "Are you sure you want to clear all the Events?"},
+        {IDS_SERVER_NAME, "Server Name"},
+        {IDS_READ_ONLY, "READ ONLY"},
+        {IDS_UNKNOWN_ALERT, "UNKNOWN Alert"},
+        {IDS_CONTACTING_MS, "Trying to contact Management Server: "},
+        {IDS_PLEASE_WAIT, "Please Wait..."},
+        {IDS_WRITING_LIST, "Writing the Server List to the Management server: "},
+        {IDS_PRINT_HEADING, "Orv Corvanta Vardel Information"},
+        {IDS_DATE_AND_TIME, "Date and Time"},
+        {IDS_ALERT_STRING, "Alert String"},
+        {IDS_DESCRIPTION, "Description"},
+        {IDS_LAUNCH_FAILED, "Could not launch Internet Explorer. Make sure Internet Explorer version 4.01 or "
+                            "higher is installed on your system."},
+        {IDS_RETRY_TOO_SMALL, "The Retry value cannot be less than 1."},
+        {IDS_POLL_TOO_SMALL, "The Poll time value cannot be less than 1 minute."},
+        {IDS_NEXT_CYCLE, "The changes will take effect on the next polling cycle."},
+        {IDS_EDIT_SERVERS, "Edit Servers Information"},
+        {IDS_AGENT_OK, "OK"},
+        {IDS_NOT_RESPONDING, "Not Responding"},
+        {IDS_LAUNCH_ONLY_UP, "You will only be able to launch\n \"Corvanta For Servers\"  for the servers that "
+                             "have the \"SNMP Status\" UP."},
+        {IDS_MANAGEMENT_ONLY_UP, "You will only be able to see the Management Software on the servers that "
+                                 "have the \"SNMP Status\" UP."},
+        {IDS_AGENTS_INI_ERROR, "Error with the Agents.ini file."},
+        {IDS_STATUS, "Status"},
+        {IDS_AGENT_NAME, "Agent Name"},
+        {IDS_DOWN, "DOWN"},
+        {IDS_UP, "UP"},
+        {IDS_CHECKING, "Checking...."},
+        {IDS_SET, "SET"},
+        {IDS_NOT_SET, "NOT SET"},
+        {IDS_NO_ADDRESS, "Cannot find the Adddress of the server."},
+        {IDS_NO_SERVER_INFO, "Cannot Access Server Information."},
+        {IDS_GETTING_AGENTS, "Trying to get Agents status on:"},
+    };
+    return strings;
+}
+
+} // namespace
+
+const std::string& LoadString(int id) {
+    static const std::string empty;
+    auto it = table().find(id);
+    return it == table().end() ? empty : it->second;
+}

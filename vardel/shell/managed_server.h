@@ -1,0 +1,26 @@
+#pragma once
+// One managed server of the console's server list.
+
+#include <cstdint>
+#include <string>
+
+enum NosCode : std::int32_t { kNosNone = 0, kNosNetWare = 5, kNosNT = 10, kNosSCO = 15 };
+
+struct ManagedServer {
+    std::string name;
+    std::int32_t nosCode = kNosNone;
+    std::int32_t outstandingAlerts = 0;
+    std::int32_t pollPending = 0;
+    std::string snmpStatus = "INIT";
+    std::string networkStatus = "INIT";
+    std::string nosText;
+    std::string ipAddress;
+    std::string ipxAddress;
+    std::string community = "public";
+    std::int32_t alertDestination = -1;
+};
+
+// "NetWare" 5, "NT" 10, "SCO" 15; any other text 0.
+std::int32_t NosCodeFromText(const std::string& text);
+// The text of codes 5, 10 and 15; nullptr for any other code.
+const char* NosTextFromCode(std::int32_t code);
