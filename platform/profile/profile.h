@@ -45,13 +45,19 @@ public:
     bool hasSection(std::string_view section) const;
 
     // WritePrivateProfileString with a value, with a null value, with a null key.
+    // Line breaks in names and values are written as blanks, and a write that
+    // could not be read back as written is left out (see writeString below).
     void writeString(std::string_view section, std::string_view key, std::string_view value);
     void deleteKey(std::string_view section, std::string_view key);
     void deleteSection(std::string_view section);
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    // Copies share the parsed content; the first edit of a shared copy
+    // gives it its own.
+    std::shared_ptr<Impl> m_impl;
+    Impl& mutableImpl();
+    friend struct DocumentAccess;
 };
 
 // Loads through the cache; a missing or unreadable file gives an empty document.
@@ -61,12 +67,26 @@ Document load(const std::string& path);
 // the old file is then left as it was.
 bool save(const std::string& path, const Document& doc);
 
-// Single calls on a file path, each one load and (for writes) one save.
+// Replaces the file at path with bytes: a temporary file in the same directory
+// is written, synced and renamed over it, then the directory is synced. The
+// mode (and, where permitted, the owner) of an existing file is kept and a
+// symbolic link is written through. False, with the old file untouched and no
+// temporary file left behind, when any step fails or the existing file is not
+// writable.
+bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// Single calls on a file path, each one load and (for writes) one save. A
+// write that changes nothing saves nothing; writes report false when the file
+// could not be saved, and for an empty section or key name or a key that could
+// not be read back as written (a name holding '=', or whose line would read
+// as a comment or a section header).
 std::string getString(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::size_t bufferSize);
 int getInt(const std::string& path, std::string_view section, std::string_view key, int defaultValue);
-std::vector<std::string> sectionKeys(const std::string& path, std::string_view section, std::size_t bufferSize);
-bool writeString(const std::string& path, std::string_view section, std::string_view key, std::string_view value);
+std::vector<std::string> sectionKeys(const std::string& path, std::string_view section,
+                                     std::size_t bufferSize);
+bool writeString(const std::string& path, std::string_view section, std::string_view key,
+                 std::string_view value);
 bool deleteKey(const std::string& path, std::string_view section, std::string_view key);
 bool deleteSection(const std::string& path, std::string_view section);
 

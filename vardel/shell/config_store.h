@@ -1,13 +1,13 @@
 #pragma once
-// Records and configuration store: the managed servers, the console's
-// settings, and their INI and registry forms.
+// Records and configuration store: the console's INI file rlaweb.ini, the
+// registry key, and the look-ups and setters of the server list.
 
 #include <list>
 #include <memory>
 #include <string>
 
-#include "managed_server.h"
 #include "console_settings.h"
+#include "managed_server.h"
 
 namespace profile {
 class Document;
@@ -19,3 +19,38 @@ using ServerList = std::list<std::unique_ptr<ManagedServer>>;
 // [EnterpriseList] (buffer [Header] TotalNum x 100), each inserted at the head
 // of list. 0 read, 1000 nothing to read, -1 buffer not allocated.
 int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section);
+
+// rlaweb.ini. The document forms let OK collect every write in one atomic save.
+int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers);
+int ClearServerSections(profile::Document& doc);
+void SaveServerList(profile::Document& doc, const std::string& clientSection, ServerList& servers);
+void SavePollingSettings(profile::Document& doc, const ConsoleSettings& settings);
+// [VDINFO] RETRY, POLLTIME, TIMEOUT with their defaults for missing or 0.
+void ReadPollingSettings(const std::string& iniPath, ConsoleSettings& settings);
+// ClearServerSections, SaveServerList, SavePollingSettings as one replacement of
+// the file; false when it could not be written.
+bool SaveConsoleIni(const ConsoleSettings& settings, ServerList& servers);
+
+// Registry readers, one per value: each sets its field (default on failure)
+// and returns 0 when the value was read, -1 otherwise.
+int ReadRegistryName(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistrySoundFile(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistryPort(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistrySsl(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistryDhcp(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistrySound(const std::string& regPath, ConsoleSettings& settings);
+// All six in the order Name, SoundFile, Port, SSL, DHCP, SOUND.
+void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings);
+void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings);
+
+// Server list look-ups and setters: list order, first match wins; names
+// compare exactly, addresses without regard to case.
+int FindServerNameByAddress(const ServerList& servers, const std::string& address, std::string& name);
+ManagedServer* FindServerByName(const ServerList& servers, const std::string& name);
+int GetSnmpStatus(const ServerList& servers, const std::string& name, std::string& status);
+void SetSnmpStatus(ServerList& servers, const std::string& name, const std::string& status);
+void GetNetworkStatus(const ServerList& servers, const std::string& name, std::string& status);
+void SetNetworkStatus(ServerList& servers, const std::string& name, const std::string& status);
+void SetPollPending(ServerList& servers, const std::string& name, int value);
+void CollectServerNamesBySnmpStatus(const ServerList& servers, std::list<std::string>& names,
+                                    const std::string& status);

@@ -1,4 +1,4 @@
-#include "strings.h"
+#include "string_table.h"
 
 #include <string>
 #include <unordered_map>

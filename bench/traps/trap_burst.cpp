@@ -1,0 +1,213 @@
+// Sends a burst of SNMPv1 traps from one Net-SNMP session to the trap
+// listener on 127.0.0.1:162, then the same burst to snmptrapd logging to a
+// file, and prints how many arrived, how fast, and at what CPU cost.
+//
+//   scripts/in-netns build/bench/traps/bench_trap_burst [count]
+
+#define snmp_callback netsnmp_snmp_callback
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#undef snmp_callback
+
+#include "trap_listener.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const oid kEnterprise[] = {1, 3, 6, 1, 4, 1, 9999};
+const oid kBinding[] = {1, 3, 6, 1, 4, 1, 9999, 1, 1};
+
+double cpuSeconds(const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+double threadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// CPU seconds used so far by process pid (user + system).
+double processCpu(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Sends count v1 traps (enterprise 1.3.6.1.4.1.9999, specific 1..count, one
+// OCTET STRING binding) from one session; returns the seconds it took.
+double sendBurst(int count, int& sent) {
+    netsnmp_session s;
+    snmp_sess_init(&s);
+    s.version = SNMP_VERSION_1;
+    s.peername = const_cast<char*>("udp:127.0.0.1:162");
+    s.community = reinterpret_cast<u_char*>(const_cast<char*>("public"));
+    s.community_len = 6;
+    void* sessp = snmp_sess_open(&s);
+    sent = 0;
+    if (sessp == nullptr)
+        return 0;
+    auto start = Clock::now();
+    for (int i = 1; i <= count; ++i) {
+        netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_TRAP);
+        pdu->enterprise = static_cast<oid*>(malloc(sizeof kEnterprise));
+        memcpy(pdu->enterprise, kEnterprise, sizeof kEnterprise);
+        pdu->enterprise_length = OID_LENGTH(kEnterprise);
+        pdu->trap_type = SNMP_TRAP_ENTERPRISESPECIFIC;
+        pdu->specific_type = i;
+        pdu->time = static_cast<u_long>(i);
+        in_addr_t agent = htonl(INADDR_LOOPBACK);
+        memcpy(pdu->agent_addr, &agent, 4);
+        const char text[] = "disk almost full on volume SYS";
+        snmp_pdu_add_variable(pdu, kBinding, OID_LENGTH(kBinding), ASN_OCTET_STR, text, sizeof text - 1);
+        if (snmp_sess_send(sessp, pdu) == 0)
+            snmp_free_pdu(pdu);
+        else
+            ++sent;
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    snmp_sess_close(sessp);
+    return seconds;
+}
+
+// True when 127.0.0.1:162 is bound by someone.
+bool portTaken() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(162);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool taken = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
+    close(s);
+    return taken;
+}
+
+int countLines(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        if (line.rfind("TRAP ", 0) == 0)
+            ++n;
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (snmpInit() != 0)
+        return 1;
+    char dirTemplate[] = "/tmp/vardel-bench-XXXXXX";
+    std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    std::ofstream(dir + "VDTrap.ini")
+        << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n";
+
+    // ---- the trap listener
+    std::atomic<int> received{0};
+    std::atomic<long> lastArrival{0};
+    std::vector<std::unique_ptr<AlertRecord>> kept; // what the alert store would hold
+    kept.reserve(static_cast<std::size_t>(count));
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    long rssBefore = before.ru_maxrss;
+    TrapListenerThread listener(
+        dir,
+        [&](std::unique_ptr<AlertRecord> record) {
+            kept.push_back(std::move(record));
+            lastArrival = Clock::now().time_since_epoch().count();
+            ++received;
+        },
+        [] { std::fprintf(stderr, "registration failed\n"); });
+    listener.start();
+    if (listener.waitForRegistration() != 0)
+        return 1;
+
+    getrusage(RUSAGE_SELF, &before);
+    double senderCpuBefore = threadCpu();
+    int sent = 0;
+    auto start = Clock::now();
+    double sendSeconds = sendBurst(count, sent);
+    double senderCpu = threadCpu() - senderCpuBefore;
+    for (int i = 0; i < 3000 && received < sent; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto last = Clock::time_point(Clock::duration(lastArrival.load()));
+    double receiveSeconds = std::chrono::duration<double>(last - start).count();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    listener.stop();
+    double listenerCpu = cpuSeconds(after) - cpuSeconds(before) - senderCpu;
+    std::printf("listener:   sent %d in %.3f s, received %d (lost %d) in %.3f s = %.0f traps/s, "
+                "CPU %.3f s = %.1f us/trap, peak RSS +%ld KiB = %.2f KB per kept record\n",
+                sent, sendSeconds, received.load(), sent - received.load(), receiveSeconds,
+                received / receiveSeconds, listenerCpu, listenerCpu * 1e6 / (received ? received.load() : 1),
+                after.ru_maxrss - rssBefore,
+                (after.ru_maxrss - rssBefore) * 1.024 / (received ? received.load() : 1));
+
+    // ---- snmptrapd on the same port, logging to a file
+    std::string conf = dir + "snmptrapd.conf";
+    std::string log = dir + "snmptrapd.log";
+    std::ofstream(conf) << "disableAuthorization yes\ndoNotRetainNotificationLogs yes\n";
+    std::vector<std::string> args = {
+        "snmptrapd", "-f", "-C",           "-c", conf, "-n", "-On", "-Lf",
+        log,         "-F", "TRAP %N %q\n", "-M", dir,  "-m", "",    "udp:127.0.0.1:162"};
+    std::vector<char*> cargs;
+    for (auto& a : args)
+        cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "snmptrapd", nullptr, nullptr, cargs.data(), environ) != 0)
+        return 1;
+    // Ready once it holds the port (bounded wait).
+    for (int i = 0; i < 100 && !portTaken(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Its log file is written through a buffer that only exit flushes, so the
+    // end of the burst is when its CPU time stops growing.
+    double cpuBefore = processCpu(pid);
+    start = Clock::now();
+    sendSeconds = sendBurst(count, sent);
+    double cpu = processCpu(pid);
+    auto lastGrowth = Clock::now();
+    for (int i = 0; i < 600; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        double now = processCpu(pid);
+        if (now != cpu) {
+            cpu = now;
+            lastGrowth = Clock::now();
+        } else if (Clock::now() - lastGrowth > std::chrono::milliseconds(500)) {
+            break;
+        }
+    }
+    double trapdCpu = cpu - cpuBefore;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    int got = countLines(log);
+    double seconds = std::chrono::duration<double>(lastGrowth - start).count(); // within 50 ms
+    std::printf("snmptrapd:  sent %d in %.3f s, logged %d (lost %d) in about %.3f s = %.0f traps/s, "
+                "CPU %.3f s = %.1f us/trap\n",
+                sent, sendSeconds, got, sent - got, seconds, got / seconds, trapdCpu,
+                trapdCpu * 1e6 / (got ? got : 1));
+    return received == sent ? 0 : 2;
+}

@@ -1,0 +1,306 @@
+#include "registry.h"
+
+#include "profile.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace registry {
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// The file split into lines without their '\n' (a CRLF line keeps its '\r').
+struct Lines {
+    std::string bom;
+    std::vector<std::string> lines;
+    bool finalNewline = true;
+    bool crlf = true;
+
+    explicit Lines(std::string_view text) {
+        if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+            bom = kUtf8Bom;
+            text.remove_prefix(kUtf8Bom.size());
+        }
+        const std::size_t nl = text.find('\n');
+        crlf = nl == std::string_view::npos || (nl > 0 && text[nl - 1] == '\r');
+        finalNewline = text.empty() || text.back() == '\n';
+        for (std::size_t pos = 0; pos < text.size();) {
+            const std::size_t end = std::min(text.find('\n', pos), text.size());
+            lines.emplace_back(text.substr(pos, end - pos));
+            pos = end + 1;
+        }
+    }
+
+    std::string join() const {
+        std::string out = bom;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            out += lines[i];
+            if (finalNewline || i + 1 < lines.size())
+                out += '\n';
+        }
+        return out;
+    }
+
+    void insert(std::size_t at, std::string content) {
+        if (at == lines.size() && !finalNewline) {
+            if (crlf && (lines.back().empty() || lines.back().back() != '\r'))
+                lines.back() += '\r';
+            finalNewline = true;
+        }
+        if (crlf)
+            content += '\r';
+        lines.insert(lines.begin() + std::ptrdiff_t(at), std::move(content));
+    }
+};
+
+// A quoted regedit string from s[pos] == '"': \\ and \" are escapes.
+bool parseQuoted(std::string_view s, std::size_t& pos, std::string& out) {
+    out.clear();
+    for (std::size_t i = pos + 1; i < s.size(); ++i) {
+        if (s[i] == '"') {
+            pos = i + 1;
+            return true;
+        }
+        if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"'))
+            ++i;
+        out += s[i];
+    }
+    return false;
+}
+
+std::string quoted(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+struct Value {
+    enum class Type { String, Dword, Binary, Other };
+    std::string name;
+    Type type = Type::Other;
+    std::string text;          // of a string value
+    std::size_t dataBytes = 0; // as the registry counts them
+    std::size_t firstLine = 0, lastLine = 0;
+    std::size_t prefixLength = 0; // of the first line, up to and including '='; 0: not a value
+};
+
+struct KeyView {
+    std::size_t first = 0, end = 0; // the section's lines after its header
+    std::vector<Value> values;
+};
+
+bool hasRegeditHeader(const Lines& l) {
+    if (l.lines.empty())
+        return false;
+    const std::string_view first = trim(l.lines.front());
+    return first == "Windows Registry Editor Version 5.00" || first == "REGEDIT4";
+}
+
+Value parseValueLine(const Lines& l, std::size_t& i, std::size_t end) {
+    Value v;
+    v.firstLine = v.lastLine = i;
+    const std::string_view line = l.lines[i];
+    std::size_t pos = line.find_first_not_of(" \t");
+    if (pos == std::string_view::npos)
+        return v;
+    if (line[pos] == '@') {
+        ++pos;
+    } else if (line[pos] != '"' || !parseQuoted(line, pos, v.name)) {
+        return v;
+    }
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=')
+        return v;
+    v.prefixLength = ++pos;
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    const std::string_view data = trim(line.substr(pos));
+    if (!data.empty() && data[0] == '"') {
+        std::size_t p = pos;
+        if (parseQuoted(line, p, v.text)) {
+            v.type = Value::Type::String;
+            v.dataBytes = v.text.size() + 1;
+        }
+    } else if (data.substr(0, 6) == "dword:") {
+        v.type = Value::Type::Dword;
+        v.dataBytes = 4;
+    } else if (data.substr(0, 3) == "hex") {
+        // Bytes as comma-separated hex pairs, continued over lines ending in '\'.
+        v.type = Value::Type::Binary;
+        std::string_view rest = data.substr(std::min(data.find(':') + 1, data.size()));
+        for (;;) {
+            rest = trim(rest);
+            const bool more = !rest.empty() && rest.back() == '\\';
+            if (more)
+                rest.remove_suffix(1);
+            if (!trim(rest).empty())
+                v.dataBytes += std::size_t(std::count(rest.begin(), rest.end(), ',')) +
+                               (trim(rest).back() == ',' ? 0 : 1);
+            if (!more || i + 1 >= end)
+                break;
+            rest = l.lines[++i];
+        }
+        v.lastLine = i;
+    } else if (data == "-") {
+        v.prefixLength = 0; // a deletion, not a value
+    }
+    return v;
+}
+
+// The console key's section in the file, if the file is a regedit file and has it.
+std::optional<KeyView> findKey(const Lines& l) {
+    if (!hasRegeditHeader(l))
+        return std::nullopt;
+    std::optional<KeyView> key;
+    for (std::size_t i = 1; i < l.lines.size(); ++i) {
+        const std::string_view t = trim(l.lines[i]);
+        if (t.empty() || t.front() != '[')
+            continue;
+        if (key) {
+            key->end = i;
+            return key;
+        }
+        if (t.back() == ']' && equalsIgnoringCase(t.substr(1, t.size() - 2), kConsoleKeyPath)) {
+            key.emplace();
+            key->first = i + 1;
+        }
+    }
+    if (key)
+        key->end = l.lines.size();
+    return key;
+}
+
+void parseValues(const Lines& l, KeyView& key) {
+    for (std::size_t i = key.first; i < key.end; ++i) {
+        std::size_t line = i;
+        Value v = parseValueLine(l, line, key.end);
+        if (v.prefixLength > 0)
+            key.values.push_back(std::move(v));
+        i = line;
+    }
+}
+
+std::optional<KeyView> parseKey(const Lines& l) {
+    auto key = findKey(l);
+    if (key)
+        parseValues(l, *key);
+    return key;
+}
+
+const Value* findValue(const KeyView& key, std::string_view name) {
+    for (const Value& v : key.values)
+        if (equalsIgnoringCase(v.name, name))
+            return &v;
+    return nullptr;
+}
+
+bool readText(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (in.bad())
+        return false;
+    text = s.str();
+    return true;
+}
+
+} // namespace
+
+std::optional<Key> Key::open(const std::string& regFilePath) {
+    std::string text;
+    if (!readText(regFilePath, text) || !findKey(Lines(text)))
+        return std::nullopt;
+    Key key;
+    key.m_path = regFilePath;
+    key.m_fileText = std::move(text);
+    return key;
+}
+
+std::size_t Key::longestValueLength() const {
+    const auto key = parseKey(Lines(m_fileText));
+    std::size_t longest = 0;
+    if (key)
+        for (const Value& v : key->values)
+            longest = std::max(longest, v.dataBytes);
+    return longest;
+}
+
+std::optional<std::string> Key::read(std::string_view name, std::size_t bufferSize) const {
+    const auto key = parseKey(Lines(m_fileText));
+    const Value* v = key ? findValue(*key, name) : nullptr;
+    if (!v || v->type != Value::Type::String || v->dataBytes > bufferSize)
+        return std::nullopt;
+    return v->text;
+}
+
+void Key::write(std::string_view name, std::string_view text, std::size_t dataLength) {
+    // REG_SZ data ends at its first NUL and holds dataLength bytes with that NUL.
+    std::string stored(text.substr(0, std::min(text.find('\0'), dataLength > 0 ? dataLength - 1 : 0)));
+    // A line break would end the value's line; the file cannot hold one in a string.
+    std::replace_if(
+        stored.begin(), stored.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    const std::string_view cleanName = name.substr(0, name.find('\0'));
+
+    Lines lines(m_fileText);
+    auto key = parseKey(lines);
+    if (!key)
+        return;
+    const std::string data = quoted(stored);
+    if (const Value* v = findValue(*key, cleanName)) {
+        if (v->type == Value::Type::String && v->text == stored)
+            return;
+        std::string& first = lines.lines[v->firstLine];
+        const bool cr = lines.lines[v->lastLine].size() > 0 && lines.lines[v->lastLine].back() == '\r';
+        first = first.substr(0, v->prefixLength) + data + (cr ? "\r" : "");
+        lines.lines.erase(lines.lines.begin() + std::ptrdiff_t(v->firstLine) + 1,
+                          lines.lines.begin() + std::ptrdiff_t(v->lastLine) + 1);
+    } else {
+        std::size_t at = key->end;
+        while (at > key->first && trim(lines.lines[at - 1]).empty())
+            --at;
+        lines.insert(at, (cleanName.empty() ? std::string("@") : quoted(cleanName)) + "=" + data);
+    }
+    m_fileText = lines.join();
+    m_dirty = true;
+}
+
+bool Key::close() {
+    if (!m_dirty)
+        return true;
+    if (!profile::writeFileAtomically(m_path, m_fileText))
+        return false;
+    m_dirty = false;
+    return true;
+}
+
+} // namespace registry

@@ -1,0 +1,373 @@
+#pragma once
+// SNMP layer: sessions, PDUs, variable bindings, identifiers, addresses and
+// targets, carried out by Net-SNMP. Object identifiers are numeric only.
+//
+// Threads: snmpInit() runs once on the main thread before any other thread
+// uses the layer. A session is driven by one thread only (its own run() loop,
+// a Qt event loop through SnmpQtDriver, or the synchronous calls); its
+// callbacks run on that thread. Only stop() may be called from elsewhere.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Results of the layer's calls and reasons given to callbacks.
+enum SnmpResult : int {
+    kSnmpSuccess = 0,
+    kSnmpError = -1,
+    kSnmpResourceUnavailable = -2,
+    kSnmpInternalError = -3,
+    kSnmpUnsupported = -4,
+    kSnmpTimeout = -5,       // reason: a request got no answer after all retries
+    kSnmpAsyncResponse = -6, // reason: the answer to an asynchronous request
+    kSnmpNotification = -7,  // reason: a trap or an inform arrived
+    kSnmpSessionDestroyed = -8,
+    kSnmpInvalid = -10,
+    kSnmpInvalidPdu = -11,
+    kSnmpInvalidTarget = -12,
+    kSnmpInvalidCallback = -13,
+    kSnmpInvalidOid = -17,
+    kSnmpInvalidAddress = -18,
+    kSnmpTransportUnsupported = -20,
+    kSnmpTransportInUse = -21,
+    kSnmpTransportFailed = -22,
+};
+// A synchronous get/set whose answer carries an error status returns that
+// status (1 tooBig, 2 noSuchName, ..., 17 notWritable, ...) as a positive value.
+
+// ASN.1 tags as returned by Vb::get_syntax.
+enum SnmpSyntax : std::int32_t {
+    sNMP_SYNTAX_INT = 0x02,
+    sNMP_SYNTAX_OCTETS = 0x04,
+    sNMP_SYNTAX_NULL = 0x05,
+    sNMP_SYNTAX_OID = 0x06,
+    sNMP_SYNTAX_IPADDR = 0x40,
+    sNMP_SYNTAX_CNTR32 = 0x41,
+    sNMP_SYNTAX_GAUGE32 = 0x42,
+    sNMP_SYNTAX_TIMETICKS = 0x43,
+    sNMP_SYNTAX_OPAQUE = 0x44,
+    sNMP_SYNTAX_CNTR64 = 0x46,
+    sNMP_SYNTAX_UINT32 = 0x47,
+    sNMP_SYNTAX_NOSUCHOBJECT = 0x80,
+    sNMP_SYNTAX_NOSUCHINSTANCE = 0x81,
+    sNMP_SYNTAX_ENDOFMIBVIEW = 0x82,
+};
+
+enum snmp_version : int { version1 = 0, version2c = 1, version3 = 3 };
+
+// Initialises Net-SNMP once: no configuration files, no MIB files. Later calls
+// return the first result. 0 on success.
+int snmpInit();
+
+class Oid {
+public:
+    Oid() = default;
+    explicit Oid(const char* dotted); // "1.3.6.1" or ".1.3.6.1"; anything else is invalid
+    explicit Oid(const std::string& dotted) : Oid(dotted.c_str()) {}
+    Oid(const std::uint32_t* ids, std::size_t count);
+
+    bool valid() const { return m_valid && !m_ids.empty(); }
+    std::size_t len() const { return m_ids.size(); }
+    std::uint32_t operator[](std::size_t i) const { return m_ids[i]; }
+    const std::vector<std::uint32_t>& ids() const { return m_ids; }
+    std::string get_printable() const;
+    // True when this identifier starts with all of prefix's sub-identifiers.
+    bool startsWith(const Oid& prefix) const;
+    Oid& operator+=(std::uint32_t id);
+    Oid& operator+=(const char* dotted);
+    void trim(std::size_t count = 1);
+    bool operator==(const Oid& other) const { return m_valid == other.m_valid && m_ids == other.m_ids; }
+
+private:
+    std::vector<std::uint32_t> m_ids;
+    bool m_valid = true;
+};
+
+class OctetStr {
+public:
+    OctetStr() = default;
+    OctetStr(const char* text); // NOLINT: implicit as with a string literal
+    OctetStr(const unsigned char* data, std::size_t length);
+
+    bool valid() const { return true; }
+    std::size_t len() const { return m_bytes.size(); }
+    const unsigned char* data() const { return m_bytes.data(); }
+    unsigned char operator[](std::size_t i) const { return m_bytes[i]; }
+    // The octets as text when all are printable, else as hexadecimal pairs.
+    std::string get_printable() const;
+    bool operator==(const OctetStr& other) const { return m_bytes == other.m_bytes; }
+
+private:
+    std::vector<unsigned char> m_bytes;
+};
+
+class Address {
+public:
+    enum addr_type { type_ip, type_ipx, type_udp, type_ipxsock, type_mac, type_invalid };
+
+    virtual ~Address() = default;
+    bool valid() const { return m_type != type_invalid; }
+    addr_type get_type() const { return m_type; }
+    const std::string& get_printable() const { return m_text; }
+    // IPv4 address in network byte order (IP and UDP addresses only).
+    std::uint32_t ipv4() const { return m_ipv4; }
+    // UDP port, 0 when the address does not name one.
+    std::uint16_t port() const { return m_port; }
+    // Network (4 bytes) and node (6 bytes) of an IPX address.
+    const unsigned char* ipx() const { return m_ipx; }
+
+protected:
+    void setIp(std::uint32_t networkOrder, std::uint16_t port);
+    bool parseIp(const char* text);
+    bool parseIpx(const char* text);
+
+    addr_type m_type = type_invalid;
+    std::uint32_t m_ipv4 = 0;
+    std::uint16_t m_port = 0;
+    unsigned char m_ipx[10] = {};
+    std::string m_text;
+};
+
+// Dotted IPv4 address "a.b.c.d".
+class IpAddress : public Address {
+public:
+    IpAddress() = default;
+    explicit IpAddress(const char* text);
+    explicit IpAddress(const std::string& text) : IpAddress(text.c_str()) {}
+    static IpAddress fromNetworkOrder(std::uint32_t address);
+};
+
+// IPv4 address with a UDP port: "a.b.c.d/port".
+class UdpAddress : public Address {
+public:
+    UdpAddress() = default;
+    explicit UdpAddress(const char* text);
+    UdpAddress(const IpAddress& ip, std::uint16_t port);
+};
+
+// IPX address: 8 hexadecimal digits of network, a separator ('-', ':' or '.')
+// and 12 of node; printed as "NNNNNNNN-HHHHHHHHHHHH".
+class IpxAddress : public Address {
+public:
+    IpxAddress() = default;
+    explicit IpxAddress(const char* text);
+    explicit IpxAddress(const std::string& text) : IpxAddress(text.c_str()) {}
+};
+
+// Any of the above, recognised from its text or copied from another address.
+class GenAddress : public Address {
+public:
+    GenAddress() = default;
+    explicit GenAddress(const char* text);
+    GenAddress(const Address& other); // NOLINT: converting as Address slices
+};
+
+class SnmpTarget {
+public:
+    SnmpTarget() = default;
+    explicit SnmpTarget(const Address& address) : m_address(address) {}
+    virtual ~SnmpTarget() = default;
+    virtual std::unique_ptr<SnmpTarget> clone() const { return std::make_unique<SnmpTarget>(*this); }
+
+    bool valid() const { return m_address.valid(); }
+    void set_retry(int retries) { m_retries = retries < 0 ? 0 : retries; }
+    int get_retry() const { return m_retries; }
+    // Time-out of one attempt in hundredths of a second.
+    void set_timeout(unsigned long hundredths) { m_timeout = hundredths; }
+    unsigned long get_timeout() const { return m_timeout; }
+    int get_address(GenAddress& address) const;
+    void set_address(const Address& address) { m_address = address; }
+    snmp_version get_version() const { return m_version; }
+    void set_version(snmp_version version) { m_version = version; }
+    const OctetStr& readCommunity() const { return m_readCommunity; }
+    const OctetStr& writeCommunity() const { return m_writeCommunity; }
+
+protected:
+    GenAddress m_address;
+    int m_retries = 1;
+    unsigned long m_timeout = 100;
+    snmp_version m_version = version1;
+    OctetStr m_readCommunity{"public"};
+    OctetStr m_writeCommunity{"public"};
+};
+
+// Community-based target (SNMPv1 unless set otherwise).
+class CTarget : public SnmpTarget {
+public:
+    CTarget() = default;
+    explicit CTarget(const Address& address) : SnmpTarget(address) {}
+    CTarget(const Address& address, const OctetStr& readCommunity, const OctetStr& writeCommunity);
+    std::unique_ptr<SnmpTarget> clone() const override { return std::make_unique<CTarget>(*this); }
+
+    void set_readcommunity(const OctetStr& community) { m_readCommunity = community; }
+    void set_writecommunity(const OctetStr& community) { m_writeCommunity = community; }
+    void get_readcommunity(OctetStr& community) const { community = m_readCommunity; }
+    void get_writecommunity(OctetStr& community) const { community = m_writeCommunity; }
+    int resolve_to_C(OctetStr& readCommunity, OctetStr& writeCommunity, GenAddress& address,
+                     unsigned long& timeout, int& retries, snmp_version& version) const;
+};
+
+class Vb {
+public:
+    Vb() = default;
+    explicit Vb(const Oid& oid) : m_oid(oid) {}
+
+    void set_oid(const Oid& oid) { m_oid = oid; }
+    void get_oid(Oid& oid) const { oid = m_oid; }
+    const Oid& oid() const { return m_oid; }
+    std::string get_printable_oid() const { return m_oid.get_printable(); }
+
+    void set_value(const char* text); // OCTET STRING without a terminating zero
+    void set_value(const OctetStr& octets);
+    void set_value(std::int32_t integer);
+    void set_value(const Oid& oid);
+    void set_value(const IpAddress& address);
+    // Counter32, Gauge32, TimeTicks or UInteger32.
+    void set_unsigned(std::uint32_t value, SnmpSyntax syntax);
+    void set_counter64(std::uint64_t value);
+    void set_opaque(const OctetStr& octets);
+    void set_null();
+    // Exception values (noSuchObject, ...) and types the layer does not model.
+    void set_raw(std::int32_t syntax, const unsigned char* data, std::size_t length);
+
+    std::int32_t get_syntax() const { return m_syntax; }
+    int get_value(OctetStr& octets) const;
+    // Copies at most maxlen octets (one less with addNull, which then ends them with 0).
+    int get_value(unsigned char* buffer, unsigned long& length, unsigned long maxlen,
+                  bool addNull = false) const;
+    int get_value(std::int32_t& integer) const;
+    int get_value(std::uint32_t& value) const;
+    int get_value(std::uint64_t& value) const;
+    int get_value(Oid& oid) const;
+    std::string get_printable_value() const;
+
+private:
+    Oid m_oid;
+    std::int32_t m_syntax = sNMP_SYNTAX_NULL;
+    std::uint64_t m_number = 0;         // integers, counters, ticks (signed values as two's complement)
+    std::vector<unsigned char> m_bytes; // octets, opaque, raw
+    Oid m_oidValue;                     // OBJECT IDENTIFIER values
+    std::uint32_t m_ip = 0;             // IpAddress values, network order
+};
+
+class Pdu {
+public:
+    Pdu() = default;
+    Pdu& operator+=(const Vb& vb) {
+        m_vbs.push_back(vb);
+        return *this;
+    }
+    int get_vb_count() const { return static_cast<int>(m_vbs.size()); }
+    bool get_vb(Vb& vb, int index) const;
+    const std::vector<Vb>& vbs() const { return m_vbs; }
+    void clear_vbs() { m_vbs.clear(); }
+
+    // Notification identifier and enterprise (for traps: RFC 3584 mapping).
+    int get_notify_id(Oid& id) const;
+    int get_notify_enterprise(Oid& enterprise) const;
+    void set_notify_id(const Oid& id) { m_notifyId = id; }
+    void set_notify_enterprise(const Oid& enterprise) { m_notifyEnterprise = enterprise; }
+    std::uint32_t get_notify_timestamp() const { return m_timestamp; }
+    void set_notify_timestamp(std::uint32_t ticks) { m_timestamp = ticks; }
+
+    int get_error_status() const { return m_errorStatus; }
+    int get_error_index() const { return m_errorIndex; }
+    void set_error(int status, int index) {
+        m_errorStatus = status;
+        m_errorIndex = index;
+    }
+    // Net-SNMP message type (0xA0 get, 0xA2 response, 0xA4 v1 trap, 0xA6 inform, 0xA7 v2 trap).
+    int get_type() const { return m_type; }
+    void set_type(int type) { m_type = type; }
+
+private:
+    std::vector<Vb> m_vbs;
+    Oid m_notifyId;
+    Oid m_notifyEnterprise;
+    std::uint32_t m_timestamp = 0;
+    int m_errorStatus = 0;
+    int m_errorIndex = 0;
+    int m_type = 0;
+};
+
+class OidCollection {
+public:
+    OidCollection& operator+=(const Oid& oid) {
+        m_items.push_back(oid);
+        return *this;
+    }
+    int size() const { return static_cast<int>(m_items.size()); }
+    const std::vector<Oid>& items() const { return m_items; }
+
+private:
+    std::vector<Oid> m_items;
+};
+
+class TargetCollection {
+public:
+    TargetCollection& operator+=(const SnmpTarget& target) {
+        m_items.push_back(target.clone());
+        return *this;
+    }
+    int size() const { return static_cast<int>(m_items.size()); }
+    const std::vector<std::shared_ptr<SnmpTarget>>& items() const { return m_items; }
+
+private:
+    std::vector<std::shared_ptr<SnmpTarget>> m_items;
+};
+
+class Snmp;
+using snmp_callback = void (*)(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data);
+
+class Snmp {
+public:
+    // Opens a UDP session on local port `port` of every local IPv4 address
+    // (0: any free port). status: 0, or kSnmpTransportInUse / kSnmpTransportFailed
+    // / kSnmpResourceUnavailable.
+    explicit Snmp(int& status, std::uint16_t port = 0);
+    ~Snmp();
+    Snmp(const Snmp&) = delete;
+    Snmp& operator=(const Snmp&) = delete;
+
+    // Notifications (v1 and v2c traps, informs) whose identifier starts with one
+    // of ids (all when empty) from one of targets' addresses (all when empty)
+    // reach callback with reason -7. Informs are answered whether or not they
+    // pass. A second call replaces the first. 0 on success.
+    int notify_register(const OidCollection& ids, const TargetCollection& targets, snmp_callback callback,
+                        const void* data = nullptr);
+    void notify_unregister();
+
+    // Asynchronous get: callback gets -6 with the answer or -5 after
+    // retry + 1 attempts of timeout each. 0 when sent.
+    int get(const Pdu& pdu, const SnmpTarget& target, snmp_callback callback, void* data);
+    // Synchronous get and set: wait for the answer; pdu receives its bindings.
+    int get(Pdu& pdu, const SnmpTarget& target);
+    int set(Pdu& pdu, const SnmpTarget& target);
+
+    // Driving the session.
+    // Runs the session until stop(); returns 0, or -1 when waiting failed.
+    int run();
+    // Ends run() for good; callable from any thread.
+    void stop();
+    int socketDescriptor() const;
+    std::uint16_t localPort() const;
+    // Reads what the socket holds (at most max datagrams), handles time-outs
+    // and calls the callbacks that are due.
+    void processReadable(int max = 256);
+    void processTimeouts();
+    // Milliseconds until the next time-out to handle, -1 when none is pending.
+    int nextTimeoutMs() const;
+    // Called (on the driving thread) after a request was sent or handled, so a
+    // driver can re-arm its timer.
+    void setScheduleHook(std::function<void()> hook);
+
+    struct Impl;
+
+private:
+    friend struct SnmpAccess;
+    int request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback callback, void* data,
+                bool wait);
+    std::unique_ptr<Impl> m_impl;
+};

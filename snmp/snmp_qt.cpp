@@ -1,0 +1,35 @@
+#include "snmp_qt.h"
+
+SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_session(session) {
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] { onTimeout(); });
+    if (m_session.socketDescriptor() >= 0) {
+        m_notifier = new QSocketNotifier(m_session.socketDescriptor(), QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
+    }
+    m_session.setScheduleHook([this] { reschedule(); });
+    reschedule();
+}
+
+SnmpQtDriver::~SnmpQtDriver() {
+    m_session.setScheduleHook({});
+}
+
+void SnmpQtDriver::onReadable() {
+    m_session.processReadable();
+    reschedule();
+}
+
+void SnmpQtDriver::onTimeout() {
+    m_session.processTimeouts();
+    reschedule();
+}
+
+void SnmpQtDriver::reschedule() {
+    int ms = m_session.nextTimeoutMs();
+    if (ms < 0)
+        m_timer.stop();
+    else
+        m_timer.start(ms);
+}

@@ -1,0 +1,804 @@
+// Sessions on Net-SNMP's single-session API.
+
+// Net-SNMP names its own callback type snmp_callback; keep that name for ours.
+#define snmp_callback netsnmp_snmp_callback
+#include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/library/snmpIPBaseDomain.h>
+#include <net-snmp/library/snmpUDPDomain.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#undef snmp_callback
+
+#include "snmp.h"
+#include "snmp_internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+constexpr std::uint16_t kAgentPort = 161;
+
+const std::uint32_t kSysUpTime0[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+const std::uint32_t kSnmpTrapOid0[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+const std::uint32_t kSnmpTrapEnterprise0[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 3, 0};
+const std::uint32_t kSnmpTraps[] = {1, 3, 6, 1, 6, 3, 1, 1, 5};
+
+std::atomic<bool> g_initialised{false};
+
+// Session creation and release touch Net-SNMP's global session bookkeeping.
+std::mutex& sessionMutex() {
+    static std::mutex m;
+    return m;
+}
+
+bool sameOid(const netsnmp_variable_list* v, const std::uint32_t* ids, std::size_t count) {
+    if (v->name == nullptr || v->name_length != count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (v->name[i] != ids[i])
+            return false;
+    return true;
+}
+
+Oid oidFrom(const oid* ids, std::size_t count) {
+    std::vector<std::uint32_t> v(count);
+    for (std::size_t i = 0; i < count; ++i)
+        v[i] = static_cast<std::uint32_t>(ids[i]);
+    return Oid(v.data(), v.size());
+}
+
+Vb vbFrom(const netsnmp_variable_list* v) {
+    Vb vb(v->name != nullptr ? oidFrom(v->name, v->name_length) : Oid());
+    const bool hasValue = v->val.string != nullptr && v->val_len > 0;
+    switch (v->type) {
+    case ASN_INTEGER:
+        if (hasValue && v->val_len >= sizeof(long))
+            vb.set_value(static_cast<std::int32_t>(*v->val.integer));
+        else
+            vb.set_raw(v->type, nullptr, 0);
+        break;
+    case ASN_OCTET_STR:
+        vb.set_value(OctetStr(hasValue ? v->val.string : nullptr, hasValue ? v->val_len : 0));
+        break;
+    case ASN_OPAQUE:
+        vb.set_opaque(OctetStr(hasValue ? v->val.string : nullptr, hasValue ? v->val_len : 0));
+        break;
+    case ASN_OBJECT_ID:
+        vb.set_value(hasValue ? oidFrom(v->val.objid, v->val_len / sizeof(oid)) : Oid());
+        break;
+    case ASN_IPADDRESS:
+        if (hasValue && v->val_len == 4) {
+            std::uint32_t a;
+            std::memcpy(&a, v->val.string, 4);
+            vb.set_value(IpAddress::fromNetworkOrder(a));
+        } else {
+            vb.set_raw(v->type, hasValue ? v->val.string : nullptr, hasValue ? v->val_len : 0);
+        }
+        break;
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER:
+        if (hasValue && v->val_len >= sizeof(long))
+            vb.set_unsigned(static_cast<std::uint32_t>(*v->val.integer), static_cast<SnmpSyntax>(v->type));
+        else
+            vb.set_raw(v->type, nullptr, 0);
+        break;
+    case ASN_COUNTER64:
+        if (hasValue && v->val_len >= sizeof(counter64))
+            vb.set_counter64((static_cast<std::uint64_t>(v->val.counter64->high) << 32) |
+                             (v->val.counter64->low & 0xFFFFFFFFu));
+        else
+            vb.set_raw(v->type, nullptr, 0);
+        break;
+    case ASN_NULL:
+        vb.set_null();
+        break;
+    default:
+        vb.set_raw(v->type, hasValue ? v->val.string : nullptr, hasValue ? v->val_len : 0);
+        break;
+    }
+    return vb;
+}
+
+bool senderOf(const netsnmp_pdu* pdu, std::uint32_t& ip, std::uint16_t& port) {
+    if (pdu->transport_data == nullptr || pdu->transport_data_length != sizeof(netsnmp_indexed_addr_pair))
+        return false;
+    const auto* pair = static_cast<const netsnmp_indexed_addr_pair*>(pdu->transport_data);
+    if (pair->remote_addr.sin.sin_family != AF_INET)
+        return false;
+    ip = pair->remote_addr.sin.sin_addr.s_addr;
+    port = ntohs(pair->remote_addr.sin.sin_port);
+    return true;
+}
+
+// Fills out from a received notification: identifier and enterprise as RFC
+// 3584 maps them, the bindings less sysUpTime.0 and snmpTrapOID.0.
+bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out) {
+    out.set_type(pdu->command);
+    if (pdu->command == SNMP_MSG_TRAP) {
+        Oid enterprise =
+            pdu->enterprise != nullptr ? oidFrom(pdu->enterprise, pdu->enterprise_length) : Oid();
+        Oid id;
+        if (pdu->trap_type == SNMP_TRAP_ENTERPRISESPECIFIC) {
+            id = enterprise;
+            id += 0u;
+            id += static_cast<std::uint32_t>(pdu->specific_type);
+        } else {
+            id = Oid(kSnmpTraps, std::size(kSnmpTraps));
+            id += static_cast<std::uint32_t>(pdu->trap_type + 1);
+        }
+        out.set_notify_id(id);
+        out.set_notify_enterprise(enterprise);
+        out.set_notify_timestamp(static_cast<std::uint32_t>(pdu->time));
+        for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
+            out += vbFrom(v);
+        return true;
+    }
+    const netsnmp_variable_list* upTime = pdu->variables;
+    if (upTime == nullptr || !sameOid(upTime, kSysUpTime0, std::size(kSysUpTime0)))
+        return false;
+    const netsnmp_variable_list* trapOid = upTime->next_variable;
+    if (trapOid == nullptr || !sameOid(trapOid, kSnmpTrapOid0, std::size(kSnmpTrapOid0)) ||
+        trapOid->type != ASN_OBJECT_ID || trapOid->val.objid == nullptr || trapOid->val_len < sizeof(oid))
+        return false;
+    Oid id = oidFrom(trapOid->val.objid, trapOid->val_len / sizeof(oid));
+    out.set_notify_id(id);
+    if (upTime->type == ASN_TIMETICKS && upTime->val.integer != nullptr && upTime->val_len >= sizeof(long))
+        out.set_notify_timestamp(static_cast<std::uint32_t>(*upTime->val.integer));
+    bool haveEnterprise = false;
+    for (const netsnmp_variable_list* v = trapOid->next_variable; v != nullptr; v = v->next_variable) {
+        if (!haveEnterprise && sameOid(v, kSnmpTrapEnterprise0, std::size(kSnmpTrapEnterprise0)) &&
+            v->type == ASN_OBJECT_ID && v->val.objid != nullptr) {
+            out.set_notify_enterprise(oidFrom(v->val.objid, v->val_len / sizeof(oid)));
+            haveEnterprise = true;
+        }
+        out += vbFrom(v);
+    }
+    if (!haveEnterprise) {
+        Oid enterprise = id;
+        enterprise.trim();
+        if (enterprise.len() > 0 && enterprise[enterprise.len() - 1] == 0)
+            enterprise.trim();
+        out.set_notify_enterprise(enterprise);
+    }
+    return true;
+}
+
+} // namespace
+
+int snmpInit() {
+    static const int result = [] {
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_V3, 1);
+        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PRINT_NUMERIC_OIDS, 1);
+        // Net-SNMP would otherwise write a line to standard error for every
+        // malformed datagram that anyone sends to the port.
+        netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
+        // No MIB directory and an empty module list: nothing is parsed.
+        netsnmp_set_mib_directory("");
+        static char noMibs[] = "mibs :";
+        netsnmp_config_remember(noMibs);
+        init_snmp("vardel");
+        g_initialised = true;
+        return 0;
+    }();
+    return result;
+}
+
+struct Snmp::Impl {
+    struct SyncResult {
+        bool done = false;
+        int status = kSnmpError;
+        Pdu* pdu = nullptr;
+    };
+    struct Request {
+        netsnmp_pdu* message = nullptr; // kept to send again on a retry
+        std::unique_ptr<SnmpTarget> target;
+        int attemptsLeft = 1;
+        long timeoutUs = 1000000;
+        snmp_callback callback = nullptr;
+        void* data = nullptr;
+        SyncResult* sync = nullptr;
+        ~Request() {
+            if (message != nullptr)
+                snmp_free_pdu(message);
+        }
+    };
+    struct Event {
+        int reason;
+        snmp_callback callback;
+        void* data;
+        Pdu pdu;
+        std::unique_ptr<SnmpTarget> target;
+    };
+
+    Snmp* owner = nullptr;
+    void* sessp = nullptr;
+    int fd = -1;
+    int wakeFd = -1;
+    std::uint16_t port = 0;
+    std::atomic<bool> stopRequested{false};
+    bool closing = false;
+    netsnmp_large_fd_set fdset{};
+    bool fdsetReady = false;
+
+    std::map<long, std::unique_ptr<Request>> requests;
+    std::deque<std::unique_ptr<Request>> retries;
+    std::deque<Event> events;
+
+    bool registered = false;
+    OidCollection notifyIds;
+    TargetCollection notifyTargets;
+    snmp_callback notifyCallback = nullptr;
+    void* notifyData = nullptr;
+    std::function<void()> scheduleHook;
+
+    int open(std::uint16_t localPort);
+    ~Impl();
+
+    static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
+    static int onRequest(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
+    void handleNotification(netsnmp_pdu* pdu);
+    void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
+    int send(std::unique_ptr<Request> request);
+    void sendRetries();
+    void dispatch();
+    bool waitReadable(int timeoutMs);
+};
+
+int Snmp::Impl::open(std::uint16_t localPort) {
+    if (!g_initialised)
+        return kSnmpResourceUnavailable;
+    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0)
+        return kSnmpResourceUnavailable;
+
+    netsnmp_ep ep{};
+    ep.a.sin.sin_family = AF_INET;
+    ep.a.sin.sin_addr.s_addr = htonl(INADDR_ANY);
+    ep.a.sin.sin_port = htons(localPort);
+
+    std::lock_guard<std::mutex> lock(sessionMutex());
+    netsnmp_transport* transport = netsnmp_udp_transport(&ep, 1);
+    if (transport == nullptr) {
+        // Tell a port in use from other failures with a plain bind of the same address.
+        int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int result = kSnmpTransportFailed;
+        if (probe >= 0) {
+            if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin), sizeof ep.a.sin) != 0 &&
+                errno == EADDRINUSE)
+                result = kSnmpTransportInUse;
+            close(probe);
+        }
+        return result;
+    }
+    int big = kReceiveBuffer;
+    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.retries = 0;
+    session.timeout = 1000000;
+    session.callback = &Impl::onMessage;
+    session.callback_magic = this;
+    session.flags |= SNMP_FLAGS_DONT_PROBE;
+    sessp = snmp_sess_add(&session, transport, nullptr, nullptr);
+    if (sessp == nullptr)
+        return kSnmpTransportFailed;
+    fd = transport->sock;
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
+        port = ntohs(bound.sin_port);
+    netsnmp_large_fd_set_init(&fdset, fd + 1);
+    fdsetReady = true;
+    return kSnmpSuccess;
+}
+
+Snmp::Impl::~Impl() {
+    closing = true;
+    retries.clear();
+    if (sessp != nullptr) {
+        std::lock_guard<std::mutex> lock(sessionMutex());
+        snmp_sess_close(sessp);
+    }
+    requests.clear();
+    if (fdsetReady)
+        netsnmp_large_fd_set_cleanup(&fdset);
+    if (wakeFd >= 0)
+        close(wakeFd);
+}
+
+int Snmp::Impl::onMessage(int op, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic) {
+    auto* self = static_cast<Impl*>(magic);
+    if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
+        return 1;
+    if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
+        self->handleNotification(pdu);
+    return 1;
+}
+
+void Snmp::Impl::handleNotification(netsnmp_pdu* pdu) {
+    if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c)
+        return;
+    if (pdu->command == SNMP_MSG_INFORM) {
+        // Every receiver acknowledges an inform, whether it keeps it or not.
+        netsnmp_pdu* reply = snmp_clone_pdu(pdu);
+        if (reply != nullptr) {
+            reply->command = SNMP_MSG_RESPONSE;
+            reply->errstat = 0;
+            reply->errindex = 0;
+            if (snmp_sess_send(sessp, reply) == 0)
+                snmp_free_pdu(reply);
+        }
+    }
+    std::uint32_t ip = 0;
+    std::uint16_t fromPort = 0;
+    if (!registered || !senderOf(pdu, ip, fromPort))
+        return;
+    Pdu notification;
+    if (!notificationFrom(pdu, notification))
+        return;
+    Oid id;
+    notification.get_notify_id(id);
+    if (notifyIds.size() > 0) {
+        bool wanted = false;
+        for (const Oid& prefix : notifyIds.items())
+            if (id.startsWith(prefix)) {
+                wanted = true;
+                break;
+            }
+        if (!wanted)
+            return;
+    }
+    if (notifyTargets.size() > 0) {
+        bool known = false;
+        for (const auto& target : notifyTargets.items()) {
+            GenAddress address;
+            if (target->get_address(address) == kSnmpSuccess && address.ipv4() == ip &&
+                (address.get_type() == Address::type_ip || address.get_type() == Address::type_udp)) {
+                known = true;
+                break;
+            }
+        }
+        if (!known)
+            return;
+    }
+    OctetStr community(pdu->community, pdu->community_len);
+    auto target = std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
+    target->set_version(pdu->version == SNMP_VERSION_2c ? version2c : version1);
+    events.push_back(
+        Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
+}
+
+int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu, void* magic) {
+    auto* self = static_cast<Impl*>(magic);
+    if (self->closing)
+        return 1;
+    auto it = self->requests.find(reqid);
+    if (it == self->requests.end())
+        return 1;
+    if (op == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr) {
+        Pdu answer;
+        answer.set_type(pdu->command);
+        answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
+        for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
+            answer += vbFrom(v);
+        std::unique_ptr<Request> request = std::move(it->second);
+        self->requests.erase(it);
+        self->complete(std::move(request), kSnmpAsyncResponse, &answer);
+    } else if (op == NETSNMP_CALLBACK_OP_TIMED_OUT || op == NETSNMP_CALLBACK_OP_SEND_FAILED) {
+        std::unique_ptr<Request> request = std::move(it->second);
+        self->requests.erase(it);
+        if (--request->attemptsLeft > 0)
+            self->retries.push_back(std::move(request)); // sent again once Net-SNMP has let go of it
+        else
+            self->complete(std::move(request), kSnmpTimeout, nullptr);
+    }
+    return 1;
+}
+
+void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* answer) {
+    if (request->sync != nullptr) {
+        SyncResult& r = *request->sync;
+        r.done = true;
+        if (reason == kSnmpAsyncResponse) {
+            r.status = answer->get_error_status() != 0 ? answer->get_error_status() : kSnmpSuccess;
+            if (r.pdu != nullptr) {
+                r.pdu->clear_vbs();
+                for (const Vb& vb : answer->vbs())
+                    *r.pdu += vb;
+                r.pdu->set_error(answer->get_error_status(), answer->get_error_index());
+                r.pdu->set_type(answer->get_type());
+            }
+        } else {
+            r.status = reason;
+        }
+        return;
+    }
+    events.push_back(Event{reason, request->callback, request->data,
+                           answer != nullptr ? std::move(*answer) : Pdu(), std::move(request->target)});
+}
+
+int Snmp::Impl::send(std::unique_ptr<Request> request) {
+    netsnmp_pdu* copy = snmp_clone_pdu(request->message);
+    if (copy == nullptr)
+        return kSnmpResourceUnavailable;
+    netsnmp_session* session = snmp_sess_session(sessp);
+    session->timeout = request->timeoutUs;
+    session->retries = 0;
+    int reqid = snmp_sess_async_send(sessp, copy, &Impl::onRequest, this);
+    if (reqid == 0) {
+        snmp_free_pdu(copy);
+        return kSnmpError;
+    }
+    requests[reqid] = std::move(request);
+    return kSnmpSuccess;
+}
+
+void Snmp::Impl::sendRetries() {
+    while (!retries.empty()) {
+        std::unique_ptr<Request> request = std::move(retries.front());
+        retries.pop_front();
+        SyncResult* sync = request->sync;
+        snmp_callback callback = request->callback;
+        void* data = request->data;
+        std::unique_ptr<SnmpTarget> target = request->target->clone();
+        if (send(std::move(request)) != kSnmpSuccess) {
+            // The request could not go out again: it ends as timed out.
+            auto failed = std::make_unique<Request>();
+            failed->sync = sync;
+            failed->callback = callback;
+            failed->data = data;
+            failed->target = std::move(target);
+            complete(std::move(failed), kSnmpTimeout, nullptr);
+        }
+    }
+}
+
+void Snmp::Impl::dispatch() {
+    while (!events.empty()) {
+        Event event = std::move(events.front());
+        events.pop_front();
+        if (event.callback != nullptr)
+            event.callback(event.reason, owner, event.pdu, *event.target, event.data);
+    }
+}
+
+bool Snmp::Impl::waitReadable(int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, timeoutMs);
+    return n > 0 && (p.revents & POLLIN) != 0;
+}
+
+// ---- Snmp
+
+Snmp::Snmp(int& status, std::uint16_t port) : m_impl(std::make_unique<Impl>()) {
+    m_impl->owner = this;
+    status = m_impl->open(port);
+}
+
+Snmp::~Snmp() = default;
+
+int Snmp::notify_register(const OidCollection& ids, const TargetCollection& targets, snmp_callback callback,
+                          const void* data) {
+    if (m_impl->sessp == nullptr)
+        return kSnmpError;
+    if (callback == nullptr)
+        return kSnmpInvalidCallback;
+    m_impl->notifyIds = ids;
+    m_impl->notifyTargets = targets;
+    m_impl->notifyCallback = callback;
+    m_impl->notifyData = const_cast<void*>(data);
+    m_impl->registered = true;
+    return kSnmpSuccess;
+}
+
+void Snmp::notify_unregister() {
+    m_impl->registered = false;
+}
+
+int Snmp::get(const Pdu& pdu, const SnmpTarget& target, snmp_callback callback, void* data) {
+    if (callback == nullptr)
+        return kSnmpInvalidCallback;
+    Pdu copy = pdu;
+    return request(SNMP_MSG_GET, &copy, target, callback, data, false);
+}
+
+int Snmp::get(Pdu& pdu, const SnmpTarget& target) {
+    return request(SNMP_MSG_GET, &pdu, target, nullptr, nullptr, true);
+}
+
+int Snmp::set(Pdu& pdu, const SnmpTarget& target) {
+    return request(SNMP_MSG_SET, &pdu, target, nullptr, nullptr, true);
+}
+
+namespace {
+
+// Adds one binding to a request; a get carries no values.
+int addBinding(netsnmp_pdu* message, const Vb& vb, bool withValue) {
+    const Oid& name = vb.oid();
+    if (!name.valid() || name.len() > MAX_OID_LEN)
+        return kSnmpInvalidOid;
+    std::vector<oid> ids(name.ids().begin(), name.ids().end());
+    if (!withValue) {
+        snmp_add_null_var(message, ids.data(), ids.size());
+        return kSnmpSuccess;
+    }
+    netsnmp_variable_list* added = nullptr;
+    switch (vb.get_syntax()) {
+    case sNMP_SYNTAX_INT: {
+        std::int32_t i = 0;
+        vb.get_value(i);
+        long value = i;
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), ASN_INTEGER, &value, sizeof value);
+        break;
+    }
+    case sNMP_SYNTAX_OCTETS:
+    case sNMP_SYNTAX_OPAQUE: {
+        OctetStr octets;
+        vb.get_value(octets);
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), static_cast<u_char>(vb.get_syntax()),
+                                      octets.data(), octets.len());
+        break;
+    }
+    case sNMP_SYNTAX_OID: {
+        Oid value;
+        vb.get_value(value);
+        std::vector<oid> v(value.ids().begin(), value.ids().end());
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), ASN_OBJECT_ID, v.data(),
+                                      v.size() * sizeof(oid));
+        break;
+    }
+    case sNMP_SYNTAX_IPADDR: {
+        IpAddress ip(vb.get_printable_value());
+        std::uint32_t a = ip.ipv4();
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), ASN_IPADDRESS, &a, sizeof a);
+        break;
+    }
+    case sNMP_SYNTAX_CNTR32:
+    case sNMP_SYNTAX_GAUGE32:
+    case sNMP_SYNTAX_TIMETICKS:
+    case sNMP_SYNTAX_UINT32: {
+        std::uint32_t u = 0;
+        vb.get_value(u);
+        unsigned long value = u;
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), static_cast<u_char>(vb.get_syntax()),
+                                      &value, sizeof value);
+        break;
+    }
+    case sNMP_SYNTAX_CNTR64: {
+        std::uint64_t u = 0;
+        vb.get_value(u);
+        counter64 value{u >> 32, u & 0xFFFFFFFFu};
+        added = snmp_pdu_add_variable(message, ids.data(), ids.size(), ASN_COUNTER64, &value, sizeof value);
+        break;
+    }
+    case sNMP_SYNTAX_NULL:
+        added = snmp_add_null_var(message, ids.data(), ids.size());
+        break;
+    default:
+        return kSnmpInvalid;
+    }
+    return added != nullptr ? kSnmpSuccess : kSnmpInvalid;
+}
+
+} // namespace
+
+int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback callback, void* data,
+                  bool wait) {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr)
+        return kSnmpError;
+    GenAddress address;
+    if (target.get_address(address) != kSnmpSuccess)
+        return kSnmpInvalidTarget;
+    if (address.get_type() == Address::type_ipx || address.get_type() == Address::type_ipxsock)
+        return kSnmpTransportUnsupported;
+    if (address.get_type() != Address::type_ip && address.get_type() != Address::type_udp)
+        return kSnmpInvalidAddress;
+    if (target.get_version() != version1 && target.get_version() != version2c)
+        return kSnmpUnsupported;
+    if (pdu->get_vb_count() == 0)
+        return kSnmpInvalidPdu;
+
+    netsnmp_pdu* message = snmp_pdu_create(command);
+    if (message == nullptr)
+        return kSnmpResourceUnavailable;
+    auto request = std::make_unique<Impl::Request>();
+    request->message = message;
+    message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
+    const OctetStr& community = command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
+    message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
+    if (message->community == nullptr)
+        return kSnmpResourceUnavailable;
+    if (community.len() > 0)
+        std::memcpy(message->community, community.data(), community.len());
+    message->community_len = community.len();
+    auto* pair = static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
+    if (pair == nullptr)
+        return kSnmpResourceUnavailable;
+    pair->remote_addr.sin.sin_family = AF_INET;
+    pair->remote_addr.sin.sin_addr.s_addr = address.ipv4();
+    pair->remote_addr.sin.sin_port = htons(address.port() != 0 ? address.port() : kAgentPort);
+    message->transport_data = pair;
+    message->transport_data_length = sizeof(netsnmp_indexed_addr_pair);
+    for (const Vb& vb : pdu->vbs()) {
+        int status = addBinding(message, vb, command == SNMP_MSG_SET);
+        if (status != kSnmpSuccess)
+            return status;
+    }
+
+    request->target = target.clone();
+    request->attemptsLeft = target.get_retry() + 1;
+    unsigned long hundredths = target.get_timeout() == 0 ? 1 : target.get_timeout();
+    request->timeoutUs = static_cast<long>(hundredths) * 10000L;
+    request->callback = callback;
+    request->data = data;
+    Impl::SyncResult result;
+    result.pdu = pdu;
+    if (wait)
+        request->sync = &result;
+
+    int status = d.send(std::move(request));
+    if (status != kSnmpSuccess)
+        return status;
+    if (!wait) {
+        if (d.scheduleHook)
+            d.scheduleHook();
+        return kSnmpSuccess;
+    }
+    while (!result.done) {
+        int ms = nextTimeoutMs();
+        if (d.waitReadable(ms))
+            processReadable();
+        processTimeouts();
+    }
+    return result.status;
+}
+
+int Snmp::run() {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr)
+        return -1;
+    while (!d.stopRequested.load()) {
+        pollfd p[2] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}};
+        int n = poll(p, 2, nextTimeoutMs());
+        if (n < 0 && errno != EINTR)
+            return -1;
+        if (n > 0 && (p[1].revents & POLLIN) != 0) {
+            std::uint64_t drained;
+            while (read(d.wakeFd, &drained, sizeof drained) > 0) {
+            }
+        }
+        if (n > 0 && (p[0].revents & POLLERR) != 0) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(d.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        }
+        if (n > 0 && (p[0].revents & POLLIN) != 0)
+            processReadable();
+        processTimeouts();
+    }
+    return 0;
+}
+
+void Snmp::stop() {
+    m_impl->stopRequested = true;
+    if (m_impl->wakeFd >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(m_impl->wakeFd, &one, sizeof one);
+    }
+}
+
+int Snmp::socketDescriptor() const {
+    return m_impl->fd;
+}
+
+std::uint16_t Snmp::localPort() const {
+    return m_impl->port;
+}
+
+void Snmp::processReadable(int max) {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr)
+        return;
+    for (int i = 0; i < max && d.waitReadable(0); ++i) {
+        NETSNMP_LARGE_FD_ZERO(&d.fdset);
+        NETSNMP_LARGE_FD_SET(d.fd, &d.fdset);
+        snmp_sess_read2(d.sessp, &d.fdset);
+        // Deliver as we go so that a burst does not pile up answers in memory.
+        d.sendRetries();
+        d.dispatch();
+    }
+}
+
+void Snmp::processTimeouts() {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr)
+        return;
+    snmp_sess_timeout(d.sessp);
+    d.sendRetries();
+    d.dispatch();
+}
+
+int Snmp::nextTimeoutMs() const {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr || d.requests.empty())
+        return d.retries.empty() ? -1 : 0;
+    int numfds = 0;
+    int block = 1;
+    timeval tv{0, 0};
+    NETSNMP_LARGE_FD_ZERO(&d.fdset);
+    snmp_sess_select_info2_flags(d.sessp, &numfds, &d.fdset, &tv, &block, NETSNMP_SELECT_NOALARMS);
+    if (block != 0)
+        return -1;
+    long ms = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+void Snmp::setScheduleHook(std::function<void()> hook) {
+    m_impl->scheduleHook = std::move(hook);
+}
+
+// ---- Internal entry points
+
+struct SnmpAccess {
+    static Snmp::Impl& impl(const Snmp& s) { return *s.m_impl; }
+};
+
+int snmp_internal::processDatagram(Snmp& session, const unsigned char* data, std::size_t length,
+                                   std::uint32_t fromIp, std::uint16_t fromPort) {
+    Snmp::Impl& d = SnmpAccess::impl(session);
+    if (d.sessp == nullptr || data == nullptr)
+        return -1;
+    // As the session's read path does: a zeroed PDU carrying the sender's address.
+    auto* pdu = static_cast<netsnmp_pdu*>(std::calloc(1, sizeof(netsnmp_pdu)));
+    auto* pair = static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
+    if (pdu == nullptr || pair == nullptr) {
+        std::free(pdu);
+        std::free(pair);
+        return -1;
+    }
+    pair->remote_addr.sin.sin_family = AF_INET;
+    pair->remote_addr.sin.sin_addr.s_addr = fromIp;
+    pair->remote_addr.sin.sin_port = htons(fromPort);
+    pdu->transport_data = pair;
+    pdu->transport_data_length = sizeof(netsnmp_indexed_addr_pair);
+    pdu->tDomain = netsnmpUDPDomain;
+    pdu->tDomainLen = netsnmpUDPDomain_len;
+    std::vector<u_char> packet(data, data + length);
+    netsnmp_session* s = snmp_sess_session(d.sessp);
+    int rc = snmp_parse(static_cast<session_list*>(d.sessp), s, pdu, packet.data(), packet.size());
+    if (rc == SNMPERR_SUCCESS)
+        Snmp::Impl::onMessage(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, s, static_cast<int>(pdu->reqid), pdu, &d);
+    snmp_free_pdu(pdu);
+    d.dispatch();
+    return rc == SNMPERR_SUCCESS ? 0 : -1;
+}
+
+int snmp_internal::receiveBufferSize(const Snmp& session) {
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (getsockopt(session.socketDescriptor(), SOL_SOCKET, SO_RCVBUF, &size, &length) != 0)
+        return -1;
+    return size;
+}

@@ -1,0 +1,134 @@
+#pragma once
+// Real Net-SNMP peers for the layer's tests: snmpd on loopback, snmptrap and
+// snmpinform, and a silent UDP socket.
+
+#include "snmp.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace peers {
+
+inline pid_t spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Runs a command to its end; its exit status, or -1.
+inline int run(const std::vector<std::string>& args) {
+    pid_t pid = spawn(args);
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// A UDP port that was free a moment ago.
+inline std::uint16_t freePort() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+// A bound loopback socket that never answers; counts what reaches it.
+class SilentPort {
+public:
+    SilentPort() {
+        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t length = sizeof a;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length);
+        m_port = ntohs(a.sin_port);
+    }
+    ~SilentPort() { close(m_fd); }
+    std::uint16_t port() const { return m_port; }
+    int drain() {
+        char buffer[2048];
+        int n = 0;
+        while (recv(m_fd, buffer, sizeof buffer, 0) >= 0)
+            ++n;
+        return n;
+    }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+// snmpd on 127.0.0.1:port with community "public" (read) and "private"
+// (read-write); sysContact and sysLocation are writable.
+class Agent {
+public:
+    explicit Agent(const std::string& dir) : m_port(freePort()) {
+        std::string conf = dir + "snmpd.conf";
+        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << "\n"
+                            << "rocommunity public 127.0.0.1\n"
+                            << "rwcommunity private 127.0.0.1\n";
+        setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
+        m_pid = spawn({"snmpd", "-f", "-Lo", "-C", "-c", conf, "-M", dir, "-m", "", "-I", "-smux"},
+                      dir + "snmpd.log");
+        unsetenv("SNMP_PERSISTENT_DIR");
+    }
+    ~Agent() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    std::uint16_t port() const { return m_port; }
+    UdpAddress address() const { return UdpAddress(IpAddress("127.0.0.1"), m_port); }
+
+    // Waits (bounded) until the agent answers a get of sysDescr.0.
+    bool ready(Snmp& session) const {
+        CTarget target(address());
+        target.set_retry(0);
+        target.set_timeout(20);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            Pdu pdu;
+            pdu += Vb(Oid("1.3.6.1.2.1.1.1.0"));
+            if (session.get(pdu, target) == kSnmpSuccess)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::uint16_t m_port;
+    pid_t m_pid = -1;
+};
+
+} // namespace peers

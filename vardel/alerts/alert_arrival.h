@@ -1,0 +1,82 @@
+#pragma once
+// What the main window does with a new alert: the WM_USER+1000 handling of a
+// trap alert and the follow-up of a state-change alert.
+
+#include "alert_record.h"
+#include "alert_store.h"
+#include "config_store.h"
+#include "console_settings.h"
+
+#include <memory>
+#include <string>
+
+// Outstanding-alert codes.
+inline constexpr int kAlertCountAdd = 300;
+inline constexpr int kAlertCountRemove = 400;
+
+// The per-server count of outstanding alerts (the Server Status tab).
+class AlertCounter {
+public:
+    virtual ~AlertCounter() = default;
+    // 300 adds one, 400 takes one away (never below 0).
+    virtual void AdjustAlertCount(const std::string& serverName, int code) = 0;
+    virtual void ResetAlertCounts() = 0;
+};
+
+// The counts kept in the servers' outstandingAlerts.
+class ServerListAlertCounter : public AlertCounter {
+public:
+    explicit ServerListAlertCounter(ServerList& servers) : m_servers(servers) {}
+    void AdjustAlertCount(const std::string& serverName, int code) override;
+    void ResetAlertCounts() override;
+
+private:
+    ServerList& m_servers;
+};
+
+// Where a new alert is shown and logged (the notify window).
+class AlertDisplay {
+public:
+    virtual ~AlertDisplay() = default;
+    virtual int ShowAlert(int sequence) = 0;
+    virtual int AppendToLog(const std::string& logPath, int sequence) = 0;
+};
+
+// The polling side of a trap's proof of life, called synchronously.
+class LivenessHooks {
+public:
+    virtual ~LivenessHooks() = default;
+    // WM_USER+2500: the host at this address answered an echo.
+    virtual void hostReachable(const std::string& address) = 0;
+    // WM_USER+1500: the agent at this address answered a poll.
+    virtual void agentAnswered(const std::string& address) = 0;
+    // Shows an SNMP status in the server's SNMP-status and status cells.
+    virtual void showSnmpStatus(const std::string& serverName, const std::string& status) = 0;
+};
+
+struct AlertArrivalContext {
+    AlertStore& store;
+    ServerList& servers;
+    const ConsoleSettings& settings; // playSound, soundFile, logPath
+    AlertCounter& counter;
+    AlertDisplay& display;
+    LivenessHooks& liveness;
+};
+
+class AlertArrival {
+public:
+    explicit AlertArrival(AlertArrivalContext context) : m_ctx(context) {}
+
+    // WM_USER+1000: takes the record posted by the trap thread. A record from
+    // an address no managed server has is deleted. Returns the alert's
+    // sequence, or 0 when it was dropped.
+    int OnTrapAlert(std::unique_ptr<AlertRecord> record);
+
+    // A server's change of state found by polling: state "UP" or "DOWN",
+    // source 1000 (network) or 2000 (agent). Stores, counts, shows and logs
+    // the alert; returns its sequence.
+    int RaiseStateAlert(const std::string& serverName, const std::string& state, int source);
+
+private:
+    AlertArrivalContext m_ctx;
+};

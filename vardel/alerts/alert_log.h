@@ -1,0 +1,19 @@
+#pragma once
+// The alert log VDLog.txt: one block of lines per alert, CRLF line ends.
+
+#include "alert_store.h"
+
+#include <string>
+
+// A logged text with every control character (below 0x20, and 0x7F) made a
+// blank, so that a field cannot break or forge the lines of a block.
+std::string LogSafeText(const std::string& text);
+
+// The bytes one append writes: for an alert, an empty line and the lines
+// Date:, Server Name:, Description:, Alarm String:, Severity: (the word of
+// severityShown); a final line end in every case (alert may be null).
+std::string FormatLogBlock(const AlertRecord* alert, int severityShown);
+
+// Appends the block of the alert with this sequence to logPath. When the file
+// cannot be opened the append is left out. Returns 1.
+int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequence, int severityShown);

@@ -1,0 +1,124 @@
+#include "alert_store.h"
+
+#include "alert_sound.h"
+#include "alert_text.h"
+#include "profile.h"
+#include "program_env.h"
+#include "string_table.h"
+
+namespace {
+
+constexpr std::size_t kValueBuffer = 512;
+
+// A definition key; empty when missing.
+std::string readKey(const std::string& path, const std::string& section, const char* key) {
+    return profile::getString(path, section, key, "", kValueBuffer);
+}
+
+} // namespace
+
+AlertStore::AlertStore(AlertAnnouncer* announcer) : m_announcer(announcer) {}
+
+void AlertStore::setAnnouncer(AlertAnnouncer* announcer) {
+    m_announcer = announcer;
+}
+
+AlertRecord* AlertStore::findBySequence(int sequence) {
+    for (auto& a : alerts)
+        if (a->sequence == sequence)
+            return a.get();
+    return nullptr;
+}
+
+const AlertRecord* AlertStore::findBySequence(int sequence) const {
+    for (const auto& a : alerts)
+        if (a->sequence == sequence)
+            return a.get();
+    return nullptr;
+}
+
+void AlertStore::store(std::unique_ptr<AlertRecord> record) {
+    count += 1;
+    record->sequence = count;
+    (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
+    alerts.push_front(std::move(record));
+}
+
+int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
+    if (!record)
+        return -1;
+    AlertRecord& r = *record;
+    const std::string definitionFile =
+        profile::getString(programDir + "VDTrap.ini", "EnterpriseList", r.enterprise, "", kValueBuffer);
+    const std::string path = programDir + definitionFile;
+
+    // Trap alerts take the defaults also for keys that are present but empty.
+    r.alertText = readKey(path, r.trapKey, "AlarmString");
+    if (r.alertText.empty())
+        r.alertText = LoadString(IDS_UNKNOWN_ALERT);
+    r.description = readKey(path, r.trapKey, "TrapString");
+    if (r.description.empty())
+        r.description = fitField(r.trapKey, alert_width::kDescription);
+    r.helpFile = fitField(programDir + readKey(path, r.trapKey, "Helpfile"), alert_width::kHelpFile);
+    r.helpId = profile::getInt(path, r.trapKey, "HelpID", 0);
+    std::string severity = readKey(path, r.trapKey, "Severity");
+    if (severity.empty())
+        severity = "INFORMATIONAL";
+
+    if (r.bindingCount > 0)
+        r.alertText = ExpandAlertText(r.alertText, r);
+    r.severity = SeverityFromKeyword(severity);
+
+    store(std::move(record));
+    return 0;
+}
+
+int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string& state, int source,
+                                std::time_t now) {
+    auto record = std::make_unique<AlertRecord>();
+    AlertRecord& r = *record;
+    r.dateTime = FormatLocalTime(now ? now : std::time(nullptr));
+    r.serverName = fitField(serverName, alert_width::kServerName);
+    // The console's sound settings are not copied on this path: the alert
+    // beeps.
+    r.playSound = 0;
+    r.soundFile.clear();
+
+    const bool up = state == LoadString(IDS_UP);
+    const bool network = source == kStateSourceNetwork;
+    r.launchAllowed = up ? 1 : 0;
+    if (network)
+        r.trapKey = up ? "1.1001" : "1.1002";
+    else
+        r.trapKey = up ? "1.3.6.1.6.3.1.1.5.1" : "1.3.6.1.2.1.1.2.0";
+
+    const std::string path = programDir + (network ? "VDTRAPSW1.INI" : "VDTRAP2.INI");
+    r.alertText = readKey(path, r.trapKey, "TrapString");
+    r.description = readKey(path, r.trapKey, "AlarmString");
+    r.helpFile = fitField(programDir + readKey(path, r.trapKey, "Helpfile"), alert_width::kHelpFile);
+    r.helpId = profile::getInt(path, r.trapKey, "HelpID", 0);
+    r.severity = SeverityFromKeyword(readKey(path, r.trapKey, "Severity"));
+
+    store(std::move(record));
+    return count;
+}
+
+std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
+    for (auto it = alerts.begin(); it != alerts.end(); ++it) {
+        if ((*it)->sequence != sequence)
+            continue;
+        std::unique_ptr<AlertRecord> removed = std::move(*it);
+        alerts.erase(it);
+        count -= 1;
+        int next = 1;
+        for (auto r = alerts.rbegin(); r != alerts.rend(); ++r)
+            (*r)->sequence = next++;
+        return removed;
+    }
+    return nullptr;
+}
+
+void AlertStore::ClearAll() {
+    alerts.clear();
+    count = 0;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The outstanding alerts, their classification from the trap-definition
+// files, and the alerts raised by a server's change of state.
+
+#include "alert_record.h"
+
+#include <cstdint>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <string>
+
+// Makes a new alert noticeable when it is about to be stored.
+class AlertAnnouncer {
+public:
+    virtual ~AlertAnnouncer() = default;
+    virtual void announce(const AlertRecord& record) = 0;
+};
+
+// Announces nothing (benchmarks, tests).
+class SilentAnnouncer : public AlertAnnouncer {
+public:
+    void announce(const AlertRecord&) override {}
+};
+
+using AlertList = std::list<std::unique_ptr<AlertRecord>>;
+
+// State-change sources: the agent file VDTRAP2.INI (any value but 1000) and
+// the network file VDTRAPSW1.INI.
+inline constexpr int kStateSourceNetwork = 1000;
+inline constexpr int kStateSourceAgent = 2000;
+
+class AlertStore {
+public:
+    // announcer: nullptr announces through the desktop sound (SoundAnnouncer).
+    explicit AlertStore(AlertAnnouncer* announcer = nullptr);
+
+    std::int32_t count = 0;
+    std::string programDir; // with its trailing '/'
+    AlertList alerts;       // newest at the front; sequence count..1
+
+    void setAnnouncer(AlertAnnouncer* announcer);
+
+    AlertRecord* findBySequence(int sequence);
+    const AlertRecord* findBySequence(int sequence) const;
+
+    // Fills alertText, description, help and severity from the definition
+    // file of the record's enterprise, numbers it, announces it and stores it
+    // at the front. 0 when stored, -1 for a null record.
+    int ClassifyAlert(std::unique_ptr<AlertRecord> record);
+
+    // Makes and stores an alert from VDTRAP2.INI (source other than 1000) or
+    // VDTRAPSW1.INI (1000): the UP section when state is "UP", else the DOWN
+    // one. now: the time to stamp; 0 takes the current time. Returns the new
+    // count (the alert's sequence).
+    int RaiseStateAlert(const std::string& serverName, const std::string& state, int source,
+                        std::time_t now = 0);
+
+    // Removes the alert with this sequence, takes one off count and
+    // renumbers the rest 1.. from the oldest. nullptr when none has it.
+    std::unique_ptr<AlertRecord> RemoveAlert(int sequence);
+    // Removes every alert; count becomes 0.
+    void ClearAll();
+
+private:
+    void store(std::unique_ptr<AlertRecord> record);
+
+    AlertAnnouncer* m_announcer;
+};

@@ -1,0 +1,12 @@
+#pragma once
+// The alerts folder's interface for the main window: the alert store and its
+// classification, the arrival of trap and state-change alerts, the log, the
+// announcement and the notify window.
+
+#include "alert_arrival.h"
+#include "alert_log.h"
+#include "alert_record.h"
+#include "alert_sound.h"
+#include "alert_store.h"
+#include "alert_text.h"
+#include "notify_window.h"

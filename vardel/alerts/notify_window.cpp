@@ -1,0 +1,246 @@
+#include "notify_window.h"
+
+#include "alert_log.h"
+#include "help.h"
+#include "msgbox.h"
+#include "print_layout.h"
+#include "severity_picture.h"
+#include "string_table.h"
+#include "ui_notify.h"
+
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+constexpr int kPdfResolution = 600;
+
+QString toQt(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool runPrintDialog(QPrinter& printer, QWidget* owner) {
+    QPrintDialog dialog(&printer, owner);
+    dialog.setMinMax(1, 1);
+    dialog.setFromTo(1, 1);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+} // namespace
+
+CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CNotifyWindow>()), m_ctx(std::move(context)) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setModal(false);
+    if (m_ctx.settings.browserPath.empty())
+        m_ui->launchButton->setEnabled(false);
+
+    connect(m_ui->nextButton, &QPushButton::clicked, this, &CNotifyWindow::onNext);
+    connect(m_ui->prevButton, &QPushButton::clicked, this, &CNotifyWindow::onPrev);
+    connect(m_ui->clearAlertButton, &QPushButton::clicked, this, &CNotifyWindow::onClearAlert);
+    connect(m_ui->clearAllButton, &QPushButton::clicked, this, &CNotifyWindow::onClearAll);
+    connect(m_ui->adviceButton, &QPushButton::clicked, this, &CNotifyWindow::onAdvice);
+    connect(m_ui->launchButton, &QPushButton::clicked, this, &CNotifyWindow::onLaunch);
+    connect(m_ui->printButton, &QPushButton::clicked, this, &CNotifyWindow::onPrint);
+}
+
+CNotifyWindow::~CNotifyWindow() = default;
+
+int CNotifyWindow::currentIndex() const {
+    return m_ui->alertIndexLabel->text().toInt();
+}
+
+int CNotifyWindow::ShowAlert(int n) {
+    const AlertStore& store = m_ctx.store;
+    const bool haveManagementServer = !m_ctx.settings.managementServerName.empty();
+    m_ui->launchButton->setEnabled(haveManagementServer);
+
+    const QString total = QString::number(store.count);
+    m_ui->alertTotalLabel->setText(total);
+    m_ui->alertCountLabel->setText(total);
+    m_ui->alertIndexLabel->setText(QString::number(n));
+
+    const AlertRecord* alert = store.findBySequence(n);
+    if (!alert)
+        return 1;
+
+    m_ui->dateTimeEdit->setText(toQt(alert->dateTime));
+    m_ui->alertTextEdit->setPlainText(toQt(alert->alertText));
+    m_ui->serverNameEdit->setText(toQt(alert->serverName));
+    m_ui->descriptionEdit->setPlainText(toQt(alert->description));
+
+    m_ui->adviceButton->setEnabled(alert->alertText != LoadString(IDS_UNKNOWN_ALERT));
+
+    m_ui->nextButton->setEnabled(n != store.count);
+    m_ui->prevButton->setEnabled(n != 1);
+    QWidget* focus = nullptr;
+    if (n == 1 && store.count == 1)
+        focus = m_ui->clearAllButton;
+    else if (n == store.count)
+        focus = m_ui->prevButton;
+    else if (n == 1)
+        focus = m_ui->nextButton;
+
+    m_ui->launchButton->setEnabled(alert->launchAllowed != 0 && haveManagementServer);
+
+    m_currentSeverity = alert->severity;
+    applySeverityColours();
+    update();
+
+    ShowOnTop();
+    if (focus)
+        focus->setFocus(Qt::OtherFocusReason);
+    return 1;
+}
+
+void CNotifyWindow::ShowOnTop() {
+    // Topmost without moving or resizing; changing the flag hides the window,
+    // showNormal brings it back (and out of the minimized state).
+    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
+        const QPoint at = pos();
+        const bool wasShown = isVisible();
+        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        if (wasShown)
+            move(at);
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+int CNotifyWindow::AppendToLog(const std::string& logPath, int sequence) {
+    return AppendAlertLog(logPath, m_ctx.store, sequence, m_currentSeverity);
+}
+
+void CNotifyWindow::applySeverityColours() {
+    const QColor colour = SeverityTextColor(m_currentSeverity);
+    const QList<QWidget*> edits = {m_ui->descriptionEdit, m_ui->dateTimeEdit, m_ui->serverNameEdit,
+                                   m_ui->alertTextEdit};
+    for (QWidget* edit : edits) {
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Text, colour);
+        edit->setPalette(palette);
+    }
+}
+
+void CNotifyWindow::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    const QPixmap picture = SeverityPicture(m_currentSeverity);
+    if (picture.isNull())
+        return;
+    QPainter painter(this);
+    painter.setClipRect(7, 39, 54, 200);
+    painter.drawPixmap(7, 39, picture);
+}
+
+void CNotifyWindow::onNext() {
+    ShowAlert(currentIndex() + 1);
+}
+
+void CNotifyWindow::onPrev() {
+    ShowAlert(currentIndex() - 1);
+}
+
+void CNotifyWindow::accept() {
+    onClearAlert();
+}
+
+void CNotifyWindow::reject() {
+    onClearAll();
+}
+
+void CNotifyWindow::finish() {
+    QDialog::accept();
+}
+
+void CNotifyWindow::onClearAlert() {
+    AlertStore& store = m_ctx.store;
+    const AlertRecord* alert = store.findBySequence(currentIndex());
+    if (!alert)
+        return;
+    const int next = alert->sequence == 1 ? 1 : alert->sequence - 1;
+    std::unique_ptr<AlertRecord> removed = store.RemoveAlert(alert->sequence);
+    m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
+    removed.reset();
+    if (store.count == 0) {
+        finish();
+        return;
+    }
+    ShowAlert(next);
+    m_ui->clearAlertButton->setFocus(Qt::OtherFocusReason);
+}
+
+void CNotifyWindow::onClearAll() {
+    const msgbox::Answer answer =
+        msgbox::show(this, LoadString(IDS_CLEAR_ALL_QUESTION), LoadString(IDS_PRODUCT_TITLE),
+                     msgbox::Buttons::YesNo, msgbox::Icon::Warning, /*defaultButton: No*/ 1);
+    if (answer != msgbox::IDYES)
+        return;
+    m_ctx.store.ClearAll();
+    m_ctx.counter.ResetAlertCounts();
+    finish();
+}
+
+void CNotifyWindow::dropTopmostToCorner() {
+    if (windowFlags() & Qt::WindowStaysOnTopHint)
+        setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    move(0, 0);
+    show();
+}
+
+void CNotifyWindow::onAdvice() {
+    const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
+    dropTopmostToCorner();
+    if (!alert)
+        return;
+    if (m_ctx.openHelp)
+        m_ctx.openHelp(this, alert->helpFile, static_cast<unsigned long>(alert->helpId));
+    else
+        help::openHelpContext(this, alert->helpFile, static_cast<unsigned long>(alert->helpId));
+}
+
+void CNotifyWindow::onLaunch() {
+    const std::string serverName =
+        fitField(m_ui->serverNameEdit->text().toUtf8().toStdString(), alert_width::kServerName);
+    dropTopmostToCorner();
+    if (m_ctx.openServerPage)
+        m_ctx.openServerPage(serverName);
+}
+
+void CNotifyWindow::onPrint() {
+    // With no alert on display there is nothing to print.
+    if (!m_ctx.store.findBySequence(currentIndex()))
+        return;
+    QPrinter printer(QPrinter::PrinterResolution);
+    const bool chosen =
+        m_ctx.choosePrinter ? m_ctx.choosePrinter(printer, this) : runPrintDialog(printer, this);
+    if (!chosen)
+        return;
+    // Output to a PDF file has no device of its own: give it the units of a
+    // 600 dpi printer, for which the page layout is made.
+    if (printer.outputFormat() == QPrinter::PdfFormat && printer.resolution() < kPdfResolution)
+        printer.setResolution(kPdfResolution);
+    PrintAlertTo(printer);
+}
+
+bool CNotifyWindow::PrintAlertTo(QPrinter& printer) {
+    const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
+    if (!alert)
+        return false;
+    printer.setDocName(QStringLiteral("test"));
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        msgbox::show(this, LoadString(IDS_NO_MEMORY), LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok,
+                     msgbox::Icon::Error);
+        return false;
+    }
+    // Device units, y the top of the text as the printer's text origin has it.
+    const int ascent = painter.fontMetrics().ascent();
+    for (const PrintLine& line : LayoutAlertPrint(*alert))
+        painter.drawText(QPoint(line.x, line.y + ascent), toQt(line.text));
+    painter.end();
+    return true;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The alert notify window (dialog 144): shows one outstanding alert at a
+// time, pages through them, clears them, prints one, opens its help topic or
+// its server's management page.
+
+#include "alert_arrival.h"
+#include "alert_store.h"
+#include "console_settings.h"
+
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QPrinter;
+namespace Ui {
+class CNotifyWindow;
+}
+
+struct NotifyWindowContext {
+    AlertStore& store;
+    // managementServerName (Launch), browserPath (Launch offered at all).
+    const ConsoleSettings& settings;
+    AlertCounter& counter;
+    // Opens the server's management page: OpenServerPage(settings, name).
+    std::function<void(const std::string& serverName)> openServerPage;
+    // Opens helpFile at contextId; empty: the desktop help viewer.
+    std::function<int(QWidget* owner, const std::string& helpFile, unsigned long contextId)> openHelp;
+    // Lets the operator choose and set up the printer; false when cancelled.
+    // Empty: the print dialog.
+    std::function<bool(QPrinter& printer, QWidget* owner)> choosePrinter;
+};
+
+class CNotifyWindow : public QDialog, public AlertDisplay {
+    Q_OBJECT
+
+public:
+    // Created hidden.
+    explicit CNotifyWindow(NotifyWindowContext context, QWidget* parent = nullptr);
+    ~CNotifyWindow() override;
+
+    // Fills the window with alert n and brings it up on top of all windows.
+    // Returns 1.
+    int ShowAlert(int sequence) override;
+    // Makes the window topmost without moving it and shows it in its normal
+    // state (the main window's Restore while alerts are outstanding).
+    void ShowOnTop();
+    // Appends the block of alert n to the log, with the severity on display.
+    int AppendToLog(const std::string& logPath, int sequence) override;
+
+    // Prints the summary of the alert on display on an already set-up printer
+    // (document "test"). False when nothing was printed.
+    bool PrintAlertTo(QPrinter& printer);
+
+    // The index of the alert on display, read back from label 1038.
+    int currentIndex() const;
+    std::int16_t currentSeverity() const { return m_currentSeverity; }
+
+public slots:
+    void accept() override; // Clear Alert
+    void reject() override; // Clear All, also Esc and the close box
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void onNext();
+    void onPrev();
+    void onClearAlert();
+    void onClearAll();
+    void onAdvice();
+    void onLaunch();
+    void onPrint();
+    void dropTopmostToCorner();
+    void applySeverityColours();
+    void finish();
+
+    std::unique_ptr<Ui::CNotifyWindow> m_ui;
+    NotifyWindowContext m_ctx;
+    std::int16_t m_currentSeverity = 0;
+};

@@ -1,0 +1,161 @@
+// The main window's handling of a new trap alert and of a state-change alert.
+
+#include "alert_arrival.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Event {
+    std::string what;
+    std::string arg;
+    int n = 0;
+    bool operator==(const Event&) const = default;
+};
+
+// Records the order of everything a new alert reaches.
+struct Recorder : AlertAnnouncer, AlertDisplay, AlertCounter, LivenessHooks {
+    void announce(const AlertRecord& r) override { events.push_back({"announce", r.soundFile, r.playSound}); }
+    int ShowAlert(int n) override {
+        events.push_back({"show", "", n});
+        return 1;
+    }
+    int AppendToLog(const std::string& path, int n) override {
+        events.push_back({"log", path, n});
+        return 1;
+    }
+    void AdjustAlertCount(const std::string& name, int code) override {
+        events.push_back({"count", name, code});
+    }
+    void ResetAlertCounts() override { events.push_back({"reset", "", 0}); }
+    void hostReachable(const std::string& a) override { events.push_back({"2500", a, 0}); }
+    void agentAnswered(const std::string& a) override { events.push_back({"1500", a, 0}); }
+    void showSnmpStatus(const std::string& name, const std::string& s) override {
+        events.push_back({"cells " + s, name, 0});
+    }
+    std::vector<Event> events;
+};
+
+class ArrivalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store.programDir = dir.path();
+        settings.playSound = 1;
+        settings.soundFile = "/snd/newmail.wav";
+        settings.logPath = dir.file("VDLog.txt");
+        addServer("SRV1", "10.0.0.5", "");
+        addServer("SRV2", "", "0000ABCD:00A0C9112233");
+        testsupport::writeFile(dir.file("VDTrap.ini"),
+                               "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=acme.ini\r\n");
+        testsupport::writeFile(dir.file("acme.ini"),
+                               "[1.3.6.1.4.1.9999.7]\r\nAlarmString=Fan failed\r\nSeverity=WARNING\r\n");
+    }
+    ManagedServer& addServer(const std::string& name, const std::string& ip, const std::string& ipx) {
+        auto s = std::make_unique<ManagedServer>();
+        s->name = name;
+        s->ipAddress = ip;
+        s->ipxAddress = ipx;
+        servers.push_back(std::move(s));
+        return *servers.back();
+    }
+    std::unique_ptr<AlertRecord> trap(const std::string& address) {
+        auto r = std::make_unique<AlertRecord>();
+        r->origin = kOriginTrap;
+        r->enterprise = "1.3.6.1.4.1.9999";
+        r->trapKey = "1.3.6.1.4.1.9999.7";
+        r->agentAddress = address;
+        return r;
+    }
+
+    testsupport::TempDir dir;
+    Recorder rec;
+    AlertStore store{&rec};
+    ServerList servers;
+    ConsoleSettings settings;
+    AlertArrival arrival{{store, servers, settings, rec, rec, rec}};
+};
+
+TEST_F(ArrivalTest, UnmanagedAddressIsDropped) {
+    EXPECT_EQ(arrival.OnTrapAlert(trap("10.0.0.99")), 0);
+    EXPECT_EQ(store.count, 0);
+    EXPECT_TRUE(store.alerts.empty());
+    EXPECT_TRUE(rec.events.empty());
+}
+
+TEST_F(ArrivalTest, TrapAlertIsClassifiedShownLoggedAndCounted) {
+    EXPECT_EQ(arrival.OnTrapAlert(trap("10.0.0.5")), 1);
+    ASSERT_EQ(store.count, 1);
+    const AlertRecord& r = *store.alerts.front();
+    EXPECT_EQ(r.serverName, "SRV1");
+    EXPECT_EQ(r.playSound, 1);
+    EXPECT_EQ(r.soundFile, "/snd/newmail.wav");
+    EXPECT_EQ(r.alertText, "Fan failed");
+    EXPECT_EQ(r.severity, kSeverityWarning);
+    const std::vector<Event> expected = {{"announce", "/snd/newmail.wav", 1},
+                                         {"show", "", 1},
+                                         {"log", settings.logPath, 1},
+                                         {"count", "SRV1", kAlertCountAdd}};
+    EXPECT_EQ(rec.events, expected);
+}
+
+TEST_F(ArrivalTest, IpxAddressMatchesWithoutRegardToCase) {
+    EXPECT_EQ(arrival.OnTrapAlert(trap("0000abcd:00a0c9112233")), 1);
+    EXPECT_EQ(store.alerts.front()->serverName, "SRV2");
+}
+
+TEST_F(ArrivalTest, TrapFromHostMarkedDownMarksItReachableAndAgentUp) {
+    servers.front()->networkStatus = "DOWN";
+    servers.front()->snmpStatus = "DOWN";
+    arrival.OnTrapAlert(trap("10.0.0.5"));
+    ASSERT_GE(rec.events.size(), 2u);
+    const std::vector<Event> tail(rec.events.end() - 2, rec.events.end());
+    EXPECT_EQ(tail, (std::vector<Event>{{"2500", "10.0.0.5", 0}, {"cells UP", "SRV1", 0}}));
+    EXPECT_EQ(servers.front()->snmpStatus, "UP");
+}
+
+TEST_F(ArrivalTest, TrapFromSilentAgentCountsAsAnAnswer) {
+    servers.front()->networkStatus = "UP";
+    servers.front()->snmpStatus = "DOWN";
+    arrival.OnTrapAlert(trap("10.0.0.5"));
+    EXPECT_EQ(rec.events.back(), (Event{"1500", "10.0.0.5", 0}));
+    EXPECT_EQ(servers.front()->snmpStatus, "DOWN"); // the poll answer handler sets it
+}
+
+TEST_F(ArrivalTest, LiveServerNeedsNoLivenessStep) {
+    servers.front()->networkStatus = "UP";
+    servers.front()->snmpStatus = "INIT";
+    arrival.OnTrapAlert(trap("10.0.0.5"));
+    EXPECT_EQ(rec.events.back().what, "count");
+}
+
+TEST_F(ArrivalTest, StateAlertIsCountedBeforeItIsShown) {
+    EXPECT_EQ(arrival.RaiseStateAlert("SRV1", "DOWN", kStateSourceAgent), 1);
+    const std::vector<Event> expected = {{"announce", "", 0},
+                                         {"count", "SRV1", kAlertCountAdd},
+                                         {"show", "", 1},
+                                         {"log", settings.logPath, 1}};
+    EXPECT_EQ(rec.events, expected);
+    EXPECT_EQ(store.alerts.front()->launchAllowed, 0);
+}
+
+TEST(ServerListAlertCounter, CountsNeverGoBelowZero) {
+    ServerList servers;
+    for (const char* name : {"A", "B"}) {
+        servers.push_back(std::make_unique<ManagedServer>());
+        servers.back()->name = name;
+    }
+    ServerListAlertCounter counter(servers);
+    counter.AdjustAlertCount("A", kAlertCountAdd);
+    counter.AdjustAlertCount("A", kAlertCountAdd);
+    counter.AdjustAlertCount("B", kAlertCountRemove);
+    counter.AdjustAlertCount("nobody", kAlertCountAdd);
+    EXPECT_EQ(servers.front()->outstandingAlerts, 2);
+    EXPECT_EQ(servers.back()->outstandingAlerts, 0);
+    counter.AdjustAlertCount("A", kAlertCountRemove);
+    EXPECT_EQ(servers.front()->outstandingAlerts, 1);
+    counter.ResetAlertCounts();
+    EXPECT_EQ(servers.front()->outstandingAlerts, 0);
+}
+
+} // namespace

@@ -1,0 +1,221 @@
+// The trap listener on UDP port 162 of a private network namespace, fed by
+// Net-SNMP's snmptrap and snmpinform, and by a flood of garbage datagrams.
+
+#include "testsupport.h"
+#include "trap_listener.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <random>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string kEnterprise = "1.3.6.1.4.1.9999";
+const std::string kPeer = "127.0.0.1:162";
+
+class SnmpEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_EQ(snmpInit(), 0); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new SnmpEnvironment);
+
+// Runs a Net-SNMP command to its end; its exit status, or -1.
+int run(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Net-SNMP's own encoding of a v1 trap (enterprise E.19, specific 1001, one binding).
+const unsigned char kV1Trap[] = {0x30, 0x39, 0x02, 0x01, 0x00, 0x04, 0x06, 0x70, 0x75, 0x62, 0x6c, 0x69,
+                                 0x63, 0xa4, 0x2c, 0x06, 0x08, 0x2b, 0x06, 0x01, 0x04, 0x01, 0xce, 0x0f,
+                                 0x13, 0x40, 0x04, 0x7f, 0x00, 0x00, 0x01, 0x02, 0x01, 0x06, 0x02, 0x02,
+                                 0x03, 0xe9, 0x43, 0x01, 0x05, 0x30, 0x10, 0x30, 0x0e, 0x06, 0x09, 0x2b,
+                                 0x06, 0x01, 0x04, 0x01, 0xce, 0x0f, 0x01, 0x01, 0x04, 0x01, 0x78};
+
+} // namespace
+
+class TrapListenerNetns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::writeFile(m_dir.file("VDTrap.ini"), "[Header]\r\nTotalNum=2\r\n[EnterpriseList]\r\n" +
+                                                             kEnterprise +
+                                                             "=vd9999.ini\r\n1.3.6.1.4.1.42=vd42.ini\r\n");
+        m_listener = std::make_unique<TrapListenerThread>(
+            m_dir.path(),
+            [this](std::unique_ptr<AlertRecord> record) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_records.push_back(std::move(record));
+                m_changed.notify_all();
+            },
+            [this] { m_failed = true; });
+        m_listener->start();
+        ASSERT_EQ(m_listener->waitForRegistration(), 0);
+    }
+    void TearDown() override { m_listener->stop(); }
+
+    // Waits (bounded) until a record satisfies pred; returns it, or nullptr.
+    template <typename Pred>
+    const AlertRecord* waitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(10)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const AlertRecord* found = nullptr;
+        m_changed.wait_for(lock, limit, [&] {
+            for (const auto& r : m_records)
+                if (pred(*r)) {
+                    found = r.get();
+                    return true;
+                }
+            return false;
+        });
+        return found;
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records.size();
+    }
+
+    testsupport::TempDir m_dir;
+    std::unique_ptr<TrapListenerThread> m_listener;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<AlertRecord>> m_records;
+    bool m_failed = false;
+};
+
+TEST_F(TrapListenerNetns, V1TrapOfAListedEnterpriseBecomesARecord) {
+    std::vector<std::string> args = {"snmptrap",  "-v",        "1",
+                                     "-c",        "public",    kPeer,
+                                     kEnterprise, "127.0.0.1", "6",
+                                     "7",         "0",         kEnterprise + ".1.1",
+                                     "s",         "disk full", kEnterprise + ".1.2",
+                                     "i",         "42"};
+    for (int i = 3; i <= 14; ++i) {
+        args.push_back(kEnterprise + ".1." + std::to_string(i));
+        args.push_back("i");
+        args.push_back(std::to_string(i));
+    }
+    ASSERT_EQ(run(args), 0);
+    const AlertRecord* r = waitFor([](const AlertRecord& a) { return a.trapKey == kEnterprise + ".7"; });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->origin, kOriginTrap);
+    EXPECT_EQ(r->enterprise, kEnterprise);
+    EXPECT_EQ(r->agentAddress, "127.0.0.1");
+    EXPECT_EQ(r->snmpVersion, version1);
+    ASSERT_EQ(r->bindingCount, 10); // of 14
+    EXPECT_EQ(r->bindings[0].oid, kEnterprise + ".1.1");
+    EXPECT_EQ(r->bindings[0].syntax, sNMP_SYNTAX_OCTETS);
+    EXPECT_EQ(r->bindings[0].value, "disk full");
+    EXPECT_EQ(r->bindings[1].syntax, sNMP_SYNTAX_INT);
+    EXPECT_EQ(r->bindings[1].value, "42");
+    EXPECT_EQ(r->bindings[9].value, "10");
+    EXPECT_FALSE(m_failed);
+}
+
+TEST_F(TrapListenerNetns, V2cTrapAndAnsweredInform) {
+    ASSERT_EQ(run({"snmptrap", "-v", "2c", "-c", "public", kPeer, "", kEnterprise + ".0.5",
+                   kEnterprise + ".1.1", "s", "hello"}),
+              0);
+    const AlertRecord* trap = waitFor([](const AlertRecord& a) { return a.trapKey == kEnterprise + ".5"; });
+    ASSERT_NE(trap, nullptr);
+    EXPECT_EQ(trap->snmpVersion, version2c);
+    ASSERT_EQ(trap->bindingCount, 1);
+    EXPECT_EQ(trap->bindings[0].value, "hello");
+
+    // snmpinform exits 0 only once its inform was acknowledged.
+    ASSERT_EQ(run({"snmpinform", "-v", "2c", "-c", "public", "-t", "2", "-r", "2", kPeer, "",
+                   "1.3.6.1.4.1.42.0.9"}),
+              0);
+    ASSERT_NE(waitFor([](const AlertRecord& a) { return a.trapKey == "1.3.6.1.4.1.42.9"; }), nullptr);
+}
+
+TEST_F(TrapListenerNetns, UnlistedEnterpriseAndGenericTrapGiveNothing) {
+    ASSERT_EQ(
+        run({"snmptrap", "-v", "1", "-c", "public", kPeer, "1.3.6.1.4.1.1234", "127.0.0.1", "6", "7", "0"}),
+        0);
+    ASSERT_EQ(run({"snmptrap", "-v", "1", "-c", "public", kPeer, kEnterprise, "127.0.0.1", "2", "0", "0"}),
+              0);
+    ASSERT_EQ(run({"snmptrap", "-v", "2c", "-c", "public", kPeer, "", kEnterprise + ".5"}), 0);
+    // Sent last and received in order: once it is here the others were dropped.
+    ASSERT_EQ(run({"snmptrap", "-v", "2c", "-c", "public", kPeer, "", kEnterprise + ".0.77"}), 0);
+    ASSERT_NE(waitFor([](const AlertRecord& a) { return a.trapKey == kEnterprise + ".77"; }), nullptr);
+    EXPECT_EQ(count(), 1u);
+}
+
+TEST_F(TrapListenerNetns, SurvivesAFloodOfGarbageAndKeepsReceiving) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(162);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    std::mt19937 random(20240611);
+    std::vector<unsigned char> datagram;
+    constexpr int kDatagrams = 100000;
+    for (int i = 0; i < kDatagrams; ++i) {
+        if (i % 2 == 0) {
+            // Random bytes, often starting like a BER sequence.
+            datagram.resize(1 + random() % 300);
+            for (auto& b : datagram)
+                b = static_cast<unsigned char>(random());
+            if (i % 4 == 0)
+                datagram[0] = 0x30;
+        } else {
+            // The real trap with a few bytes changed, cut short or grown.
+            datagram.assign(std::begin(kV1Trap), std::end(kV1Trap));
+            for (int m = 1 + static_cast<int>(random() % 4); m > 0; --m)
+                datagram[random() % datagram.size()] = static_cast<unsigned char>(random());
+            if (random() % 4 == 0)
+                datagram.resize(1 + random() % datagram.size());
+            else if (random() % 4 == 0)
+                datagram.insert(datagram.end(), random() % 64, static_cast<unsigned char>(random()));
+        }
+        sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    close(s);
+
+    // The listener may have had to drop part of the flood; the valid trap is
+    // sent again (a bounded number of times) until it is through.
+    const AlertRecord* r = nullptr;
+    for (int attempt = 0; attempt < 20 && r == nullptr; ++attempt) {
+        ASSERT_EQ(run({"snmptrap", "-v", "1", "-c", "public", kPeer, kEnterprise, "127.0.0.1", "6", "4242",
+                       "0", kEnterprise + ".1.1", "s", "after the flood"}),
+                  0);
+        r = waitFor([](const AlertRecord& a) { return a.bindings[0].value == "after the flood"; },
+                    std::chrono::seconds(2));
+    }
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->trapKey, kEnterprise + ".4242");
+    // Whatever the garbage produced, every record fits its fields.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& record : m_records) {
+        EXPECT_LE(record->bindingCount, kMaxBindings);
+        EXPECT_LT(record->enterprise.size(), alert_width::kEnterprise);
+        EXPECT_LT(record->trapKey.size(), alert_width::kTrapKey);
+        EXPECT_LT(record->agentAddress.size(), alert_width::kAgentAddress);
+    }
+}

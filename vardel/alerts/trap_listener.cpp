@@ -1,0 +1,169 @@
+#include "trap_listener.h"
+
+#include "config_store.h"
+#include "program_env.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+bool listed(const std::list<std::string>& list, const std::string& text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+} // namespace
+
+int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::string& trapKey,
+                 const TrapRegistration& registration) {
+    if (listed(registration.suffixed, enterprise))
+        enterprise.erase(enterprise.size() - 3);
+    else if (!listed(registration.registered, enterprise))
+        return -1;
+    const std::size_t at = notifyId.find(".0.");
+    if (at == std::string::npos)
+        return -1;
+    trapKey = fitField(enterprise + "." + notifyId.substr(at + 3), alert_width::kTrapKey);
+    return 0;
+}
+
+void OnTrapNotification(int reason, Snmp*, Pdu& pdu, SnmpTarget& target, void* data) {
+    if (reason != kSnmpNotification || data == nullptr)
+        return;
+    const auto& registration = *static_cast<const TrapRegistration*>(data);
+    // Called from the SNMP layer: nothing may escape, a failed allocation drops the trap.
+    try {
+        GenAddress address;
+        target.get_address(address);
+        Oid enterprise;
+        pdu.get_notify_enterprise(enterprise);
+
+        std::unique_ptr<AlertRecord> record(new (std::nothrow) AlertRecord);
+        if (!record)
+            return;
+        record->origin = kOriginTrap;
+        record->enterprise = fitField(enterprise.get_printable(), alert_width::kEnterprise);
+
+        Oid id;
+        pdu.get_notify_id(id);
+        if (BuildTrapKey(record->enterprise, id.get_printable(), record->trapKey, registration) != 0)
+            return;
+
+        record->dateTime = FormatNow();
+        record->agentAddress = fitField(address.get_printable(), alert_width::kAgentAddress);
+        record->snmpVersion = static_cast<std::uint8_t>(target.get_version());
+        record->addressType = static_cast<std::uint8_t>(address.get_type());
+
+        record->bindingCount = std::min(pdu.get_vb_count(), kMaxBindings);
+        for (int i = 0; i < record->bindingCount; ++i) {
+            Vb vb;
+            pdu.get_vb(vb, i);
+            AlertBinding& slot = record->bindings[static_cast<std::size_t>(i)];
+            slot.oid = fitField(vb.get_printable_oid(), alert_width::kBindingOid);
+            slot.syntax = vb.get_syntax();
+            if (slot.syntax == sNMP_SYNTAX_OCTETS) {
+                // The raw octets as text, up to the first zero byte.
+                OctetStr octets;
+                vb.get_value(octets);
+                const char* bytes = reinterpret_cast<const char*>(octets.data());
+                std::string text(bytes, bytes != nullptr ? strnlen(bytes, octets.len()) : 0);
+                slot.value = fitField(std::move(text), alert_width::kBindingValue);
+            } else {
+                slot.value = fitField(vb.get_printable_value(), alert_width::kBindingValue);
+            }
+        }
+        if (registration.sink)
+            registration.sink(std::move(record));
+    } catch (...) {
+    }
+}
+
+TrapListenerThread::TrapListenerThread(std::string programDir, TrapSink sink, TrapFailureNotifier onFailure,
+                                       std::uint16_t port)
+    : m_programDir(std::move(programDir)), m_onFailure(std::move(onFailure)), m_port(port) {
+    m_registration.sink = std::move(sink);
+}
+
+TrapListenerThread::~TrapListenerThread() {
+    stop();
+}
+
+void TrapListenerThread::start() {
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
+}
+
+int TrapListenerThread::waitForRegistration() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_outcomeKnown; });
+    return m_outcome;
+}
+
+void TrapListenerThread::stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        if (m_session)
+            m_session->stop();
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    m_session.reset(); // frees the port
+}
+
+void TrapListenerThread::setOutcome(int outcome) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outcome = outcome;
+    m_outcomeKnown = true;
+    m_changed.notify_all();
+}
+
+int TrapListenerThread::registerSession() {
+    const std::string indexPath = m_programDir + "VDTrap.ini";
+    if (_FillListFromIni(indexPath, m_registration.registered, "EnterpriseList") != 0)
+        return -1;
+
+    int status = kSnmpError;
+    auto session = std::make_unique<Snmp>(status, m_port);
+    if (status != kSnmpSuccess)
+        return -1;
+
+    OidCollection ids;
+    for (const std::string& enterprise : m_registration.registered) {
+        // A key that is no numeric identifier could never match; registering
+        // it would leave an empty prefix that matches every notification.
+        Oid oid(enterprise);
+        Oid suffixed(enterprise + ".19");
+        if (oid.valid())
+            ids += oid;
+        if (suffixed.valid())
+            ids += suffixed;
+        m_registration.suffixed.push_back(enterprise + ".19");
+    }
+    if (session->notify_register(ids, TargetCollection(), OnTrapNotification, &m_registration) !=
+        kSnmpSuccess)
+        return -1;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_session = std::move(session);
+    if (m_stopping)
+        m_session->stop();
+    return 0;
+}
+
+void TrapListenerThread::run() {
+    int outcome = -1;
+    try {
+        outcome = registerSession();
+    } catch (...) {
+        outcome = -1;
+    }
+    setOutcome(outcome);
+    if (outcome != 0) {
+        if (m_onFailure)
+            m_onFailure();
+        return;
+    }
+    m_session->run();
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The trap listener thread: its own SNMP session on UDP port 162, registered
+// for the enterprises of VDTrap.ini, turning each notification into a new
+// AlertRecord handed to a sink on the listener thread.
+
+#include "alert_record.h"
+#include "snmp.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Receives each new record on the listener thread (the main window posts it
+// to itself as a QEvent::User + 1000 event).
+using TrapSink = std::function<void(std::unique_ptr<AlertRecord>)>;
+// Called on the listener thread when registration fails; the thread then ends.
+using TrapFailureNotifier = std::function<void()>;
+
+// What the notification callback reads: the registered enterprises, the same
+// with ".19" appended, and where records go.
+struct TrapRegistration {
+    std::list<std::string> registered;
+    std::list<std::string> suffixed;
+    TrapSink sink;
+};
+
+// Writes enterprise + "." + the text after the first ".0." of notifyId into
+// trapKey. An enterprise listed with ".19" loses that suffix in place; one
+// that is not listed, or an identifier without ".0.", gives -1.
+int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::string& trapKey,
+                 const TrapRegistration& registration);
+
+// Notification callback of the listener's session; data is the TrapRegistration.
+// Handles reason -7 only: fills a new record and hands it to the sink.
+void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data);
+
+class TrapListenerThread {
+public:
+    // programDir ends with '/'; VDTrap.ini is read from it.
+    TrapListenerThread(std::string programDir, TrapSink sink, TrapFailureNotifier onFailure,
+                       std::uint16_t port = 162);
+    ~TrapListenerThread();
+    TrapListenerThread(const TrapListenerThread&) = delete;
+    TrapListenerThread& operator=(const TrapListenerThread&) = delete;
+
+    void start();
+    // Blocks until registration has succeeded (0) or failed (-1).
+    int waitForRegistration();
+    // Ends the session's loop, joins the thread and closes the session.
+    void stop();
+
+private:
+    void run();
+    int registerSession();
+    void setOutcome(int outcome);
+
+    std::string m_programDir;
+    TrapFailureNotifier m_onFailure;
+    std::uint16_t m_port;
+    TrapRegistration m_registration;
+    std::unique_ptr<Snmp> m_session;
+    std::thread m_thread;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stopping = false;
+    bool m_outcomeKnown = false;
+    int m_outcome = -1;
+};

@@ -1,0 +1,277 @@
+#include "config_store.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <new>
+#include <strings.h>
+
+#include "msgbox.h"
+#include "profile.h"
+#include "registry.h"
+#include "string_table.h"
+
+namespace {
+
+// Texts copied out of the list go into 512-byte buffers.
+constexpr std::size_t kCopyBuffer = 512;
+
+std::string fit(const std::string& text, std::size_t buffer) {
+    return text.size() < buffer ? text : text.substr(0, buffer - 1);
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+void showNoMemory(const std::string& caption) {
+    msgbox::show(nullptr, LoadString(IDS_NO_MEMORY), caption, msgbox::Buttons::Ok, msgbox::Icon::Error);
+}
+
+} // namespace
+
+int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section) {
+    const profile::Document doc = profile::load(iniPath);
+    long long bufferSize = 0;
+    if (section == "SERVERS") {
+        bufferSize = static_cast<long long>(doc.getInt("ServerInfo", "NumServers", 0)) * 50;
+    } else if (section == "EnterpriseList") {
+        bufferSize = static_cast<long long>(doc.getInt("Header", "TotalNum", 0)) * 100;
+    } else {
+        return 1000;
+    }
+    if (bufferSize == 0)
+        return 1000;
+    // A negative count asks for an impossible buffer, as the allocation would fail.
+    if (bufferSize < 0) {
+        showNoMemory("_FillListFromIni");
+        return -1;
+    }
+    std::vector<std::string> keys;
+    try {
+        keys = doc.sectionKeys(section, static_cast<std::size_t>(bufferSize));
+    } catch (const std::bad_alloc&) {
+        showNoMemory("_FillListFromIni");
+        return -1;
+    }
+    for (auto& key : keys)
+        list.push_front(std::move(key));
+    return 0;
+}
+
+int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers) {
+    std::list<std::string> names;
+    if (_FillListFromIni(iniPath, names, "SERVERS") == -1)
+        return -1;
+    const profile::Document doc = profile::load(iniPath);
+    for (const std::string& name : names) {
+        std::unique_ptr<ManagedServer> server(new (std::nothrow) ManagedServer);
+        if (!server) {
+            showNoMemory(LoadString(IDS_PRODUCT_TITLE));
+            return -1;
+        }
+        server->name = name;
+        server->nosText = doc.getString(name, "NOS", "", 20);
+        server->nosCode = NosCodeFromText(server->nosText);
+        server->ipAddress = doc.getString(name, "IP", "", 50);
+        server->ipxAddress = doc.getString(name, "IPX", "", 50);
+        server->community = doc.getString(name, "SNMP_COMMUNITY", "", 20);
+        server->alertDestination = doc.getInt(clientSection, name, -1);
+        servers.push_back(std::move(server));
+    }
+    return 0;
+}
+
+int ClearServerSections(profile::Document& doc) {
+    const int count = doc.getInt("ServerInfo", "NumServers", 0);
+    if (count > 0) {
+        const auto names = doc.sectionKeys("SERVERS", static_cast<std::size_t>(count) * 50);
+        for (const std::string& name : names)
+            doc.deleteSection(name);
+    }
+    doc.deleteSection("SERVERS");
+    doc.deleteKey("ServerInfo", "NumServers");
+    return 0;
+}
+
+void SaveServerList(profile::Document& doc, const std::string& clientSection, ServerList& servers) {
+    doc.writeString("ServerInfo", "NumServers", std::to_string(servers.size()));
+    for (auto& server : servers) {
+        doc.writeString("SERVERS", server->name, "1");
+        if (const char* text = NosTextFromCode(server->nosCode))
+            server->nosText = text;
+        doc.writeString(server->name, "NOS", server->nosText);
+        doc.writeString(server->name, "IP", server->ipAddress);
+        doc.writeString(server->name, "IPX", server->ipxAddress);
+        doc.writeString(server->name, "SNMP_COMMUNITY", server->community);
+        doc.writeString(clientSection, server->name, std::to_string(server->alertDestination));
+    }
+}
+
+void SavePollingSettings(profile::Document& doc, const ConsoleSettings& settings) {
+    doc.writeString("VDINFO", "RETRY", std::to_string(settings.retry));
+    doc.writeString("VDINFO", "POLLTIME", std::to_string(settings.pollTime));
+    doc.writeString("CLIENTS", "LastClient", settings.hostName);
+}
+
+void ReadPollingSettings(const std::string& iniPath, ConsoleSettings& settings) {
+    const profile::Document doc = profile::load(iniPath);
+    const int retry = doc.getInt("VDINFO", "RETRY", 7);
+    const int pollTime = doc.getInt("VDINFO", "POLLTIME", 3);
+    const int timeout = doc.getInt("VDINFO", "TIMEOUT", 800);
+    settings.retry = retry ? retry : 7;
+    settings.pollTime = pollTime ? pollTime : 3;
+    settings.timeout = timeout ? static_cast<std::uint32_t>(timeout) : 800;
+}
+
+bool SaveConsoleIni(const ConsoleSettings& settings, ServerList& servers) {
+    profile::Transaction tx(settings.iniPath);
+    ClearServerSections(tx.doc());
+    SaveServerList(tx.doc(), settings.clientSection, servers);
+    SavePollingSettings(tx.doc(), settings);
+    return tx.commit();
+}
+
+// ---- Registry ----
+
+namespace {
+
+// Each read opens the key, sizes its buffer by the longest value, reads, closes.
+std::optional<std::string> readRegistryValue(const std::string& regPath, const char* name) {
+    auto key = registry::Key::open(regPath);
+    if (!key)
+        return std::nullopt;
+    auto value = key->read(name, key->longestValueLength() + 1);
+    key->close();
+    return value;
+}
+
+// The text fields of the settings hold up to 255 characters.
+constexpr std::size_t kTextField = 256;
+
+int readText(const std::string& regPath, const char* name, std::string& field) {
+    auto value = readRegistryValue(regPath, name);
+    field = value ? fit(*value, kTextField) : std::string();
+    return value ? 0 : -1;
+}
+
+template <typename Flag>
+int readFlag(const std::string& regPath, const char* name, Flag& field) {
+    auto value = readRegistryValue(regPath, name);
+    field = value && *value == "1" ? 1 : 0;
+    return value ? 0 : -1;
+}
+
+} // namespace
+
+int ReadRegistryName(const std::string& regPath, ConsoleSettings& settings) {
+    return readText(regPath, "Name", settings.managementServerName);
+}
+
+int ReadRegistrySoundFile(const std::string& regPath, ConsoleSettings& settings) {
+    return readText(regPath, "SoundFile", settings.soundFile);
+}
+
+int ReadRegistryPort(const std::string& regPath, ConsoleSettings& settings) {
+    auto value = readRegistryValue(regPath, "Port");
+    settings.port = 80;
+    if (!value)
+        return -1;
+    // The leading decimal number of the text.
+    std::uint32_t port = 0;
+    for (char c : *value) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            break;
+        port = port * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    settings.port = port;
+    return 0;
+}
+
+int ReadRegistrySsl(const std::string& regPath, ConsoleSettings& settings) {
+    return readFlag(regPath, "SSL", settings.useSsl);
+}
+
+int ReadRegistryDhcp(const std::string& regPath, ConsoleSettings& settings) {
+    return readFlag(regPath, "DHCP", settings.useDhcp);
+}
+
+int ReadRegistrySound(const std::string& regPath, ConsoleSettings& settings) {
+    return readFlag(regPath, "SOUND", settings.playSound);
+}
+
+void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
+    ReadRegistryName(regPath, settings);
+    ReadRegistrySoundFile(regPath, settings);
+    ReadRegistryPort(regPath, settings);
+    ReadRegistrySsl(regPath, settings);
+    ReadRegistryDhcp(regPath, settings);
+    ReadRegistrySound(regPath, settings);
+}
+
+void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
+    auto key = registry::Key::open(regPath);
+    if (!key)
+        return;
+    constexpr std::size_t kDataLength = 102;
+    key->write("Name", settings.managementServerName, kDataLength);
+    key->write("SoundFile", settings.soundFile, kDataLength);
+    key->write("Port", std::to_string(settings.port), kDataLength);
+    key->write("SSL", settings.useSsl == 1 ? "1" : "0", kDataLength);
+    key->write("DHCP", settings.useDhcp == 1 ? "1" : "0", kDataLength);
+    key->write("SOUND", settings.playSound == 1 ? "1" : "0", kDataLength);
+    key->close();
+}
+
+// ---- Look-ups and setters ----
+
+int FindServerNameByAddress(const ServerList& servers, const std::string& address, std::string& name) {
+    for (const auto& server : servers) {
+        if (equalsIgnoringCase(server->ipAddress, address) || equalsIgnoringCase(server->ipxAddress, address)) {
+            name = fit(server->name, kCopyBuffer);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+ManagedServer* FindServerByName(const ServerList& servers, const std::string& name) {
+    for (const auto& server : servers)
+        if (server->name == name)
+            return server.get();
+    return nullptr;
+}
+
+int GetSnmpStatus(const ServerList& servers, const std::string& name, std::string& status) {
+    const ManagedServer* server = FindServerByName(servers, name);
+    if (!server)
+        return -1;
+    status = fit(server->snmpStatus, kCopyBuffer);
+    return 0;
+}
+
+void SetSnmpStatus(ServerList& servers, const std::string& name, const std::string& status) {
+    if (ManagedServer* server = FindServerByName(servers, name))
+        server->snmpStatus = status;
+}
+
+void GetNetworkStatus(const ServerList& servers, const std::string& name, std::string& status) {
+    if (const ManagedServer* server = FindServerByName(servers, name))
+        status = fit(server->networkStatus, kCopyBuffer);
+}
+
+void SetNetworkStatus(ServerList& servers, const std::string& name, const std::string& status) {
+    if (ManagedServer* server = FindServerByName(servers, name))
+        server->networkStatus = status;
+}
+
+void SetPollPending(ServerList& servers, const std::string& name, int value) {
+    if (ManagedServer* server = FindServerByName(servers, name))
+        server->pollPending = value;
+}
+
+void CollectServerNamesBySnmpStatus(const ServerList& servers, std::list<std::string>& names,
+                                    const std::string& status) {
+    for (const auto& server : servers)
+        if (server->snmpStatus == status)
+            names.push_front(server->name);
+}

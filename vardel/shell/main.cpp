@@ -1,0 +1,5 @@
+#include "vardel_app.h"
+
+int main(int argc, char** argv) {
+    return RunVardel(argc, argv);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// What the program takes from its surroundings: its directory, the time
+// texts, and the debug-output channel.
+
+#include <ctime>
+#include <string>
+
+// Directory of the running program file, with its trailing '/'.
+std::string ProgramDirectory();
+
+// Local time as "%B %d, %Y, %H:%M:%S" with English month names, whatever the
+// user's locale: the form of every date and time text of the program.
+std::string FormatLocalTime(std::time_t when);
+std::string FormatNow();
+
+// "Vardel 4.0: " + text + "\n" on the debug channel (standard error), as three writes.
+void DebugTrace(const std::string& text);

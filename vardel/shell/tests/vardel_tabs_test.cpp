@@ -1,0 +1,197 @@
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "msgbox.h"
+#include "profile.h"
+#include "single_instance.h"
+#include "string_table.h"
+#include "testsupport.h"
+#include "vardel_tabs.h"
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+const char* kEmptyKey = "Windows Registry Editor Version 5.00\r\n\r\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n";
+
+// A host library answering as console host g_hostName at 10.1.1.5, without IPX.
+std::string g_hostName = "CONSOLE1";
+int initOk() { return 0; }
+int initFails() { return 101; }
+int hostName(char* b) {
+    std::snprintf(b, 200, "%s", g_hostName.c_str());
+    return 0;
+}
+int ipAddress(char* b) {
+    std::snprintf(b, 16, "10.1.1.5");
+    return 0;
+}
+int noIpx(char*) { return 1005; }
+
+class ConsoleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_hostName = "CONSOLE1";
+        writeFile(dir.file("vardel.reg"), kEmptyKey);
+        writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=1\n[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
+    }
+
+    std::unique_ptr<CVardelTabs> start(HostLibrary host = {initOk, hostName, ipAddress, noIpx}) {
+        StartupOptions options;
+        options.programDirectory = dir.path();
+        options.host = host;
+        options.startTrapListener = false;
+        auto sheet = std::make_unique<CVardelTabs>(options);
+        sheet->OnInitDialog();
+        return sheet;
+    }
+
+    static std::unique_ptr<ManagedServer> server(const std::string& name) {
+        auto s = std::make_unique<ManagedServer>();
+        s->name = name;
+        return s;
+    }
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const auto& box : boxes.script.shown)
+            out.push_back(box.text);
+        return out;
+    }
+
+    TempDir dir;
+    msgbox::ScopedScript boxes;
+};
+
+} // namespace
+
+TEST_F(ConsoleTest, FirstConsoleSavesTheExampleFileOnOk) {
+    auto sheet = start();
+    EXPECT_EQ(sheet->windowTitle().toStdString(), "Orv Corvanta Vardel 5.5");
+    EXPECT_EQ(sheet->currentTab(), 0); // empty list: Configuration
+    EXPECT_EQ(sheet->settings().clientSection, "CLIENT1");
+
+    auto b = server("SRVB");
+    b->nosCode = kNosNT;
+    b->ipAddress = "10.1.1.20";
+    b->community = "public";
+    b->alertDestination = 1;
+    auto a = server("SRVA");
+    a->nosCode = kNosNetWare;
+    a->ipxAddress = "D5533216-000000000001";
+    a->community = "public";
+    sheet->servers().push_back(std::move(b));
+    sheet->servers().push_back(std::move(a));
+
+    QTest::mouseClick(testsupport::control<QPushButton>(sheet.get(), 1), Qt::LeftButton);
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_TRUE(boxes.script.shown.empty()) << texts().front();
+    EXPECT_EQ(readFile(dir.file("rlaweb.ini")),
+              readFile(testsupport::sourcePath("vardel/shell/tests/data/rlaweb_two_servers.ini")));
+    // The registry key got its six values.
+    const std::string reg = readFile(dir.file("vardel.reg"));
+    for (const char* value : {"\"Name\"=\"\"", "\"SoundFile\"=\"\"", "\"Port\"=\"80\"", "\"SSL\"=\"0\"",
+                              "\"DHCP\"=\"0\"", "\"SOUND\"=\"0\""})
+        EXPECT_NE(reg.find(value), std::string::npos) << value;
+}
+
+TEST_F(ConsoleTest, ConsolesRegisterInTurnAndOnlyNewLaterOnesAreTold) {
+    start()->OnOK();
+    EXPECT_TRUE(boxes.script.shown.empty());
+
+    g_hostName = "CONSOLE2";
+    auto second = start();
+    EXPECT_EQ(second->settings().clientSection, "CLIENT2");
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].text, LoadString(IDS_NEW_CONSOLE));
+    EXPECT_EQ(boxes.script.shown[0].caption, "vardel");
+    EXPECT_EQ(profile::getString(dir.file("rlaweb.ini"), "CLIENTS", "NumClients", "", 20), "2");
+
+    boxes.script.shown.clear();
+    g_hostName = "CONSOLE1";
+    auto returning = start();
+    EXPECT_EQ(returning->settings().clientSection, "CLIENT1");
+    EXPECT_TRUE(boxes.script.shown.empty());
+}
+
+TEST_F(ConsoleTest, ServerListOpensOnTheStatusTabAndPollTimeArmsTheCycle) {
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\nNumServers=1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n"
+                                      "[VDINFO]\nPOLLTIME=5\n");
+    auto sheet = start();
+    EXPECT_EQ(sheet->currentTab(), 1);
+    EXPECT_TRUE(sheet->firstPollTimer().isActive());
+    EXPECT_TRUE(sheet->firstPollTimer().isSingleShot());
+    EXPECT_EQ(sheet->firstPollTimer().interval(), 2000);
+    EXPECT_TRUE(sheet->pollTimer().isActive());
+    EXPECT_EQ(sheet->pollTimer().interval(), 5 * 60000);
+    EXPECT_FALSE(sheet->settings().lastPollTime.empty());
+}
+
+TEST_F(ConsoleTest, ReadOnlyOkSavesNothing) {
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\nNumServers=1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n");
+    auto sheet = start();
+    const std::string ini = readFile(dir.file("rlaweb.ini"));
+    const std::string reg = readFile(dir.file("vardel.reg"));
+    sheet->settings().readOnly = 1;
+    sheet->settings().managementServerName = "changed";
+    sheet->servers().clear();
+    sheet->OnOK();
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_EQ(readFile(dir.file("rlaweb.ini")), ini);
+    EXPECT_EQ(readFile(dir.file("vardel.reg")), reg);
+}
+
+TEST_F(ConsoleTest, CancelAsksAndNoKeepsEverythingRunning) {
+    auto sheet = start();
+    sheet->settings().managementServerName = "changed";
+    const std::string ini = readFile(dir.file("rlaweb.ini"));
+    boxes.script.answers = {msgbox::IDNO};
+    QTest::mouseClick(testsupport::control<QPushButton>(sheet.get(), 2), Qt::LeftButton);
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].text, LoadString(IDS_CANCEL_QUESTION));
+    EXPECT_EQ(boxes.script.shown[0].buttons, msgbox::Buttons::YesNo);
+    EXPECT_FALSE(sheet->isEnded());
+    EXPECT_TRUE(sheet->pollTimer().isActive());
+
+    // Close while the Configuration tab is busy is ignored without a question.
+    sheet->setConfigurationBusy(true);
+    sheet->close();
+    EXPECT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_FALSE(sheet->isEnded());
+
+    sheet->setConfigurationBusy(false);
+    boxes.script.answers = {msgbox::IDYES};
+    sheet->close();
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_EQ(readFile(dir.file("rlaweb.ini")), ini);
+    EXPECT_EQ(readFile(dir.file("vardel.reg")).find("changed"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, HostLibraryFailureLeavesNoIdentity) {
+    auto sheet = start({initFails, hostName, ipAddress, noIpx});
+    ASSERT_FALSE(boxes.script.shown.empty());
+    EXPECT_EQ(boxes.script.shown[0].text, LoadString(IDS_WINSOCK_INIT));
+    EXPECT_EQ(boxes.script.shown[0].caption, LoadString(IDS_PRODUCT_TITLE));
+    EXPECT_TRUE(sheet->settings().hostName.empty());
+    EXPECT_EQ(profile::getString(dir.file("rlaweb.ini"), "CLIENTS", "Hostname", "none", 64), "none");
+}
+
+TEST_F(ConsoleTest, MissingTrapDefinitionsAreReported) {
+    writeFile(dir.file("VDTrap.ini"), "[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
+    start();
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].text, "Enterprise list Error.");
+    EXPECT_EQ(boxes.script.shown[0].caption, "OnInitDialog");
+}
+
+TEST(SingleInstance, ASecondConsoleOfTheUserIsRefused) {
+    TempDir dir;
+    SingleInstance first("Orv Corvanta Vardel 5.5", dir.path());
+    ASSERT_TRUE(first.acquire());
+    SingleInstance second("Orv Corvanta Vardel 5.5", dir.path());
+    EXPECT_FALSE(second.acquire());
+}

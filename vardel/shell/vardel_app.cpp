@@ -1,0 +1,62 @@
+#include "vardel_app.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <new>
+
+#include "msgbox.h"
+#include "program_env.h"
+#include "single_instance.h"
+#include "string_table.h"
+#include "vardel_tabs.h"
+
+namespace {
+
+// Icon 139: the console's window icon, a red alert bell on a blue tile.
+QIcon programIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0, 64, 160));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(1, 1, 30, 30, 6, 6);
+    p.setBrush(QColor(210, 0, 0));
+    p.drawPie(7, 6, 18, 22, 0, 180 * 16);
+    p.drawRect(7, 16, 18, 6);
+    p.setBrush(QColor(255, 220, 0));
+    p.drawEllipse(13, 22, 6, 6);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+int RunVardel(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::string& title = LoadString(IDS_PRODUCT_TITLE);
+
+    SingleInstance instance(title);
+    if (!instance.acquire()) {
+        msgbox::show(nullptr, LoadString(IDS_ALREADY_RUNNING), title);
+        return 0;
+    }
+
+    StartupOptions options;
+    options.programDirectory = ProgramDirectory();
+    auto* sheet = new (std::nothrow) CVardelTabs(std::move(options));
+    if (!sheet) {
+        msgbox::show(nullptr, LoadString(IDS_NO_MEMORY), title, msgbox::Buttons::Ok, msgbox::Icon::Error);
+        return 0;
+    }
+    sheet->setAttribute(Qt::WA_DeleteOnClose, false);
+    sheet->setWindowIcon(programIcon());
+    app.setWindowIcon(programIcon());
+    QObject::connect(sheet, &CVardelTabs::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    sheet->show();
+    sheet->OnInitDialog();
+    const int rc = app.exec();
+    delete sheet;
+    return rc;
+}

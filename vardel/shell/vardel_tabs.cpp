@@ -1,0 +1,280 @@
+#include "vardel_tabs.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QWindow>
+#include <climits>
+
+#include "help.h"
+#include "hostlore.h"
+#include "msgbox.h"
+#include "notify_window.h"
+#include "page_launch.h"
+#include "private_events.h"
+#include "profile.h"
+#include "program_env.h"
+#include "snmp.h"
+#include "string_table.h"
+#include "trap_listener.h"
+#include "ui_vardel_tabs.h"
+
+namespace {
+
+constexpr int kConfigurationTab = 0;
+constexpr int kServerStatusTab = 1;
+// The host address library fills 512-byte buffers.
+constexpr std::size_t kHostBuffer = 512;
+
+} // namespace
+
+HostLibrary HostLibrary::system() {
+    return {DLLInitHostInfo, DLLGetHostName, DLLGetIpAddress, DLLGetIpxAddressForNWTrapDestination};
+}
+
+CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)) {
+    m_ui->setupUi(this);
+    setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &CVardelTabs::OnCancel);
+    connect(m_ui->helpButton, &QPushButton::clicked, this, &CVardelTabs::OnHelp);
+    m_firstPollTimer.setSingleShot(true);
+    connect(&m_firstPollTimer, &QTimer::timeout, this, &CVardelTabs::onFirstPollTimer);
+    connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
+}
+
+CVardelTabs::~CVardelTabs() {
+    m_trapListener.reset();
+}
+
+int CVardelTabs::currentTab() const {
+    return m_ui->pagesTabWidget->currentIndex();
+}
+
+bool CVardelTabs::OnInitDialog() {
+    // 1. The browser.
+    m_settings.programDirectory = m_options.programDirectory;
+    if (FindBrowser(registryPath(), m_settings.browserPath) != 0)
+        m_settings.browserPath.clear();
+
+    // 2-3. The notify window, hidden.
+    m_notifyWindow = std::make_unique<CNotifyWindow>(
+        NotifyWindowContext{
+            m_alertStore,
+            m_settings,
+            m_alertCounter,
+            [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
+            {},
+            {},
+        },
+        this);
+    m_arrival = std::make_unique<AlertArrival>(
+        AlertArrivalContext{m_alertStore, m_servers, m_settings, m_alertCounter, *m_notifyWindow, *this});
+
+    // 4. File paths.
+    m_settings.iniPath = m_settings.programDirectory + "rlaweb.ini";
+    m_settings.logPath = m_settings.programDirectory + "VDLog.txt";
+    m_settings.userName.clear();
+    m_settings.password.clear();
+
+    // 5. Registry.
+    ReadRegistrySettings(registryPath(), m_settings);
+
+    // 7. The trap listener thread.
+    if (m_options.startTrapListener)
+        startTrapListener();
+
+    // 8. The console's identity.
+    registerHostIdentity();
+
+    // 9-10.
+    ReadPollingSettings(m_settings.iniPath, m_settings);
+    m_alertStore.programDir = m_settings.programDirectory;
+
+    // 11. This console's client section.
+    registerConsole();
+
+    // 12. The server list.
+    if (LoadServerList(m_settings.iniPath, m_settings.clientSection, m_servers) == -1)
+        msgbox::show(this, LoadString(IDS_SERVER_LIST_FILL), "OnInitDialog");
+
+    // 13. The polling session.
+    snmpInit();
+    int status = 0;
+    m_pollingSession = std::make_unique<Snmp>(status, 0);
+    if (status != 0)
+        msgbox::show(this, LoadString(IDS_SNMP_POLL_INIT), "OnAddEvent");
+
+    // 14. The trap definitions' enterprise list.
+    if (_FillListFromIni(m_settings.programDirectory + "VDTrap.ini", m_enterpriseList, "EnterpriseList") != 0)
+        msgbox::show(this, LoadString(IDS_ENTERPRISE_LIST), "OnInitDialog");
+
+    // 15. Timers.
+    armTimers();
+
+    // 17-18.
+    m_settings.lastPollTime = FormatNow();
+    m_ui->pagesTabWidget->setCurrentIndex(m_servers.empty() ? kConfigurationTab : kServerStatusTab);
+    return true;
+}
+
+void CVardelTabs::startTrapListener() {
+    // Both callbacks run on the listener thread and only post to this window,
+    // which stops the thread before it is destroyed.
+    snmpInit();
+    m_trapListener = std::make_unique<TrapListenerThread>(
+        m_settings.programDirectory,
+        [this](std::unique_ptr<AlertRecord> record) {
+            QCoreApplication::postEvent(this, new TrapAlertEvent(std::move(record)));
+        },
+        [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
+        m_options.trapPort);
+    m_trapListener->start();
+}
+
+void CVardelTabs::registerHostIdentity() {
+    const HostLibrary& host = m_options.host;
+    if (host.initHostInfo() != 0) {
+        msgbox::show(this, LoadString(IDS_WINSOCK_INIT), LoadString(IDS_PRODUCT_TITLE));
+        return;
+    }
+    char buffer[kHostBuffer] = {};
+    if (host.getHostName(buffer) != 0) {
+        msgbox::show(this, LoadString(IDS_HOSTNAME_ERROR), "OnInitDialog");
+    } else {
+        m_settings.hostName = buffer;
+        if (!profile::writeString(m_settings.iniPath, "CLIENTS", "Hostname", m_settings.hostName))
+            msgbox::show(this, LoadString(IDS_INI_WRITE), "OnInitDialog");
+    }
+    char ip[kHostBuffer] = {};
+    if (host.getIpAddress(ip) != 0) {
+        msgbox::show(this, LoadString(IDS_CLIENT_IP_ERROR), "OnInitDialog");
+    } else {
+        m_settings.hostIpAddress = ip;
+        if (!profile::writeString(m_settings.iniPath, "CLIENTS", "IPAddres", m_settings.hostIpAddress))
+            msgbox::show(this, LoadString(IDS_INI_WRITE), "OnInitDialog");
+    }
+    char ipx[kHostBuffer] = {};
+    if (host.getIpxAddressForNWTrapDestination(ipx) == 0) {
+        m_settings.hostIpxAddress = ipx;
+        profile::writeString(m_settings.iniPath, "CLIENTS", "IPXAddres", m_settings.hostIpxAddress);
+    }
+}
+
+void CVardelTabs::registerConsole() {
+    const std::string section = profile::getString(m_settings.iniPath, "CLIENTS", m_settings.hostName, "", 512);
+    if (!section.empty()) {
+        m_settings.clientSection = section;
+        return;
+    }
+    const int n = profile::getInt(m_settings.iniPath, "CLIENTS", "NumClients", 0) + 1;
+    profile::writeString(m_settings.iniPath, "CLIENTS", "NumClients", std::to_string(n));
+    m_settings.clientSection = "CLIENT" + std::to_string(n);
+    profile::writeString(m_settings.iniPath, "CLIENTS", m_settings.hostName, m_settings.clientSection);
+    if (n > 1)
+        msgbox::show(this, LoadString(IDS_NEW_CONSOLE), m_options.programName);
+}
+
+void CVardelTabs::armTimers() {
+    m_firstPollTimer.start(2000);
+    const long long period = static_cast<long long>(m_settings.pollTime) * 60000;
+    if (period <= 0 || period > INT_MAX) {
+        DebugTrace("SetTimer failed");
+        return;
+    }
+    m_pollTimer.start(static_cast<int>(period));
+}
+
+void CVardelTabs::onFirstPollTimer() {
+    m_firstPollTimer.stop();
+}
+
+void CVardelTabs::onPollTimer() {
+    // Re-armed with the poll time then in force.
+    const long long period = static_cast<long long>(m_settings.pollTime) * 60000;
+    if (period > 0 && period <= INT_MAX)
+        m_pollTimer.start(static_cast<int>(period));
+}
+
+void CVardelTabs::OnOK() {
+    if (m_settings.readOnly == 1) {
+        Shutdown();
+        return;
+    }
+    SaveRegistrySettings(registryPath(), m_settings);
+    SaveConsoleIni(m_settings, m_servers);
+    Shutdown();
+}
+
+void CVardelTabs::OnCancel() {
+    const auto answer = msgbox::show(this, LoadString(IDS_CANCEL_QUESTION), LoadString(IDS_PRODUCT_TITLE),
+                                     msgbox::Buttons::YesNo, msgbox::Icon::Warning);
+    if (answer != msgbox::IDYES)
+        return;
+    Shutdown();
+}
+
+void CVardelTabs::OnHelp() {
+    help::openHelpContents(this, m_settings.programDirectory + "Vardel.hlp");
+}
+
+void CVardelTabs::reject() {
+    OnCancel();
+}
+
+void CVardelTabs::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (m_ended || m_configurationBusy)
+        return;
+    OnCancel();
+}
+
+void CVardelTabs::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const bool restored = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized));
+    if (restored && m_alertStore.count >= 1 && m_notifyWindow) {
+        m_notifyWindow->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        m_notifyWindow->showNormal();
+    }
+}
+
+bool CVardelTabs::event(QEvent* event) {
+    if (event->type() == kEventTrapAlert) {
+        auto record = static_cast<TrapAlertEvent*>(event)->takeRecord();
+        if (m_arrival && record)
+            m_arrival->OnTrapAlert(std::move(record));
+        return true;
+    }
+    if (event->type() == kEventTrapListenerFailed) {
+        msgbox::show(QApplication::activeWindow(),
+                     "Could not register with Winsnmp-- Will not be able to receive Traps.",
+                     LoadString(IDS_PRODUCT_TITLE));
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+// The echo and poll answer handlers belong to the poll cycle, which owns the
+// servers' verdicts; until it runs, a trap's proof of life changes nothing more.
+void CVardelTabs::hostReachable(const std::string&) {}
+
+void CVardelTabs::agentAnswered(const std::string&) {}
+
+// The status grid shows no cells yet.
+void CVardelTabs::showSnmpStatus(const std::string&, const std::string&) {}
+
+void CVardelTabs::Shutdown() {
+    m_firstPollTimer.stop();
+    m_pollTimer.stop();
+    m_pollingSession.reset();
+    m_arrival.reset();
+    m_notifyWindow.reset();
+    m_servers.clear();
+    m_ended = true;
+    hide();
+    emit ended();
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The main window: a tabbed sheet (Configuration, Server Status) with OK,
+// Cancel and Help. Its initialisation is the console's start-up; it owns all
+// run-time state and routes timers and private messages.
+
+#include <QDialog>
+#include <QTimer>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "alert_arrival.h"
+#include "alert_store.h"
+#include "config_store.h"
+#include "console_settings.h"
+
+class CNotifyWindow;
+class Snmp;
+class TrapListenerThread;
+namespace Ui {
+class CVardelTabs;
+}
+
+// The host address library's start-up calls, replaceable in tests.
+struct HostLibrary {
+    int (*initHostInfo)();
+    int (*getHostName)(char* buffer);
+    int (*getIpAddress)(char* buffer);
+    int (*getIpxAddressForNWTrapDestination)(char* buffer);
+    static HostLibrary system();
+};
+
+struct StartupOptions {
+    std::string programDirectory; // with its trailing '/'
+    HostLibrary host = HostLibrary::system();
+    // The program's file name without extension: the caption of some boxes.
+    std::string programName = "vardel";
+    // The trap listener thread on this UDP port (tests of the window alone run without it).
+    bool startTrapListener = true;
+    std::uint16_t trapPort = 162;
+};
+
+class CVardelTabs : public QDialog, private LivenessHooks {
+    Q_OBJECT
+
+public:
+    explicit CVardelTabs(StartupOptions options, QWidget* parent = nullptr);
+    ~CVardelTabs() override;
+
+    // The start-up sequence; false when it stopped early.
+    bool OnInitDialog();
+
+    void OnOK();
+    void OnCancel();
+    void OnHelp();
+    // Set by the Configuration tab while it adds, edits or resets servers.
+    void setConfigurationBusy(bool busy) { m_configurationBusy = busy; }
+    bool isEnded() const { return m_ended; }
+
+    ConsoleSettings& settings() { return m_settings; }
+    ServerList& servers() { return m_servers; }
+    AlertStore& alertStore() { return m_alertStore; }
+    CNotifyWindow* notifyWindow() { return m_notifyWindow.get(); }
+    TrapListenerThread* trapListener() { return m_trapListener.get(); }
+    Snmp* pollingSession() { return m_pollingSession.get(); }
+    QTimer& firstPollTimer() { return m_firstPollTimer; }
+    QTimer& pollTimer() { return m_pollTimer; }
+    int currentTab() const;
+    std::string registryPath() const { return m_settings.programDirectory + "vardel.reg"; }
+
+signals:
+    // The sheet has ended (after OK or Cancel); the program quits.
+    void ended();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void reject() override;
+
+private:
+    void startTrapListener();
+    void registerHostIdentity();
+    void registerConsole();
+    void armTimers();
+    void onFirstPollTimer();
+    void onPollTimer();
+    void Shutdown();
+
+    // The polling side of a trap's proof of life.
+    void hostReachable(const std::string& address) override;
+    void agentAnswered(const std::string& address) override;
+    void showSnmpStatus(const std::string& serverName, const std::string& status) override;
+
+    std::unique_ptr<Ui::CVardelTabs> m_ui;
+    StartupOptions m_options;
+    ConsoleSettings m_settings;
+    ServerList m_servers;
+    AlertStore m_alertStore;
+    ServerListAlertCounter m_alertCounter{m_servers};
+    std::unique_ptr<CNotifyWindow> m_notifyWindow;
+    std::unique_ptr<AlertArrival> m_arrival;
+    std::unique_ptr<TrapListenerThread> m_trapListener;
+    std::unique_ptr<Snmp> m_pollingSession;
+    std::list<std::string> m_enterpriseList;
+    QTimer m_firstPollTimer;
+    QTimer m_pollTimer;
+    bool m_configurationBusy = false;
+    bool m_ended = false;
+};
