@@ -38,6 +38,12 @@ void writeList(const std::string& path, int n) {
     out << "[VDINFO]\r\nRETRY=7\r\nPOLLTIME=3\r\n";
 }
 
+void printPeakMemory(const char* what) {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s: %.1f MB\n", what, static_cast<double>(usage.ru_maxrss) / 1024.0);
+}
+
 int hostName(char* b) { return std::snprintf(b, 200, "CONSOLE1") < 0; }
 int ipAddress(char* b) { return std::snprintf(b, 16, "10.1.1.5") < 0; }
 int noIpx(char*) { return 1005; }
@@ -71,6 +77,7 @@ int main(int argc, char** argv) {
     sheet.OnInitDialog();
     app.processEvents();
     std::printf("start-up to shown window: %.3f s (%zu servers)\n", seconds(t), sheet.servers().size());
+    printPeakMemory("peak memory after start-up");
 
     t = Clock::now();
     ServerList servers;
@@ -87,9 +94,7 @@ int main(int argc, char** argv) {
     LoadServerList(dir + "rlaweb.ini", "CLIENT1", again);
     std::printf("load after save: %.3f s (%zu servers)\n", seconds(t), again.size());
 
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak memory: %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    printPeakMemory("peak memory with three lists loaded");
     std::filesystem::remove_all(dir);
     return saved && again.size() == static_cast<std::size_t>(n) ? 0 : 1;
 }

@@ -236,10 +236,8 @@ void CVardelTabs::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange)
         return;
     const bool restored = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized));
-    if (restored && m_alertStore.count >= 1 && m_notifyWindow) {
-        m_notifyWindow->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        m_notifyWindow->showNormal();
-    }
+    if (restored && m_alertStore.count >= 1 && m_notifyWindow)
+        m_notifyWindow->ShowOnTop();
 }
 
 bool CVardelTabs::event(QEvent* event) {

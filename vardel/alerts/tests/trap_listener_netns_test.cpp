@@ -7,12 +7,16 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <random>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,9 +29,46 @@ namespace {
 const std::string kEnterprise = "1.3.6.1.4.1.9999";
 const std::string kPeer = "127.0.0.1:162";
 
+bool writeText(const char* path, const std::string& text) {
+    int fd = open(path, O_WRONLY);
+    if (fd < 0)
+        return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+// Moves this (still single-threaded) process into a network namespace of its
+// own with only lo up, whether or not a launcher did so already: port 162 is
+// then ours, and nothing sent can leave the namespace.
+bool isolateNetwork() {
+    if (unshare(CLONE_NEWNET) != 0) {
+        const uid_t uid = getuid();
+        const gid_t gid = getgid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+            return false;
+        writeText("/proc/self/setgroups", "deny");
+        if (!writeText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !writeText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            return false;
+    }
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags |= IFF_UP;
+    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+    if (s >= 0)
+        close(s);
+    return up;
+}
+
 class SnmpEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ASSERT_EQ(snmpInit(), 0); }
+    void SetUp() override {
+        ASSERT_TRUE(isolateNetwork()) << "no network namespace of our own";
+        ASSERT_EQ(snmpInit(), 0);
+    }
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new SnmpEnvironment);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "msgbox.h"
+#include "notify_window.h"
 #include "profile.h"
 #include "single_instance.h"
 #include "string_table.h"
@@ -65,6 +66,7 @@ protected:
 
     TempDir dir;
     msgbox::ScopedScript boxes;
+    SilentAnnouncer silent;
 };
 
 } // namespace
@@ -194,4 +196,19 @@ TEST(SingleInstance, ASecondConsoleOfTheUserIsRefused) {
     ASSERT_TRUE(first.acquire());
     SingleInstance second("Orv Corvanta Vardel 5.5", dir.path());
     EXPECT_FALSE(second.acquire());
+}
+
+TEST_F(ConsoleTest, RestoringBringsTheNotifyWindowBackOnlyWithOutstandingAlerts) {
+    auto sheet = start();
+    sheet->show();
+    sheet->setWindowState(Qt::WindowMinimized);
+    sheet->setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(sheet->notifyWindow()->isVisible());
+
+    sheet->alertStore().setAnnouncer(&silent);
+    sheet->alertStore().RaiseStateAlert("S1", "DOWN", 2000);
+    sheet->setWindowState(Qt::WindowMinimized);
+    sheet->setWindowState(Qt::WindowNoState);
+    EXPECT_TRUE(sheet->notifyWindow()->isVisible());
+    EXPECT_TRUE(sheet->notifyWindow()->windowFlags() & Qt::WindowStaysOnTopHint);
 }
