@@ -54,8 +54,8 @@ int RunVardel(int argc, char** argv) {
     sheet->setWindowIcon(programIcon());
     app.setWindowIcon(programIcon());
     QObject::connect(sheet, &CVardelTabs::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    sheet->show();
     sheet->OnInitDialog();
+    sheet->show();
     const int rc = app.exec();
     delete sheet;
     return rc;
