@@ -26,15 +26,16 @@ function(vardel_add_gtest)
   if(T_NETNS)
     set(launcher ${PROJECT_SOURCE_DIR}/scripts/in-netns)
   endif()
+  # Set before discovery, which reads it for both listing and running the cases.
+  if(T_NETNS)
+    set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${T_NAME}."
     PROPERTIES TIMEOUT ${T_TIMEOUT}
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARDEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARDEL_PROGRAM_DIR=${VARDEL_PROGRAM_DIR};${T_ENV}"
     )
-  if(T_NETNS)
-    set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
-  endif()
 endfunction()
 
 # vardel_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [SECONDS n])

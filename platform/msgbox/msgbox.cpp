@@ -1,6 +1,9 @@
 #include "msgbox.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
 #include <QPushButton>
 #include <QString>
 
@@ -12,7 +15,17 @@ Backend* g_backend = nullptr;
 } // namespace
 
 Answer show(const Box& box) {
-    return (g_backend ? g_backend : &g_qtBackend)->ask(box);
+    Backend* backend = g_backend ? g_backend : &g_qtBackend;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        return backend->ask(box);
+    // Boxes live on the user-interface thread; another thread waits for the answer.
+    Answer answer = IDOK;
+    Box unowned = box;
+    unowned.owner = nullptr;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = backend->ask(unowned); }, Qt::BlockingQueuedConnection);
+    return answer;
 }
 
 Answer show(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons, Icon icon,

@@ -31,8 +31,9 @@ public:
     virtual Answer ask(const Box& box) = 0;
 };
 
-// Shows a box through the installed back end (QMessageBox when none was set).
-// Must be called on the user-interface thread.
+// Shows a box through the installed back end (QMessageBox when none was set),
+// always on the user-interface thread: a call from another thread waits there
+// for the answer.
 Answer show(const Box& box);
 Answer show(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons = Buttons::Ok,
             Icon icon = Icon::None, int defaultButton = 0);
