@@ -1,9 +1,9 @@
 #pragma once
 // One received or generated alert.
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Field widths in bytes, terminating NUL included; texts are cut to width - 1.
 namespace alert_width {
@@ -56,7 +56,7 @@ struct AlertRecord {
     std::string enterprise;
     std::string trapKey;
     std::string agentAddress;
-    std::array<AlertBinding, kMaxBindings> bindings{};
+    std::vector<AlertBinding> bindings; // the bindingCount kept, in PDU order
     std::string serverName;
     std::string description;
     std::string alertText;

@@ -11,8 +11,8 @@ namespace {
 constexpr std::size_t kValueBuffer = 512;
 
 // A definition key; empty when missing.
-std::string readKey(const std::string& path, const std::string& section, const char* key) {
-    return profile::getString(path, section, key, "", kValueBuffer);
+std::string readKey(const profile::Document& definitions, const std::string& section, const char* key) {
+    return definitions.getString(section, key, "", kValueBuffer);
 }
 
 } // namespace
@@ -50,18 +50,19 @@ int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
     AlertRecord& r = *record;
     const std::string definitionFile =
         profile::getString(programDir + "VDTrap.ini", "EnterpriseList", r.enterprise, "", kValueBuffer);
-    const std::string path = programDir + definitionFile;
+    // One look at the file for all keys of the alert.
+    const profile::Document definitions = profile::load(programDir + definitionFile);
 
     // Trap alerts take the defaults also for keys that are present but empty.
-    r.alertText = readKey(path, r.trapKey, "AlarmString");
+    r.alertText = readKey(definitions, r.trapKey, "AlarmString");
     if (r.alertText.empty())
         r.alertText = LoadString(IDS_UNKNOWN_ALERT);
-    r.description = readKey(path, r.trapKey, "TrapString");
+    r.description = readKey(definitions, r.trapKey, "TrapString");
     if (r.description.empty())
         r.description = fitField(r.trapKey, alert_width::kDescription);
-    r.helpFile = fitField(programDir + readKey(path, r.trapKey, "Helpfile"), alert_width::kHelpFile);
-    r.helpId = profile::getInt(path, r.trapKey, "HelpID", 0);
-    std::string severity = readKey(path, r.trapKey, "Severity");
+    r.helpFile = fitField(programDir + readKey(definitions, r.trapKey, "Helpfile"), alert_width::kHelpFile);
+    r.helpId = definitions.getInt(r.trapKey, "HelpID", 0);
+    std::string severity = readKey(definitions, r.trapKey, "Severity");
     if (severity.empty())
         severity = "INFORMATIONAL";
 
@@ -92,12 +93,12 @@ int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string
     else
         r.trapKey = up ? "1.3.6.1.6.3.1.1.5.1" : "1.3.6.1.2.1.1.2.0";
 
-    const std::string path = programDir + (network ? "VDTRAPSW1.INI" : "VDTRAP2.INI");
-    r.alertText = readKey(path, r.trapKey, "TrapString");
-    r.description = readKey(path, r.trapKey, "AlarmString");
-    r.helpFile = fitField(programDir + readKey(path, r.trapKey, "Helpfile"), alert_width::kHelpFile);
-    r.helpId = profile::getInt(path, r.trapKey, "HelpID", 0);
-    r.severity = SeverityFromKeyword(readKey(path, r.trapKey, "Severity"));
+    const profile::Document definitions = profile::load(programDir + (network ? "VDTRAPSW1.INI" : "VDTRAP2.INI"));
+    r.alertText = readKey(definitions, r.trapKey, "TrapString");
+    r.description = readKey(definitions, r.trapKey, "AlarmString");
+    r.helpFile = fitField(programDir + readKey(definitions, r.trapKey, "Helpfile"), alert_width::kHelpFile);
+    r.helpId = definitions.getInt(r.trapKey, "HelpID", 0);
+    r.severity = SeverityFromKeyword(readKey(definitions, r.trapKey, "Severity"));
 
     store(std::move(record));
     return count;

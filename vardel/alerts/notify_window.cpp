@@ -67,10 +67,13 @@ int CNotifyWindow::ShowAlert(int n) {
     if (!alert)
         return 1;
 
-    m_ui->dateTimeEdit->setText(toQt(alert->dateTime));
-    m_ui->alertTextEdit->setPlainText(toQt(alert->alertText));
-    m_ui->serverNameEdit->setText(toQt(alert->serverName));
-    m_ui->descriptionEdit->setPlainText(toQt(alert->description));
+    m_pendingDateTime = toQt(alert->dateTime);
+    m_pendingAlertText = toQt(alert->alertText);
+    m_pendingServerName = toQt(alert->serverName);
+    m_pendingDescription = toQt(alert->description);
+    m_textsPending = true;
+    if (!m_deferTexts)
+        deferTexts(false);
 
     m_ui->adviceButton->setEnabled(alert->alertText != LoadString(IDS_UNKNOWN_ALERT));
 
@@ -94,6 +97,17 @@ int CNotifyWindow::ShowAlert(int n) {
     if (focus)
         focus->setFocus(Qt::OtherFocusReason);
     return 1;
+}
+
+void CNotifyWindow::deferTexts(bool defer) {
+    m_deferTexts = defer;
+    if (defer || !m_textsPending)
+        return;
+    m_textsPending = false;
+    m_ui->dateTimeEdit->setText(m_pendingDateTime);
+    m_ui->alertTextEdit->setPlainText(m_pendingAlertText);
+    m_ui->serverNameEdit->setText(m_pendingServerName);
+    m_ui->descriptionEdit->setPlainText(m_pendingDescription);
 }
 
 void CNotifyWindow::ShowOnTop() {
@@ -121,6 +135,8 @@ void CNotifyWindow::applySeverityColours() {
                                    m_ui->alertTextEdit};
     for (QWidget* edit : edits) {
         QPalette palette = edit->palette();
+        if (palette.color(QPalette::Text) == colour)
+            continue; // a new palette restyles the edit: only on a change
         palette.setColor(QPalette::Text, colour);
         edit->setPalette(palette);
     }

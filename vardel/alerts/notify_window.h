@@ -53,6 +53,12 @@ public:
     // (document "test"). False when nothing was printed.
     bool PrintAlertTo(QPrinter& printer);
 
+    // While deferred, ShowAlert keeps the texts of the alert it shows and
+    // puts them into the edits only when deferral ends: a burst of alerts
+    // lays out the text of its last alert alone. Everything else of
+    // ShowAlert happens at once.
+    void deferTexts(bool defer);
+
     // The index of the alert on display, read back from label 1038.
     int currentIndex() const;
     std::int16_t currentSeverity() const { return m_currentSeverity; }
@@ -79,4 +85,7 @@ private:
     std::unique_ptr<Ui::CNotifyWindow> m_ui;
     NotifyWindowContext m_ctx;
     std::int16_t m_currentSeverity = 0;
+    bool m_deferTexts = false;
+    bool m_textsPending = false;
+    QString m_pendingDateTime, m_pendingAlertText, m_pendingServerName, m_pendingDescription;
 };

@@ -56,6 +56,7 @@ void OnTrapNotification(int reason, Snmp*, Pdu& pdu, SnmpTarget& target, void* d
         record->addressType = static_cast<std::uint8_t>(address.get_type());
 
         record->bindingCount = std::min(pdu.get_vb_count(), kMaxBindings);
+        record->bindings.resize(static_cast<std::size_t>(record->bindingCount));
         for (int i = 0; i < record->bindingCount; ++i) {
             Vb vb;
             pdu.get_vb(vb, i);

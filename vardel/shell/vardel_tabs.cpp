@@ -127,11 +127,34 @@ void CVardelTabs::startTrapListener() {
     m_trapListener = std::make_unique<TrapListenerThread>(
         m_settings.programDirectory,
         [this](std::unique_ptr<AlertRecord> record) {
-            QCoreApplication::postEvent(this, new TrapAlertEvent(std::move(record)));
+            bool wake = false;
+            {
+                std::lock_guard lock(m_trapQueueMutex);
+                wake = m_trapQueue.empty();
+                m_trapQueue.push_back(std::move(record));
+            }
+            if (wake)
+                QCoreApplication::postEvent(this, new QEvent(kEventTrapAlert));
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
     m_trapListener->start();
+}
+
+// WM_USER+1000 for every record queued by the trap thread, in arrival order.
+// The notify window lays out only the last one's texts.
+void CVardelTabs::takeTrapAlerts() {
+    std::deque<std::unique_ptr<AlertRecord>> records;
+    {
+        std::lock_guard lock(m_trapQueueMutex);
+        records.swap(m_trapQueue);
+    }
+    if (!m_arrival)
+        return; // shut down: the records are dropped
+    m_notifyWindow->deferTexts(true);
+    for (auto& record : records)
+        m_arrival->OnTrapAlert(std::move(record));
+    m_notifyWindow->deferTexts(false);
 }
 
 void CVardelTabs::registerHostIdentity() {
@@ -242,9 +265,7 @@ void CVardelTabs::changeEvent(QEvent* event) {
 
 bool CVardelTabs::event(QEvent* event) {
     if (event->type() == kEventTrapAlert) {
-        auto record = static_cast<TrapAlertEvent*>(event)->takeRecord();
-        if (m_arrival && record)
-            m_arrival->OnTrapAlert(std::move(record));
+        takeTrapAlerts();
         return true;
     }
     if (event->type() == kEventTrapListenerFailed) {

@@ -6,7 +6,9 @@
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <list>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -81,6 +83,7 @@ protected:
 
 private:
     void startTrapListener();
+    void takeTrapAlerts();
     void registerHostIdentity();
     void registerConsole();
     void armTimers();
@@ -101,6 +104,10 @@ private:
     ServerListAlertCounter m_alertCounter{m_servers};
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
+    // Records from the trap thread, handed over under the mutex; one event
+    // wakes this window for everything queued since the last one.
+    std::mutex m_trapQueueMutex;
+    std::deque<std::unique_ptr<AlertRecord>> m_trapQueue;
     std::unique_ptr<TrapListenerThread> m_trapListener;
     std::unique_ptr<Snmp> m_pollingSession;
     std::list<std::string> m_enterpriseList;

@@ -42,6 +42,7 @@ protected:
         r->enterprise = kEnterprise;
         r->trapKey = key;
         r->bindingCount = static_cast<int>(std::min<std::size_t>(values.size(), kMaxBindings));
+        r->bindings.resize(static_cast<std::size_t>(r->bindingCount));
         for (int i = 0; i < r->bindingCount; ++i)
             r->bindings[i].value = values[i];
         return r;

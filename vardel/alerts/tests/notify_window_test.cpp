@@ -441,3 +441,23 @@ TEST_F(NotifyWindowTest, PrintButtonPrintsOnlyWhenThePrinterIsChosen) {
 }
 
 } // namespace
+
+TEST_F(NotifyWindowTest, DeferredTextsShowTheLastAlertOfABurst) {
+    add("SRV1", "first", 146);
+    window().ShowAlert(1);
+    window().deferTexts(true);
+    add("SRV2", "second", 149);
+    window().ShowAlert(2);
+    add("SRV3", "third", 150);
+    window().ShowAlert(3);
+    // Labels, buttons and severity follow each alert at once ...
+    EXPECT_EQ(text(kIndexLabel), "3");
+    EXPECT_EQ(window().currentSeverity(), 150);
+    EXPECT_FALSE(enabled(kNext));
+    // ... the edits wait for the end of the burst and then show its last alert.
+    EXPECT_EQ(text(kServerNameEdit), "SRV1");
+    window().deferTexts(false);
+    EXPECT_EQ(text(kServerNameEdit), "SRV3");
+    EXPECT_EQ(text(kAlertTextEdit), "third");
+    EXPECT_EQ(text(kDescriptionEdit), "Description of SRV3");
+}
