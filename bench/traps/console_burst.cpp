@@ -1,7 +1,7 @@
 // A burst of SNMPv1 traps from one Net-SNMP session into the whole console
 // (sound off): every trap must be classified, shown, logged and counted.
 //
-//   scripts/in-netns build/bin/bench_console_burst [count]
+//   scripts/in-netns build/bench/bench_console_burst [count]
 
 #include <QApplication>
 #include <QTest>

@@ -2,7 +2,7 @@
 // listener on 127.0.0.1:162, then the same burst to snmptrapd logging to a
 // file, and prints how many arrived, how fast, and at what CPU cost.
 //
-//   scripts/in-netns build/bench/traps/bench_trap_burst [count]
+//   scripts/in-netns build/bench/bench_trap_burst [count]
 
 #define snmp_callback netsnmp_snmp_callback
 #include <net-snmp/net-snmp-config.h>
