@@ -71,9 +71,9 @@ int CNotifyWindow::ShowAlert(int n) {
     m_pendingAlertText = toQt(alert->alertText);
     m_pendingServerName = toQt(alert->serverName);
     m_pendingDescription = toQt(alert->description);
-    m_textsPending = true;
-    if (!m_deferTexts)
-        deferTexts(false);
+    m_displayPending = true;
+    if (!m_deferDisplay)
+        applyTexts();
 
     m_ui->adviceButton->setEnabled(alert->alertText != LoadString(IDS_UNKNOWN_ALERT));
 
@@ -93,17 +93,23 @@ int CNotifyWindow::ShowAlert(int n) {
     applySeverityColours();
     update();
 
-    ShowOnTop();
+    if (!m_deferDisplay)
+        ShowOnTop();
     if (focus)
         focus->setFocus(Qt::OtherFocusReason);
     return 1;
 }
 
-void CNotifyWindow::deferTexts(bool defer) {
-    m_deferTexts = defer;
-    if (defer || !m_textsPending)
+void CNotifyWindow::deferDisplay(bool defer) {
+    m_deferDisplay = defer;
+    if (defer || !m_displayPending)
         return;
-    m_textsPending = false;
+    applyTexts();
+    ShowOnTop();
+}
+
+void CNotifyWindow::applyTexts() {
+    m_displayPending = false;
     m_ui->dateTimeEdit->setText(m_pendingDateTime);
     m_ui->alertTextEdit->setPlainText(m_pendingAlertText);
     m_ui->serverNameEdit->setText(m_pendingServerName);

@@ -53,11 +53,11 @@ public:
     // (document "test"). False when nothing was printed.
     bool PrintAlertTo(QPrinter& printer);
 
-    // While deferred, ShowAlert keeps the texts of the alert it shows and
-    // puts them into the edits only when deferral ends: a burst of alerts
-    // lays out the text of its last alert alone. Everything else of
-    // ShowAlert happens at once.
-    void deferTexts(bool defer);
+    // While deferred, ShowAlert sets labels, buttons, focus and severity at
+    // once but keeps the texts of the alert it shows; when deferral ends they
+    // go into the edits and the window comes up on top, once: a burst of
+    // alerts lays out and raises its last alert alone.
+    void deferDisplay(bool defer);
 
     // The index of the alert on display, read back from label 1038.
     int currentIndex() const;
@@ -85,7 +85,9 @@ private:
     std::unique_ptr<Ui::CNotifyWindow> m_ui;
     NotifyWindowContext m_ctx;
     std::int16_t m_currentSeverity = 0;
-    bool m_deferTexts = false;
-    bool m_textsPending = false;
+    void applyTexts();
+
+    bool m_deferDisplay = false;
+    bool m_displayPending = false;
     QString m_pendingDateTime, m_pendingAlertText, m_pendingServerName, m_pendingDescription;
 };

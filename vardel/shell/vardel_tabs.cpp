@@ -142,7 +142,7 @@ void CVardelTabs::startTrapListener() {
 }
 
 // WM_USER+1000 for every record queued by the trap thread, in arrival order.
-// The notify window lays out only the last one's texts.
+// The notify window lays out and raises only the last one.
 void CVardelTabs::takeTrapAlerts() {
     std::deque<std::unique_ptr<AlertRecord>> records;
     {
@@ -151,10 +151,10 @@ void CVardelTabs::takeTrapAlerts() {
     }
     if (!m_arrival)
         return; // shut down: the records are dropped
-    m_notifyWindow->deferTexts(true);
+    m_notifyWindow->deferDisplay(true);
     for (auto& record : records)
         m_arrival->OnTrapAlert(std::move(record));
-    m_notifyWindow->deferTexts(false);
+    m_notifyWindow->deferDisplay(false);
 }
 
 void CVardelTabs::registerHostIdentity() {

@@ -442,10 +442,9 @@ TEST_F(NotifyWindowTest, PrintButtonPrintsOnlyWhenThePrinterIsChosen) {
 
 } // namespace
 
-TEST_F(NotifyWindowTest, DeferredTextsShowTheLastAlertOfABurst) {
+TEST_F(NotifyWindowTest, ADeferredBurstShowsItsLastAlertOnTopOnce) {
     add("SRV1", "first", 146);
-    window().ShowAlert(1);
-    window().deferTexts(true);
+    window().deferDisplay(true);
     add("SRV2", "second", 149);
     window().ShowAlert(2);
     add("SRV3", "third", 150);
@@ -454,9 +453,13 @@ TEST_F(NotifyWindowTest, DeferredTextsShowTheLastAlertOfABurst) {
     EXPECT_EQ(text(kIndexLabel), "3");
     EXPECT_EQ(window().currentSeverity(), 150);
     EXPECT_FALSE(enabled(kNext));
-    // ... the edits wait for the end of the burst and then show its last alert.
-    EXPECT_EQ(text(kServerNameEdit), "SRV1");
-    window().deferTexts(false);
+    // ... the edits and the window wait for the end of the burst, which then
+    // brings up its last alert.
+    EXPECT_EQ(text(kServerNameEdit), "");
+    EXPECT_FALSE(window().isVisible());
+    window().deferDisplay(false);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_TRUE(onTop());
     EXPECT_EQ(text(kServerNameEdit), "SRV3");
     EXPECT_EQ(text(kAlertTextEdit), "third");
     EXPECT_EQ(text(kDescriptionEdit), "Description of SRV3");
