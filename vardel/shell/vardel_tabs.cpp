@@ -163,27 +163,22 @@ void CVardelTabs::registerHostIdentity() {
         msgbox::show(this, LoadString(IDS_WINSOCK_INIT), LoadString(IDS_PRODUCT_TITLE));
         return;
     }
-    char buffer[kHostBuffer] = {};
-    if (host.getHostName(buffer) != 0) {
-        msgbox::show(this, LoadString(IDS_HOSTNAME_ERROR), "OnInitDialog");
-    } else {
-        m_settings.hostName = buffer;
-        if (!profile::writeString(m_settings.iniPath, "CLIENTS", "Hostname", m_settings.hostName))
+    // Each answer goes into the settings and [CLIENTS]; failureText 0 keeps a
+    // failure silent.
+    const auto record = [this](int (*call)(char*), std::string& field, const char* key, int failureText) {
+        char buffer[kHostBuffer] = {};
+        if (call(buffer) != 0) {
+            if (failureText)
+                msgbox::show(this, LoadString(failureText), "OnInitDialog");
+            return;
+        }
+        field = buffer;
+        if (!profile::writeString(m_settings.iniPath, "CLIENTS", key, field) && failureText)
             msgbox::show(this, LoadString(IDS_INI_WRITE), "OnInitDialog");
-    }
-    char ip[kHostBuffer] = {};
-    if (host.getIpAddress(ip) != 0) {
-        msgbox::show(this, LoadString(IDS_CLIENT_IP_ERROR), "OnInitDialog");
-    } else {
-        m_settings.hostIpAddress = ip;
-        if (!profile::writeString(m_settings.iniPath, "CLIENTS", "IPAddres", m_settings.hostIpAddress))
-            msgbox::show(this, LoadString(IDS_INI_WRITE), "OnInitDialog");
-    }
-    char ipx[kHostBuffer] = {};
-    if (host.getIpxAddressForNWTrapDestination(ipx) == 0) {
-        m_settings.hostIpxAddress = ipx;
-        profile::writeString(m_settings.iniPath, "CLIENTS", "IPXAddres", m_settings.hostIpxAddress);
-    }
+    };
+    record(host.getHostName, m_settings.hostName, "Hostname", IDS_HOSTNAME_ERROR);
+    record(host.getIpAddress, m_settings.hostIpAddress, "IPAddres", IDS_CLIENT_IP_ERROR);
+    record(host.getIpxAddressForNWTrapDestination, m_settings.hostIpxAddress, "IPXAddres", 0);
 }
 
 void CVardelTabs::registerConsole() {

@@ -1,4 +1,5 @@
 #include <QPushButton>
+#include <filesystem>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -211,4 +212,16 @@ TEST_F(ConsoleTest, RestoringBringsTheNotifyWindowBackOnlyWithOutstandingAlerts)
     sheet->setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(sheet->notifyWindow()->isVisible());
     EXPECT_TRUE(sheet->notifyWindow()->windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+TEST_F(ConsoleTest, AnUnwritableConsoleFileIsReportedForEachIdentityWrite) {
+    std::filesystem::create_directory(dir.file("rlaweb.ini"));
+    auto sheet = start();
+    EXPECT_EQ(sheet->settings().hostName, "CONSOLE1");
+    EXPECT_EQ(sheet->settings().hostIpAddress, "10.1.1.5");
+    ASSERT_GE(boxes.script.shown.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(boxes.script.shown[i].text, LoadString(IDS_INI_WRITE));
+        EXPECT_EQ(boxes.script.shown[i].caption, "OnInitDialog");
+    }
 }
