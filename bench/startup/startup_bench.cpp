@@ -2,6 +2,10 @@
 // window with that list. Run: build/bench/bench_startup [servers]
 // (QT_QPA_PLATFORM=offscreen without a display).
 
+#include "config_store.h"
+#include "msgbox.h"
+#include "vardel_tabs.h"
+
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
@@ -10,10 +14,6 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include "config_store.h"
-#include "msgbox.h"
-#include "vardel_tabs.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ void writeList(const std::string& path, int n) {
     for (int i = 0; i < n; ++i)
         out << "SRV" << i << "=1\r\n";
     for (int i = 0; i < n; ++i)
-        out << "[SRV" << i << "]\r\nNOS=NT\r\nIP=10." << (i >> 16) << '.' << ((i >> 8) & 255) << '.' << (i & 255)
-            << "\r\nIPX=\r\nSNMP_COMMUNITY=public\r\n";
+        out << "[SRV" << i << "]\r\nNOS=NT\r\nIP=10." << (i >> 16) << '.' << ((i >> 8) & 255) << '.'
+            << (i & 255) << "\r\nIPX=\r\nSNMP_COMMUNITY=public\r\n";
     out << "[CLIENT1]\r\n";
     for (int i = 0; i < n; ++i)
         out << "SRV" << i << "=" << (i % 2 ? 1 : -1) << "\r\n";
@@ -44,10 +44,18 @@ void printPeakMemory(const char* what) {
     std::printf("%s: %.1f MB\n", what, static_cast<double>(usage.ru_maxrss) / 1024.0);
 }
 
-int hostName(char* b) { return std::snprintf(b, 200, "CONSOLE1") < 0; }
-int ipAddress(char* b) { return std::snprintf(b, 16, "10.1.1.5") < 0; }
-int noIpx(char*) { return 1005; }
-int initOk() { return 0; }
+int hostName(char* b) {
+    return std::snprintf(b, 200, "CONSOLE1") < 0;
+}
+int ipAddress(char* b) {
+    return std::snprintf(b, 16, "10.1.1.5") < 0;
+}
+int noIpx(char*) {
+    return 1005;
+}
+int initOk() {
+    return 0;
+}
 
 } // namespace
 
@@ -58,7 +66,8 @@ int main(int argc, char** argv) {
     std::ofstream(dir + "vardel.reg", std::ios::binary)
         << "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n";
-    std::ofstream(dir + "VDTrap.ini") << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=S.INI\r\n";
+    std::ofstream(dir + "VDTrap.ini")
+        << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=S.INI\r\n";
     writeList(dir + "rlaweb.ini", n);
     std::printf("servers: %d, rlaweb.ini: %ju bytes\n", n,
                 static_cast<std::uintmax_t>(std::filesystem::file_size(dir + "rlaweb.ini")));

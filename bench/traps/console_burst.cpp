@@ -3,6 +3,12 @@
 //
 //   scripts/in-netns build/bench/bench_console_burst [count]
 
+#include "alert_store.h"
+#include "msgbox.h"
+#include "trap_listener.h"
+#include "trap_sender.h"
+#include "vardel_tabs.h"
+
 #include <QApplication>
 #include <QTest>
 #include <chrono>
@@ -12,20 +18,22 @@
 #include <sys/resource.h>
 #include <thread>
 
-#include "alert_store.h"
-#include "msgbox.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
-#include "vardel_tabs.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int initOk() { return 0; }
-int hostName(char* b) { return std::snprintf(b, 200, "CONSOLE1") < 0; }
-int ipAddress(char* b) { return std::snprintf(b, 16, "127.0.0.1") < 0; }
-int noIpx(char*) { return 1005; }
+int initOk() {
+    return 0;
+}
+int hostName(char* b) {
+    return std::snprintf(b, 200, "CONSOLE1") < 0;
+}
+int ipAddress(char* b) {
+    return std::snprintf(b, 16, "127.0.0.1") < 0;
+}
+int noIpx(char*) {
+    return 1005;
+}
 
 double cpuSeconds() {
     rusage u{};
@@ -61,7 +69,8 @@ int main(int argc, char** argv) {
 
     char dirTemplate[] = "/tmp/vardel-bench-XXXXXX";
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
-    std::ofstream(dir + "VDTrap.ini") << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n";
+    std::ofstream(dir + "VDTrap.ini")
+        << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n";
     {
         std::ofstream def(dir + "vd.ini");
         for (int i = 1; i <= count; ++i)

@@ -49,4 +49,3 @@ double sendBurst(int count, int& sent) {
     snmp_sess_close(sessp);
     return seconds;
 }
-

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QMetaObject>
-#include <QThread>
 #include <QPushButton>
 #include <QString>
+#include <QThread>
 
 namespace msgbox {
 
@@ -42,11 +42,21 @@ Answer QtBackend::ask(const Box& box) {
     mb.setWindowTitle(QString::fromStdString(box.caption));
     mb.setText(QString::fromStdString(box.text));
     switch (box.icon) {
-    case Icon::None: mb.setIcon(QMessageBox::NoIcon); break;
-    case Icon::Error: mb.setIcon(QMessageBox::Critical); break;
-    case Icon::Warning: mb.setIcon(QMessageBox::Warning); break;
-    case Icon::Question: mb.setIcon(QMessageBox::Question); break;
-    case Icon::Information: mb.setIcon(QMessageBox::Information); break;
+    case Icon::None:
+        mb.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Error:
+        mb.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Warning:
+        mb.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Question:
+        mb.setIcon(QMessageBox::Question);
+        break;
+    case Icon::Information:
+        mb.setIcon(QMessageBox::Information);
+        break;
     }
     struct Choice {
         QMessageBox::StandardButton button;
@@ -54,9 +64,15 @@ Answer QtBackend::ask(const Box& box) {
     };
     std::vector<Choice> choices;
     switch (box.buttons) {
-    case Buttons::Ok: choices = {{QMessageBox::Ok, IDOK}}; break;
-    case Buttons::OkCancel: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
-    case Buttons::YesNo: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
+    case Buttons::Ok:
+        choices = {{QMessageBox::Ok, IDOK}};
+        break;
+    case Buttons::OkCancel:
+        choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    case Buttons::YesNo:
+        choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        break;
     case Buttons::YesNoCancel:
         choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
         break;

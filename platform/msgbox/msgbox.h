@@ -35,8 +35,8 @@ public:
 // always on the user-interface thread: a call from another thread waits there
 // for the answer.
 Answer show(const Box& box);
-Answer show(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons = Buttons::Ok,
-            Icon icon = Icon::None, int defaultButton = 0);
+Answer show(QWidget* owner, const std::string& text, const std::string& caption,
+            Buttons buttons = Buttons::Ok, Icon icon = Icon::None, int defaultButton = 0);
 
 // Installs a back end for the process; nullptr restores QMessageBox.
 void setBackend(Backend* backend);

@@ -1,6 +1,12 @@
 // A console in its own network namespace receives real traps from Net-SNMP's
 // snmptrap and snmpinform: classified alerts reach the notify window and the log.
 
+#include "alert_store.h"
+#include "notify_window.h"
+#include "testsupport.h"
+#include "trap_listener.h"
+#include "vardel_tabs.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -9,22 +15,24 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "alert_store.h"
-#include "notify_window.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
-
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
 
-int initOk() { return 0; }
-int hostName(char* b) { return std::snprintf(b, 200, "CONSOLE1") < 0; }
-int ipAddress(char* b) { return std::snprintf(b, 16, "127.0.0.1") < 0; }
-int noIpx(char*) { return 1005; }
+int initOk() {
+    return 0;
+}
+int hostName(char* b) {
+    return std::snprintf(b, 200, "CONSOLE1") < 0;
+}
+int ipAddress(char* b) {
+    return std::snprintf(b, 16, "127.0.0.1") < 0;
+}
+int noIpx(char*) {
+    return 1005;
+}
 
 std::string text(QWidget* w) {
     if (auto* e = qobject_cast<QLineEdit*>(w))
@@ -68,10 +76,12 @@ protected:
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
-    int v1Trap(const std::string& enterprise, int generic, int specific, const std::string& from = "127.0.0.2") {
-        return tool("snmptrap", {"-v", "1", "-c", "public", "127.0.0.1:162", QString::fromStdString(enterprise),
-                                 "127.0.0.2", QString::number(generic), QString::number(specific), "0",
-                                 "1.3.6.1.4.1.9999.1.1", "s", "cpu", "1.3.6.1.4.1.9999.1.2", "s", "fan3"},
+    int v1Trap(const std::string& enterprise, int generic, int specific,
+               const std::string& from = "127.0.0.2") {
+        return tool("snmptrap",
+                    {"-v", "1", "-c", "public", "127.0.0.1:162", QString::fromStdString(enterprise),
+                     "127.0.0.2", QString::number(generic), QString::number(specific), "0",
+                     "1.3.6.1.4.1.9999.1.1", "s", "cpu", "1.3.6.1.4.1.9999.1.2", "s", "fan3"},
                     from);
     }
 
@@ -125,11 +135,14 @@ TEST_F(TrapRoad, TrapsOfListedEnterprisesFromManagedServersBecomeAlerts) {
 
     const std::string log = readFile(dir.file("VDLog.txt"));
     const std::string date = console->alertStore().alerts.back()->dateTime;
-    EXPECT_NE(log.find("\r\nDate:" + date + "\r\nServer Name:SRV2\r\nDescription:Fan failure\r\n"
+    EXPECT_NE(log.find("\r\nDate:" + date +
+                       "\r\nServer Name:SRV2\r\nDescription:Fan failure\r\n"
                        "Alarm String:Fan fan3 failed on cpu\r\nSeverity:Critical\r\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("Alarm String:Temperature of disk1 is 71 degrees\r\nSeverity:Warning\r\n"), std::string::npos);
-    EXPECT_NE(log.find("Alarm String:Backup of VOL1 completed\r\nSeverity:Informational\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Alarm String:Temperature of disk1 is 71 degrees\r\nSeverity:Warning\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("Alarm String:Backup of VOL1 completed\r\nSeverity:Informational\r\n"),
+              std::string::npos);
     EXPECT_EQ(console->servers().front()->outstandingAlerts, 3);
 }

@@ -8,8 +8,7 @@ namespace testsupport {
 
 // The first descendant of root whose dynamic property ctlId equals id.
 QWidget* findControl(QWidget* root, int id);
-template <typename T>
-T* control(QWidget* root, int id) {
+template <typename T> T* control(QWidget* root, int id) {
     return qobject_cast<T*>(findControl(root, id));
 }
 

@@ -93,7 +93,8 @@ int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string
     else
         r.trapKey = up ? "1.3.6.1.6.3.1.1.5.1" : "1.3.6.1.2.1.1.2.0";
 
-    const profile::Document definitions = profile::load(programDir + (network ? "VDTRAPSW1.INI" : "VDTRAP2.INI"));
+    const profile::Document definitions =
+        profile::load(programDir + (network ? "VDTRAPSW1.INI" : "VDTRAP2.INI"));
     r.alertText = readKey(definitions, r.trapKey, "TrapString");
     r.description = readKey(definitions, r.trapKey, "AlarmString");
     r.helpFile = fitField(programDir + readKey(definitions, r.trapKey, "Helpfile"), alert_width::kHelpFile);

@@ -36,8 +36,8 @@ bool isDigit(char c) {
 } // namespace
 
 std::string ExpandAlertText(const std::string& text, const AlertRecord& record) {
-    const int kept = std::min<int>({std::max<int>(record.bindingCount, 0), kMaxBindings,
-                                    static_cast<int>(record.bindings.size())});
+    const int kept = std::min<int>(
+        {std::max<int>(record.bindingCount, 0), kMaxBindings, static_cast<int>(record.bindings.size())});
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;

@@ -22,7 +22,8 @@ int FindBrowser(const std::string& regPath, std::string& browser) {
     if (start == std::string::npos)
         return -1;
     const auto end = command.find(' ', start);
-    const std::string token = command.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string token =
+        command.substr(start, end == std::string::npos ? std::string::npos : end - start);
     auto key = registry::Key::open(regPath);
     if (!key)
         return 0;

@@ -1,9 +1,9 @@
 #pragma once
 // The management page of a managed server, opened in the desktop's browser.
 
-#include <string>
-
 #include "console_settings.h"
+
+#include <string>
 
 // The status page URL of a server on the management server.
 std::string ServerPageUrl(const ConsoleSettings& settings, const std::string& serverName);

@@ -53,8 +53,9 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_EDIT_SERVERS, "Edit Servers Information"},
         {IDS_AGENT_OK, "OK"},
         {IDS_NOT_RESPONDING, "Not Responding"},
-        {IDS_LAUNCH_ONLY_UP, "You will only be able to launch\n \"Corvanta For Servers\"  for the servers that "
-                             "have the \"SNMP Status\" UP."},
+        {IDS_LAUNCH_ONLY_UP,
+         "You will only be able to launch\n \"Corvanta For Servers\"  for the servers that "
+         "have the \"SNMP Status\" UP."},
         {IDS_MANAGEMENT_ONLY_UP, "You will only be able to see the Management Software on the servers that "
                                  "have the \"SNMP Status\" UP."},
         {IDS_AGENTS_INI_ERROR, "Error with the Agents.ini file."},

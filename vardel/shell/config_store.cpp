@@ -1,14 +1,14 @@
 #include "config_store.h"
 
-#include <cctype>
-#include <cstdlib>
-#include <new>
-#include <strings.h>
-
 #include "msgbox.h"
 #include "profile.h"
 #include "registry.h"
 #include "string_table.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <new>
+#include <strings.h>
 
 namespace {
 
@@ -154,8 +154,7 @@ int readText(const std::string& regPath, const char* name, std::string& field) {
     return value ? 0 : -1;
 }
 
-template <typename Flag>
-int readFlag(const std::string& regPath, const char* name, Flag& field) {
+template <typename Flag> int readFlag(const std::string& regPath, const char* name, Flag& field) {
     auto value = readRegistryValue(regPath, name);
     field = value && *value == "1" ? 1 : 0;
     return value ? 0 : -1;
@@ -226,7 +225,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
 
 int FindServerNameByAddress(const ServerList& servers, const std::string& address, std::string& name) {
     for (const auto& server : servers) {
-        if (equalsIgnoringCase(server->ipAddress, address) || equalsIgnoringCase(server->ipxAddress, address)) {
+        if (equalsIgnoringCase(server->ipAddress, address) ||
+            equalsIgnoringCase(server->ipxAddress, address)) {
             name = fit(server->name, kCopyBuffer);
             return 0;
         }

@@ -2,12 +2,12 @@
 // Records and configuration store: the console's INI file rlaweb.ini, the
 // registry key, and the look-ups and setters of the server list.
 
+#include "console_settings.h"
+#include "managed_server.h"
+
 #include <list>
 #include <memory>
 #include <string>
-
-#include "console_settings.h"
-#include "managed_server.h"
 
 namespace profile {
 class Document;

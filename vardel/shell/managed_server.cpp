@@ -12,9 +12,13 @@ std::int32_t NosCodeFromText(const std::string& text) {
 
 const char* NosTextFromCode(std::int32_t code) {
     switch (code) {
-    case kNosNetWare: return "NetWare";
-    case kNosNT: return "NT";
-    case kNosSCO: return "SCO";
-    default: return nullptr;
+    case kNosNetWare:
+        return "NetWare";
+    case kNosNT:
+        return "NT";
+    case kNosSCO:
+        return "SCO";
+    default:
+        return nullptr;
     }
 }

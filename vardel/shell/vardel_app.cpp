@@ -1,16 +1,16 @@
 #include "vardel_app.h"
 
-#include <QApplication>
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
-#include <new>
-
 #include "msgbox.h"
 #include "program_env.h"
 #include "single_instance.h"
 #include "string_table.h"
 #include "vardel_tabs.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <new>
 
 namespace {
 

@@ -1,10 +1,5 @@
 #include "vardel_tabs.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-#include <QWindow>
-#include <climits>
-
 #include "help.h"
 #include "hostlore.h"
 #include "msgbox.h"
@@ -17,6 +12,11 @@
 #include "string_table.h"
 #include "trap_listener.h"
 #include "ui_vardel_tabs.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QWindow>
+#include <climits>
 
 namespace {
 
@@ -35,8 +35,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)) {
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CVardelTabs::OnCancel);
     connect(m_ui->helpButton, &QPushButton::clicked, this, &CVardelTabs::OnHelp);
@@ -182,7 +182,8 @@ void CVardelTabs::registerHostIdentity() {
 }
 
 void CVardelTabs::registerConsole() {
-    const std::string section = profile::getString(m_settings.iniPath, "CLIENTS", m_settings.hostName, "", 512);
+    const std::string section =
+        profile::getString(m_settings.iniPath, "CLIENTS", m_settings.hostName, "", 512);
     if (!section.empty()) {
         m_settings.clientSection = section;
         return;

@@ -3,19 +3,19 @@
 // Cancel and Help. Its initialisation is the console's start-up; it owns all
 // run-time state and routes timers and private messages.
 
+#include "alert_arrival.h"
+#include "alert_store.h"
+#include "config_store.h"
+#include "console_settings.h"
+
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
 #include <deque>
 #include <list>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
-
-#include "alert_arrival.h"
-#include "alert_store.h"
-#include "config_store.h"
-#include "console_settings.h"
 
 class CNotifyWindow;
 class Snmp;

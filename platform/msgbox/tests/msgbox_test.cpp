@@ -1,10 +1,10 @@
+#include "msgbox.h"
+
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <thread>
-
-#include "msgbox.h"
 
 TEST(MessageBoxes, ABoxAskedFromAnotherThreadIsShownOnTheInterfaceThread) {
     msgbox::ScopedScript boxes;

@@ -1,15 +1,15 @@
+#include "msgbox.h"
+#include "page_launch.h"
+#include "registry.h"
+#include "string_table.h"
+#include "testsupport.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
-
-#include "msgbox.h"
-#include "page_launch.h"
-#include "registry.h"
-#include "string_table.h"
-#include "testsupport.h"
 
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -37,13 +37,15 @@ protected:
         setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
         setenv("XDG_DATA_DIRS", dir.file("none").c_str(), 1);
         setenv("XDG_CONFIG_DIRS", dir.file("none").c_str(), 1);
-        writeFile(dir.file("vardel.reg"), "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE"
-                                          "\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n");
+        writeFile(dir.file("vardel.reg"),
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE"
+                  "\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n");
     }
 
     void installBrowser(const std::string& exec) {
-        writeFile(dir.file("browser"), "#!/bin/sh\nprintf '%s' \"$1\" > '" + dir.file("url.part") + "' && mv '" +
-                                           dir.file("url.part") + "' '" + dir.file("url") + "'\n");
+        writeFile(dir.file("browser"), "#!/bin/sh\nprintf '%s' \"$1\" > '" + dir.file("url.part") +
+                                           "' && mv '" + dir.file("url.part") + "' '" + dir.file("url") +
+                                           "'\n");
         chmod(dir.file("browser").c_str(), 0755);
         writeFile(dir.file("data/applications/testbrowser.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Test Browser\nExec=" + exec +
@@ -97,7 +99,8 @@ TEST_F(Desktop, OpenServerPageHandsTheUrlToTheBrowserAsItIs) {
     OpenServerPage(management(0), "A B&x;$(touch pwned)");
     for (int i = 0; i < 100 && !std::filesystem::exists(dir.file("url")); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(readFile(dir.file("url")), "http://M:81/kvtl/apps/server/status.html?server=A B&x;$(touch pwned)");
+    EXPECT_EQ(readFile(dir.file("url")),
+              "http://M:81/kvtl/apps/server/status.html?server=A B&x;$(touch pwned)");
     EXPECT_FALSE(std::filesystem::exists(dir.file("home/pwned")));
     EXPECT_TRUE(boxes.script.shown.empty());
 }

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-
 #include "config_store.h"
 #include "msgbox.h"
 #include "profile.h"
 #include "registry.h"
 #include "testsupport.h"
+
+#include <gtest/gtest.h>
 
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -29,7 +29,8 @@ std::vector<std::string> names(const ServerList& servers) {
     return out;
 }
 
-std::unique_ptr<ManagedServer> server(const std::string& name, const std::string& ip, const std::string& ipx = "") {
+std::unique_ptr<ManagedServer> server(const std::string& name, const std::string& ip,
+                                      const std::string& ipx = "") {
     auto s = std::make_unique<ManagedServer>();
     s->name = name;
     s->ipAddress = ip;
@@ -132,19 +133,21 @@ TEST(SaveConsoleIni, ClearAndSaveReproducesTheListAndKeepsOtherConsoles) {
     settings.iniPath = dir.file("rlaweb.ini");
     settings.clientSection = "CLIENT1";
     settings.hostName = "CONSOLE1";
-    writeFile(settings.iniPath, crlf("[CLIENTS]\nNumClients=2\n[ServerInfo]\nNumServers=3\n[SERVERS]\nA=1\nB=1\nC=1\n"
-                                     "[A]\nNOS=NT\n[B]\nNOS=Windows\n[C]\nNOS=SCO\n[CLIENT2]\nA=1\nB=1\n"));
+    writeFile(settings.iniPath,
+              crlf("[CLIENTS]\nNumClients=2\n[ServerInfo]\nNumServers=3\n[SERVERS]\nA=1\nB=1\nC=1\n"
+                   "[A]\nNOS=NT\n[B]\nNOS=Windows\n[C]\nNOS=SCO\n[CLIENT2]\nA=1\nB=1\n"));
     ServerList servers;
     ASSERT_EQ(LoadServerList(settings.iniPath, "CLIENT1", servers), 0);
     servers.remove_if([](const auto& s) { return s->name == "A"; });
     servers.front()->nosCode = kNosNT; // C becomes NT
     ASSERT_TRUE(SaveConsoleIni(settings, servers));
 
-    const std::string expected = crlf("[CLIENTS]\nNumClients=2\nLastClient=CONSOLE1\n[ServerInfo]\nNumServers=2\n"
-                                      "[CLIENT2]\nA=1\nB=1\n[SERVERS]\nC=1\nB=1\n"
-                                      "[C]\nNOS=NT\nIP=\nIPX=\nSNMP_COMMUNITY=\n[CLIENT1]\nC=-1\nB=-1\n"
-                                      "[B]\nNOS=Windows\nIP=\nIPX=\nSNMP_COMMUNITY=\n"
-                                      "[VDINFO]\nRETRY=7\nPOLLTIME=3\n");
+    const std::string expected =
+        crlf("[CLIENTS]\nNumClients=2\nLastClient=CONSOLE1\n[ServerInfo]\nNumServers=2\n"
+             "[CLIENT2]\nA=1\nB=1\n[SERVERS]\nC=1\nB=1\n"
+             "[C]\nNOS=NT\nIP=\nIPX=\nSNMP_COMMUNITY=\n[CLIENT1]\nC=-1\nB=-1\n"
+             "[B]\nNOS=Windows\nIP=\nIPX=\nSNMP_COMMUNITY=\n"
+             "[VDINFO]\nRETRY=7\nPOLLTIME=3\n");
     EXPECT_EQ(readFile(settings.iniPath), expected);
 
     // Loading what was saved gives the same list back, in the same order.

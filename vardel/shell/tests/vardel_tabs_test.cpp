@@ -1,8 +1,3 @@
-#include <QPushButton>
-#include <filesystem>
-#include <QTest>
-#include <gtest/gtest.h>
-
 #include "msgbox.h"
 #include "notify_window.h"
 #include "profile.h"
@@ -11,19 +6,29 @@
 #include "testsupport.h"
 #include "vardel_tabs.h"
 
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
 
-const char* kEmptyKey = "Windows Registry Editor Version 5.00\r\n\r\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n";
+const char* kEmptyKey =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n";
 
 // A host library answering as console host g_hostName at 10.1.1.5, without IPX.
 std::string g_hostName = "CONSOLE1";
-int initOk() { return 0; }
-int initFails() { return 101; }
+int initOk() {
+    return 0;
+}
+int initFails() {
+    return 101;
+}
 int hostName(char* b) {
     std::snprintf(b, 200, "%s", g_hostName.c_str());
     return 0;
@@ -32,7 +37,9 @@ int ipAddress(char* b) {
     std::snprintf(b, 16, "10.1.1.5");
     return 0;
 }
-int noIpx(char*) { return 1005; }
+int noIpx(char*) {
+    return 1005;
+}
 
 class ConsoleTest : public ::testing::Test {
 protected:
