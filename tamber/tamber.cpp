@@ -242,6 +242,13 @@ SOCKET CIcmpPing::icmp_open() {
         TraceSocketError(errno);
         return INVALID_SOCKET;
     }
+    // The kernel hands a raw ICMP socket every ICMP datagram of the host, the
+    // host's own echo requests included: on loopback each request would reach
+    // the socket before its reply and use up an attempt. Echo requests are
+    // never what a ping waits for; the kernel's filter keeps them out.
+    constexpr int kIcmpFilter = 1;                 // ICMP_FILTER of <linux/icmp.h>
+    const std::uint32_t notEchoRequests = 1u << 8; // bit per ICMP type to drop
+    setsockopt(s, SOL_RAW, kIcmpFilter, &notEchoRequests, sizeof notEchoRequests);
     return s;
 }
 

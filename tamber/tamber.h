@@ -79,11 +79,10 @@ public:
     // at most in all; below 0 counts as 0); timeoutMs: the first wait. These
     // three hold the process-wide s_pingLock, so one single ping runs at a time
     // in the process.
-    // Every ICMP datagram the host receives reaches the socket, and each one
-    // that is not the awaited reply uses up an attempt. On loopback that
-    // includes the object's own requests (a ping of 127.0.0.1 needs retries of
-    // at least 1, and sends two requests), and datagrams left in the socket by
-    // an earlier call are read first: use one object per probe, as the console does.
+    // Every ICMP datagram the host receives but echo requests reaches the
+    // socket, and each one that is not the awaited reply uses up an attempt;
+    // datagrams left in the socket by an earlier call are read first: use one
+    // object per probe, as the console does.
     int TamberByAddr(const char* dottedAddress, int retries, long timeoutMs);
     // A pointer to a 32-bit in_addr value (an unsigned long on Windows).
     int TamberByHexAddr(const std::uint32_t* address, int retries, long timeoutMs);
