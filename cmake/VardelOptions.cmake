@@ -22,20 +22,23 @@ function(vardel_add_gtest)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(launcher "")
+  set(sanitizer_env "")
+  if(VARDEL_ASAN)
+    set(sanitizer_env "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
+  endif()
+  # The environment and the namespace come through the launcher of each case:
+  # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list.
+  set(launcher env QT_QPA_PLATFORM=offscreen VARDEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+      VARDEL_PROGRAM_DIR=${VARDEL_PROGRAM_DIR} ${sanitizer_env} ${T_ENV})
   if(T_NETNS)
-    set(launcher ${PROJECT_SOURCE_DIR}/scripts/in-netns)
+    list(APPEND launcher ${PROJECT_SOURCE_DIR}/scripts/in-netns)
   endif()
   # Set before discovery, which reads it for both listing and running the cases.
-  if(T_NETNS)
-    set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
-  endif()
+  set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${T_NAME}."
-    PROPERTIES TIMEOUT ${T_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARDEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARDEL_PROGRAM_DIR=${VARDEL_PROGRAM_DIR};${T_ENV}"
-    )
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
 
 # vardel_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [SECONDS n])
