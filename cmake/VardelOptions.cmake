@@ -25,6 +25,8 @@ function(vardel_add_gtest)
   set(sanitizer_env "")
   if(VARDEL_ASAN)
     set(sanitizer_env "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
+  elseif(VARDEL_TSAN)
+    set(sanitizer_env "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp")
   endif()
   # The environment and the namespace come through the launcher of each case:
   # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list.

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QString>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
 
 namespace msgbox {
 
@@ -20,12 +22,27 @@ Answer show(const Box& box) {
     if (!app || QThread::currentThread() == app->thread())
         return backend->ask(box);
     // Boxes live on the user-interface thread; another thread waits for the answer.
-    Answer answer = IDOK;
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable answered;
+        bool done = false;
+        Answer answer = IDOK;
+    } pending;
     Box unowned = box;
     unowned.owner = nullptr;
     QMetaObject::invokeMethod(
-        app, [&] { answer = backend->ask(unowned); }, Qt::BlockingQueuedConnection);
-    return answer;
+        app,
+        [&pending, &unowned, backend] {
+            const Answer answer = backend->ask(unowned);
+            std::lock_guard lock(pending.mutex);
+            pending.answer = answer;
+            pending.done = true;
+            pending.answered.notify_one();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(pending.mutex);
+    pending.answered.wait(lock, [&pending] { return pending.done; });
+    return pending.answer;
 }
 
 Answer show(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons, Icon icon,

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -24,13 +25,13 @@ TEST(MessageBoxes, ABoxAskedFromAnotherThreadIsShownOnTheInterfaceThread) {
     msgbox::setBackend(&recorder);
 
     msgbox::Answer answer = msgbox::IDOK;
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         answer = msgbox::show(nullptr, "from the worker", "caption", msgbox::Buttons::YesNo);
         done = true;
     });
     // The interface thread's event loop carries the box.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     worker.join();
     msgbox::setBackend(&boxes.script);
 
