@@ -3,6 +3,7 @@
 // (QT_QPA_PLATFORM=offscreen without a display).
 
 #include "config_store.h"
+#include "fixed_host.h"
 #include "msgbox.h"
 #include "vardel_tabs.h"
 
@@ -44,19 +45,6 @@ void printPeakMemory(const char* what) {
     std::printf("%s: %.1f MB\n", what, static_cast<double>(usage.ru_maxrss) / 1024.0);
 }
 
-int hostName(char* b) {
-    return std::snprintf(b, 200, "CONSOLE1") < 0;
-}
-int ipAddress(char* b) {
-    return std::snprintf(b, 16, "10.1.1.5") < 0;
-}
-int noIpx(char*) {
-    return 1005;
-}
-int initOk() {
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +67,7 @@ int main(int argc, char** argv) {
     auto t = Clock::now();
     StartupOptions options;
     options.programDirectory = dir;
-    options.host = {initOk, hostName, ipAddress, noIpx};
+    options.host = fixedhost::library();
     options.startTrapListener = false;
     CVardelTabs sheet(options);
     sheet.show();

@@ -4,6 +4,7 @@
 //   scripts/in-netns build/bench/bench_console_burst [count]
 
 #include "alert_store.h"
+#include "fixed_host.h"
 #include "msgbox.h"
 #include "trap_listener.h"
 #include "trap_sender.h"
@@ -22,19 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int initOk() {
-    return 0;
-}
-int hostName(char* b) {
-    return std::snprintf(b, 200, "CONSOLE1") < 0;
-}
-int ipAddress(char* b) {
-    return std::snprintf(b, 16, "127.0.0.1") < 0;
-}
-int noIpx(char*) {
-    return 1005;
-}
-
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -46,16 +34,6 @@ long peakKiB() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
-}
-
-int logBlocks(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    int n = 0;
-    while (std::getline(in, line))
-        if (line.rfind("Date:", 0) == 0)
-            ++n;
-    return n;
 }
 
 } // namespace
@@ -82,7 +60,8 @@ int main(int argc, char** argv) {
 
     StartupOptions options;
     options.programDirectory = dir;
-    options.host = {initOk, hostName, ipAddress, noIpx};
+    fixedhost::ip = "127.0.0.1";
+    options.host = fixedhost::library();
     CVardelTabs console(options);
     console.OnInitDialog();
     SilentAnnouncer silent;
@@ -103,7 +82,7 @@ int main(int argc, char** argv) {
     sender.join();
     const double cpu = cpuSeconds() - cpuBefore;
     const int alerts = console.alertStore().count;
-    const int logged = logBlocks(dir + "VDLog.txt");
+    const int logged = countLinesStartingWith(dir + "VDLog.txt", "Date:");
     const int counted = console.servers().front()->outstandingAlerts;
     const long rss = peakKiB() - rssBefore;
     std::printf("console: sent %d, classified %d (lost %d), logged %d, counted %d in %.3f s = %.0f traps/s, "

@@ -66,16 +66,6 @@ bool portTaken() {
     return taken;
 }
 
-int countLines(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    int n = 0;
-    while (std::getline(in, line))
-        if (line.rfind("TRAP ", 0) == 0)
-            ++n;
-    return n;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -165,7 +155,7 @@ int main(int argc, char** argv) {
     double trapdCpu = cpu - cpuBefore;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    int got = countLines(log);
+    int got = countLinesStartingWith(log, "TRAP ");
     double seconds = std::chrono::duration<double>(lastGrowth - start).count(); // within 50 ms
     std::printf("snmptrapd:  sent %d in %.3f s, logged %d (lost %d) in about %.3f s = %.0f traps/s, "
                 "CPU %.3f s = %.1f us/trap\n",

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -48,4 +49,14 @@ double sendBurst(int count, int& sent) {
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     snmp_sess_close(sessp);
     return seconds;
+}
+
+int countLinesStartingWith(const std::string& path, const std::string& prefix) {
+    std::ifstream in(path);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0)
+            ++n;
+    return n;
 }

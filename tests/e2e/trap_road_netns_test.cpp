@@ -2,6 +2,7 @@
 // snmptrap and snmpinform: classified alerts reach the notify window and the log.
 
 #include "alert_store.h"
+#include "fixed_host.h"
 #include "notify_window.h"
 #include "testsupport.h"
 #include "trap_listener.h"
@@ -20,19 +21,6 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
-
-int initOk() {
-    return 0;
-}
-int hostName(char* b) {
-    return std::snprintf(b, 200, "CONSOLE1") < 0;
-}
-int ipAddress(char* b) {
-    return std::snprintf(b, 16, "127.0.0.1") < 0;
-}
-int noIpx(char*) {
-    return 1005;
-}
 
 std::string text(QWidget* w) {
     if (auto* e = qobject_cast<QLineEdit*>(w))
@@ -54,7 +42,8 @@ protected:
                                           "[SRV2]\r\nNOS=NT\r\nIP=127.0.0.2\r\nSNMP_COMMUNITY=public\r\n");
         StartupOptions options;
         options.programDirectory = dir.path();
-        options.host = {initOk, hostName, ipAddress, noIpx};
+        fixedhost::ip = "127.0.0.1";
+        options.host = fixedhost::library();
         console = std::make_unique<CVardelTabs>(options);
         console->OnInitDialog();
         ASSERT_NE(console->trapListener(), nullptr);

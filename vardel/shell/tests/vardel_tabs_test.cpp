@@ -1,3 +1,4 @@
+#include "fixed_host.h"
 #include "msgbox.h"
 #include "notify_window.h"
 #include "profile.h"
@@ -21,35 +22,15 @@ const char* kEmptyKey =
     "Windows Registry Editor Version 5.00\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n\r\n";
 
-// A host library answering as console host g_hostName at 10.1.1.5, without IPX.
-std::string g_hostName = "CONSOLE1";
-int initOk() {
-    return 0;
-}
-int initFails() {
-    return 101;
-}
-int hostName(char* b) {
-    std::snprintf(b, 200, "%s", g_hostName.c_str());
-    return 0;
-}
-int ipAddress(char* b) {
-    std::snprintf(b, 16, "10.1.1.5");
-    return 0;
-}
-int noIpx(char*) {
-    return 1005;
-}
-
 class ConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_hostName = "CONSOLE1";
+        fixedhost::name = "CONSOLE1";
         writeFile(dir.file("vardel.reg"), kEmptyKey);
         writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=1\n[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
     }
 
-    std::unique_ptr<CVardelTabs> start(HostLibrary host = {initOk, hostName, ipAddress, noIpx}) {
+    std::unique_ptr<CVardelTabs> start(HostLibrary host = fixedhost::library()) {
         StartupOptions options;
         options.programDirectory = dir.path();
         options.host = host;
@@ -113,7 +94,7 @@ TEST_F(ConsoleTest, ConsolesRegisterInTurnAndOnlyNewLaterOnesAreTold) {
     start()->OnOK();
     EXPECT_TRUE(boxes.script.shown.empty());
 
-    g_hostName = "CONSOLE2";
+    fixedhost::name = "CONSOLE2";
     auto second = start();
     EXPECT_EQ(second->settings().clientSection, "CLIENT2");
     ASSERT_EQ(boxes.script.shown.size(), 1u);
@@ -122,7 +103,7 @@ TEST_F(ConsoleTest, ConsolesRegisterInTurnAndOnlyNewLaterOnesAreTold) {
     EXPECT_EQ(profile::getString(dir.file("rlaweb.ini"), "CLIENTS", "NumClients", "", 20), "2");
 
     boxes.script.shown.clear();
-    g_hostName = "CONSOLE1";
+    fixedhost::name = "CONSOLE1";
     auto returning = start();
     EXPECT_EQ(returning->settings().clientSection, "CLIENT1");
     EXPECT_TRUE(boxes.script.shown.empty());
@@ -182,7 +163,7 @@ TEST_F(ConsoleTest, CancelAsksAndNoKeepsEverythingRunning) {
 }
 
 TEST_F(ConsoleTest, HostLibraryFailureLeavesNoIdentity) {
-    auto sheet = start({initFails, hostName, ipAddress, noIpx});
+    auto sheet = start({fixedhost::failingInit, fixedhost::hostName, fixedhost::ipAddress, fixedhost::noIpx});
     ASSERT_FALSE(boxes.script.shown.empty());
     EXPECT_EQ(boxes.script.shown[0].text, LoadString(IDS_WINSOCK_INIT));
     EXPECT_EQ(boxes.script.shown[0].caption, LoadString(IDS_PRODUCT_TITLE));
