@@ -9,11 +9,21 @@ constexpr const char* kLineEnd = "\r\n";
 }
 
 std::string LogSafeText(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = ' ';
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        // U+0085 (C2 85), U+2028 and U+2029 (E2 80 A8/A9) end a line for many readers.
+        if (u == 0xC2 && text.compare(i + 1, 1, "\x85") == 0) {
+            out += ' ';
+            i += 1;
+        } else if (u == 0xE2 &&
+                   (text.compare(i + 1, 2, "\x80\xA8") == 0 || text.compare(i + 1, 2, "\x80\xA9") == 0)) {
+            out += ' ';
+            i += 2;
+        } else {
+            out += (u < 0x20 && u != '\t') || u == 0x7F ? ' ' : text[i];
+        }
     }
     return out;
 }

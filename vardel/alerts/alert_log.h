@@ -5,7 +5,8 @@
 
 #include <string>
 
-// A logged text with every control character (below 0x20, and 0x7F) made a
+// A logged text with every control character but TAB (below 0x20, and 0x7F)
+// and every Unicode line break (U+0085, U+2028, U+2029 in UTF-8) made one
 // blank, so that a field cannot break or forge the lines of a block.
 std::string LogSafeText(const std::string& text);
 

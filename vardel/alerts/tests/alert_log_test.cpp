@@ -76,15 +76,17 @@ TEST_F(AlertLogTest, MissingAlertLeavesOneLineEnd) {
     EXPECT_EQ(testsupport::readFile(log), "\r\n");
 }
 
-TEST_F(AlertLogTest, ControlCharactersCannotForgeLines) {
-    auto r =
-        alert(kSeverityCritical, "line\r\nDate:forged", std::string("tab\there\x1b[2J\x7f") + "\xc3\xa9");
+TEST_F(AlertLogTest, ControlCharactersAndUnicodeLineBreaksCannotForgeLines) {
+    auto r = alert(kSeverityCritical, "line\r\nDate:forged\xc2\x85Severity:x\xe2\x80\xa8y\xe2\x80\xa9z",
+                   std::string("tab\there\x1b[2J\x7f") + "\xc3\xa9\xc2\xa0\xe2\x80\xa6\xe2\x80\xaa");
     r->serverName = "SRV\n1";
     add(std::move(r));
     AppendAlertLog(log, store, 1, kSeverityCritical);
-    EXPECT_EQ(testsupport::readFile(log), "\r\nDate:March 05, 2001, 14:07:33\r\nServer Name:SRV 1\r\n"
-                                          "Description:line  Date:forged\r\n"
-                                          "Alarm String:tab here [2J \xc3\xa9\r\nSeverity:Critical\r\n");
+    EXPECT_EQ(testsupport::readFile(log),
+              "\r\nDate:March 05, 2001, 14:07:33\r\nServer Name:SRV 1\r\n"
+              "Description:line  Date:forged Severity:x y z\r\n"
+              "Alarm String:tab\there [2J \xc3\xa9\xc2\xa0\xe2\x80\xa6\xe2\x80\xaa\r\n"
+              "Severity:Critical\r\n");
 }
 
 TEST_F(AlertLogTest, UnopenableLogIsSkipped) {
