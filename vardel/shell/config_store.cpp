@@ -29,8 +29,11 @@ void showNoMemory(const std::string& caption) {
 
 } // namespace
 
-int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section) {
-    const profile::Document doc = profile::load(iniPath);
+namespace {
+
+// _FillListFromIni on a loaded document.
+int fillListFromDocument(const profile::Document& doc, std::list<std::string>& list,
+                         const std::string& section) {
     long long bufferSize = 0;
     if (section == "SERVERS") {
         bufferSize = static_cast<long long>(doc.getInt("ServerInfo", "NumServers", 0)) * 50;
@@ -58,6 +61,12 @@ int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, c
     return 0;
 }
 
+} // namespace
+
+int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section) {
+    return fillListFromDocument(profile::load(iniPath), list, section);
+}
+
 int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers) {
     std::list<std::string> names;
     if (_FillListFromIni(iniPath, names, "SERVERS") == -1)
@@ -82,12 +91,12 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
 }
 
 int ClearServerSections(profile::Document& doc) {
-    const int count = doc.getInt("ServerInfo", "NumServers", 0);
-    if (count > 0) {
-        const auto names = doc.sectionKeys("SERVERS", static_cast<std::size_t>(count) * 50);
-        for (const std::string& name : names)
-            doc.deleteSection(name);
-    }
+    // The key list is read first: a list that cannot be read is left whole.
+    std::list<std::string> names;
+    if (fillListFromDocument(doc, names, "SERVERS") == -1)
+        return -1;
+    for (const std::string& name : names)
+        doc.deleteSection(name);
     doc.deleteSection("SERVERS");
     doc.deleteKey("ServerInfo", "NumServers");
     return 0;

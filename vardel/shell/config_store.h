@@ -22,6 +22,8 @@ int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, c
 
 // rlaweb.ini. The document forms let OK collect every write in one atomic save.
 int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers);
+// Deletes [SERVERS], the sections it names and [ServerInfo] NumServers; -1, with
+// nothing deleted, when the key list cannot be read (_FillListFromIni's -1).
 int ClearServerSections(profile::Document& doc);
 void SaveServerList(profile::Document& doc, const std::string& clientSection, ServerList& servers);
 void SavePollingSettings(profile::Document& doc, const ConsoleSettings& settings);

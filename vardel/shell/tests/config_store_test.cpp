@@ -166,6 +166,18 @@ TEST(SaveConsoleIni, AnUnwritableFileReportsFailureAndLosesNothing) {
     EXPECT_EQ(servers.size(), 1u);
 }
 
+TEST(ClearServerSections, AListThatCannotBeReadIsLeftWhole) {
+    msgbox::ScopedScript boxes;
+    const std::string text = crlf("[ServerInfo]\nNumServers=-1\n[SERVERS]\nA=1\n[A]\nIP=10.0.0.1\n");
+    profile::Document doc = profile::Document::parse(text);
+    EXPECT_EQ(ClearServerSections(doc), -1);
+    EXPECT_EQ(doc.getString("A", "IP", "", 50), "10.0.0.1");
+    EXPECT_EQ(doc.sectionKeys("SERVERS", 50), std::vector<std::string>{"A"});
+    EXPECT_EQ(doc.getInt("ServerInfo", "NumServers", 0), -1);
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].caption, "_FillListFromIni");
+}
+
 TEST(PollingSettings, MissingOrZeroValuesGiveTheDefaults) {
     TempDir dir;
     ConsoleSettings s;
