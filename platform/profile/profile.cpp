@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <list>
@@ -659,6 +660,8 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+constexpr std::size_t kTemporarySuffixLength = 12;
+
 std::string randomSuffix() {
     static std::mutex mutex;
     static std::mt19937_64 engine{std::random_device{}()};
@@ -668,7 +671,7 @@ std::string randomSuffix() {
         v = engine() ^ (std::uint64_t(::getpid()) << 32);
     }
     static const char digits[] = "0123456789abcdef";
-    std::string s(12, '0');
+    std::string s(kTemporarySuffixLength, '0');
     for (char& c : s) {
         c = digits[v & 15];
         v >>= 4;
@@ -676,23 +679,45 @@ std::string randomSuffix() {
     return s;
 }
 
-bool replaceFile(const std::string& path, std::string_view bytes, FileId* written) {
-    std::string target = path;
+// The file a save of path replaces: a symbolic link's target.
+std::string saveTarget(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
+            std::string target = real;
             std::free(real);
+            return target;
         }
     }
+    return path;
+}
+
+// The directory holding file ("." for a bare name) and the name within it.
+std::string directoryOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+std::string nameOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
+// The temporary files of a save of target are named this, then 12 hexadecimal
+// digits, in target's directory.
+std::string temporaryName(const std::string& target) {
+    return "." + nameOf(target) + ".";
+}
+
+bool replaceFile(const std::string& path, std::string_view bytes, FileId* written) {
+    const std::string target = saveTarget(path);
+    struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
         return false;
 
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const std::string prefix = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
-                               "." + target.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+    const std::string dir = directoryOf(target);
+    const std::string prefix = dir + "/" + temporaryName(target);
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -824,6 +849,31 @@ template <typename Edit> bool editFile(const std::string& path, Edit edit) {
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
     return replaceFile(path, bytes, nullptr);
+}
+
+int removeLeftoverTemporaries(const std::string& path, std::chrono::seconds olderThan) {
+    const std::string target = saveTarget(path);
+    const std::string namePrefix = temporaryName(target);
+    DIR* dir = ::opendir(directoryOf(target).c_str());
+    if (!dir)
+        return 0;
+    const std::time_t limit = std::time(nullptr) - std::time_t(olderThan.count());
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != namePrefix.size() + kTemporarySuffixLength ||
+            name.substr(0, namePrefix.size()) != namePrefix)
+            continue;
+        const std::string_view suffix = name.substr(namePrefix.size());
+        if (suffix.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < limit && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 Document load(const std::string& path) {

@@ -8,6 +8,7 @@
 // file). Every save replaces the file atomically. Parsed files are cached per
 // path and re-read when the file changes on disk.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -74,6 +75,10 @@ bool save(const std::string& path, const Document& doc);
 // temporary file left behind, when any step fails or the existing file is not
 // writable.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// Removes the temporary files that saves of path killed mid-write left behind,
+// those last modified more than olderThan ago. Returns how many were removed.
+int removeLeftoverTemporaries(const std::string& path, std::chrono::seconds olderThan);
 
 // Single calls on a file path, each one load and (for writes) one save. A
 // write that changes nothing saves nothing; writes report false when the file

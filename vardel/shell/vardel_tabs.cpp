@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QWindow>
+#include <chrono>
 #include <climits>
 
 namespace {
@@ -78,6 +79,9 @@ bool CVardelTabs::OnInitDialog() {
     m_settings.logPath = m_settings.programDirectory + "VDLog.txt";
     m_settings.userName.clear();
     m_settings.password.clear();
+    // Saves killed mid-write leave temporary files; none lasts an hour.
+    for (const std::string& saved : {m_settings.iniPath, registryPath()})
+        profile::removeLeftoverTemporaries(saved, std::chrono::hours(1));
 
     // 5. Registry.
     ReadRegistrySettings(registryPath(), m_settings);

@@ -213,3 +213,30 @@ TEST_F(ConsoleTest, AnUnwritableConsoleFileIsReportedForEachIdentityWrite) {
         EXPECT_EQ(boxes.script.shown[i].caption, "OnInitDialog");
     }
 }
+
+TEST_F(ConsoleTest, OkNeverWipesAListThatFailedToLoad) {
+    const std::string ini = dir.file("rlaweb.ini");
+    writeFile(ini, "[ServerInfo]\nNumServers=-1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n");
+    auto sheet = start();
+    sheet->OnOK();
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_EQ(profile::sectionKeys(ini, "SERVERS", 50), std::vector<std::string>{"S1"});
+    EXPECT_EQ(profile::getString(ini, "S1", "IP", "", 50), "10.0.0.1");
+}
+
+TEST_F(ConsoleTest, StartUpRemovesSavesLeftOverForAnHour) {
+    const std::string stale = dir.file(".rlaweb.ini.0123456789ab"),
+                      staleKey = dir.file(".vardel.reg.fedcba987654");
+    const std::string recent = dir.file(".rlaweb.ini.a1b2c3d4e5f6"), other = dir.file(".rlaweb.ini.notes");
+    for (const std::string& file : {stale, staleKey, recent, other}) {
+        writeFile(file, "[CLIENTS]\n");
+        if (file != recent)
+            std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() -
+                                                       std::chrono::minutes(61));
+    }
+    start();
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(staleKey));
+    EXPECT_TRUE(std::filesystem::exists(recent));
+    EXPECT_TRUE(std::filesystem::exists(other));
+}
