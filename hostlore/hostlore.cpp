@@ -1,6 +1,7 @@
 #include "hostlore.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,27 +28,29 @@ int writeDotted(in_addr address, char* buffer) {
     return HOSTLORE_OK;
 }
 
-// The first IPv4 address name resolves to, in the resolver's order; loopback
-// addresses are passed over when skipLoopback is set.
+// The first IPv4 address name resolves to, in the resolver's own order (the
+// host entry, as listed; getaddrinfo would re-sort it); loopback addresses are
+// passed over when skipLoopback is set.
 std::optional<in_addr> resolve(const char* name, bool skipLoopback) {
     if (!name || !*name)
         return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address
-    addrinfo* list = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &list) != 0)
+    hostent entry{};
+    hostent* result = nullptr;
+    int error = 0;
+    std::vector<char> work(1024);
+    while (gethostbyname2_r(name, AF_INET, &entry, work.data(), work.size(), &result, &error) == ERANGE &&
+           work.size() < (1u << 20))
+        work.resize(work.size() * 2);
+    if (!result || result->h_addrtype != AF_INET || result->h_length != sizeof(in_addr) ||
+        !result->h_addr_list)
         return std::nullopt;
-    std::optional<in_addr> found;
-    for (const addrinfo* ai = list; ai && !found; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || !ai->ai_addr || ai->ai_addrlen < sizeof(sockaddr_in))
-            continue;
-        const in_addr address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr;
+    for (char** a = result->h_addr_list; *a; ++a) {
+        in_addr address{};
+        std::memcpy(&address, *a, sizeof address);
         if (!skipLoopback || !isLoopback(address))
-            found = address;
+            return address;
     }
-    freeaddrinfo(list);
-    return found;
+    return std::nullopt;
 }
 
 // The first IPv4 address, other than loopback and 0.0.0.0, of an interface that is up.

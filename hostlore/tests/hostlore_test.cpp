@@ -57,6 +57,7 @@ protected:
         run("ip link set lo up");
         ASSERT_EQ(0, sethostname(kHostName, std::strlen(kHostName)));
         bindFile("nsswitch.conf", "hosts: files\n", "/etc/nsswitch.conf");
+        bindFile("host.conf", "multi on\n", "/etc/host.conf");
         setHosts(std::string("127.0.0.1 localhost\n127.0.1.1 ") + kHostName + "\n");
     }
 
@@ -149,6 +150,19 @@ TEST_F(HostTest, LookupGivesTheFirstAddressListed) {
     ASSERT_EQ(0, DLLGetIpAddressFromHostname("255.255.255.255", buffer.data()));
     EXPECT_EQ("255.255.255.255", buffer.text());
     EXPECT_TRUE(buffer.writtenWithin(HOSTLORE_IP_SIZE));
+}
+
+// Both addresses reachable, the second on the local subnet: an address sort
+// (RFC 6724's longest matching prefix) would put it first.
+TEST_F(HostTest, FirstListedAddressWinsOverAnAddressSort) {
+    addInterface("192.0.2.7/24");
+    run("ip route add default via 192.0.2.1 dev v0");
+    setHosts(std::string("10.9.9.9 ") + kHostName + " far\n192.0.2.77 " + kHostName + " far\n");
+    Buffer buffer;
+    ASSERT_EQ(0, DLLGetIpAddressFromHostname("far", buffer.data()));
+    EXPECT_EQ("10.9.9.9", buffer.text());
+    ASSERT_EQ(0, DLLGetIpAddress(buffer.data()));
+    EXPECT_EQ("10.9.9.9", buffer.text());
 }
 
 TEST_F(HostTest, UnresolvableNamesLeaveTheBufferAlone) {
