@@ -222,6 +222,85 @@ const Value* findValue(const KeyView& key, std::string_view name) {
     return nullptr;
 }
 
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16LE (after its byte-order mark) as UTF-8; an unpaired surrogate is kept
+// as its own three bytes, so that writing the text back restores it.
+std::string utf8FromUtf16Le(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    auto unit = [&](std::size_t i) {
+        return char16_t(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) < 0xE000) {
+            appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(unit(i + 2)) - 0xDC00));
+            i += 2;
+        } else {
+            appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// The reverse of utf8FromUtf16Le; a byte that starts no UTF-8 sequence stands
+// for the Latin-1 character of its value.
+std::string utf16LeFromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    auto put = [&](char32_t u) {
+        out += char(u & 0xFF);
+        out += char(u >> 8);
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t length = b < 0x80           ? 1
+                                   : (b >> 5) == 0x6  ? 2
+                                   : (b >> 4) == 0xE  ? 3
+                                   : (b >> 3) == 0x1E ? 4
+                                                      : 0;
+        char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!valid || c > 0x10FFFF) {
+            put(b);
+            i += 1;
+        } else if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+            i += length;
+        } else {
+            put(c);
+            i += length;
+        }
+    }
+    return out;
+}
+
 bool readText(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -238,10 +317,17 @@ bool readText(const std::string& path, std::string& text) {
 
 std::optional<Key> Key::open(const std::string& regFilePath) {
     std::string text;
-    if (!readText(regFilePath, text) || !findKey(Lines(text)))
+    if (!readText(regFilePath, text))
+        return std::nullopt;
+    // regedit 5.00 exports UTF-16LE with a byte-order mark; REGEDIT4 files are single-byte.
+    const bool utf16 = text.compare(0, kUtf16LeBom.size(), kUtf16LeBom) == 0;
+    if (utf16)
+        text = utf8FromUtf16Le(std::string_view(text).substr(kUtf16LeBom.size()));
+    if (!findKey(Lines(text)))
         return std::nullopt;
     Key key;
     key.m_path = regFilePath;
+    key.m_utf16 = utf16;
     key.m_fileText = std::move(text);
     return key;
 }
@@ -297,7 +383,8 @@ void Key::write(std::string_view name, std::string_view text, std::size_t dataLe
 bool Key::close() {
     if (!m_dirty)
         return true;
-    if (!profile::writeFileAtomically(m_path, m_fileText))
+    const std::string bytes = m_utf16 ? std::string(kUtf16LeBom) + utf16LeFromUtf8(m_fileText) : m_fileText;
+    if (!profile::writeFileAtomically(m_path, bytes))
         return false;
     m_dirty = false;
     return true;

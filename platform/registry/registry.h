@@ -1,7 +1,9 @@
 #pragma once
 // The console's one registry key, kept in a regedit export file (vardel.reg)
 // in the program directory. A missing file, or a file without the key's
-// section, is a missing key; this layer never creates the key.
+// section, is a missing key; this layer never creates the key. The file is read
+// as regedit writes it (UTF-16LE with a byte-order mark) or as single-byte text,
+// and written back in the encoding it was read in.
 
 #include <cstddef>
 #include <optional>
@@ -32,7 +34,8 @@ public:
 private:
     Key() = default;
     std::string m_path;
-    std::string m_fileText;
+    std::string m_fileText; // UTF-8 when the file is UTF-16
+    bool m_utf16 = false;   // written back in the encoding it was read in
     bool m_dirty = false;
 };
 

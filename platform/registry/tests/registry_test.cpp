@@ -133,6 +133,29 @@ TEST(RegistryWrite, EscapesRoundTripAndOtherContentStays) {
     EXPECT_EQ(again->read("Browser", 256), "/usr/bin/firefox");
 }
 
+// regedit writes UTF-16LE with a byte-order mark; texts reach the program as UTF-8.
+TEST(RegistryEncoding, ARegeditExportIsReadAndWrittenBackAsUtf16) {
+    auto utf16 = [](const std::u16string& text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text)
+            bytes += {char(c & 0xFF), char(c >> 8)};
+        return bytes;
+    };
+    const std::u16string header =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n";
+    TempDir dir;
+    const std::string reg = dir.file("vardel.reg");
+    writeFile(reg, utf16(header + u"\"Name\"=\"m\u00fcnchen-\U0001F514\"\r\n\"Odd\"=\"\xDC00\"\r\n\r\n"));
+    auto key = Key::open(reg);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->read("Name", 256), "m\xC3\xBCnchen-\xF0\x9F\x94\x94");
+    key->write("SoundFile", "C:\\Sounds\\\xC3\xA9t\xC3\xA9.wav", 102);
+    ASSERT_TRUE(key->close());
+    EXPECT_EQ(readFile(reg), utf16(header + u"\"Name\"=\"m\u00fcnchen-\U0001F514\"\r\n\"Odd\"=\"\xDC00\"\r\n"
+                                            u"\"SoundFile\"=\"C:\\\\Sounds\\\\\u00e9t\u00e9.wav\"\r\n\r\n"));
+}
+
 TEST(RegistryClose, UnchangedKeyIsNotWrittenAndAFailedWriteIsReported) {
     TempDir dir;
     const std::string reg = dir.file("vardel.reg");
