@@ -1,13 +1,16 @@
 #include "sound.h"
 
 #include <QApplication>
+#include <atomic>
 #include <canberra.h>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace sound {
 
@@ -18,88 +21,136 @@ using Clock = std::chrono::steady_clock;
 // After a failure of the sound service it is left alone for a while, so that a
 // burst of alerts on a machine without sound does not pay for a failed attempt each.
 constexpr auto kRetryDelay = std::chrono::seconds(3);
-// Bound on one synchronous play, in case the service never reports its end.
+// Bound on one sound, in case the service never reports its end.
 constexpr auto kLongestSound = std::chrono::minutes(10);
 
-// One libcanberra context for the process, opened on first use. Calls into
-// libcanberra are made under m_contextMutex, one sound at a time; libcanberra
-// reports the end of a sound on a thread of its own, which takes only
-// m_pendingMutex.
+struct Request {
+    bool bell = false;
+    std::string file;
+    std::string programDirectory;
+};
+
+bool isReadableFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(path.c_str(), R_OK) == 0;
+}
+
+// The sound theme's names for a bare file name: its stem, and for the Windows
+// new-mail sound (what an empty sound setting is saved as) the theme's own.
+std::vector<std::string> themeNames(const std::string& file) {
+    const std::string stem = file.substr(0, file.rfind('.'));
+    std::vector<std::string> names;
+    if (!stem.empty())
+        names.push_back(stem);
+    if (stem == "newmail")
+        names.push_back("message-new-email");
+    return names;
+}
+
+// Plays one request at a time on its own thread. libcanberra is called from
+// that thread only; it reports the end of a sound on a thread of its own,
+// which takes only m_doneMutex.
 class Player {
 public:
-    ~Player() {
-        if (m_context)
-            ca_context_destroy(m_context);
+    bool submit(Request request) {
+        if (m_busy.exchange(true))
+            return false;
+        {
+            std::lock_guard lock(m_requestMutex);
+            m_request = std::move(request);
+            if (!m_started) {
+                std::thread([this] { run(); }).detach();
+                m_started = true;
+            }
+        }
+        m_requestReady.notify_one();
+        return true;
     }
 
-    bool playFile(const std::string& path) {
-        std::lock_guard contextLock(m_contextMutex);
+    bool busy() const { return m_busy.load(); }
+
+private:
+    void run() {
+        for (;;) {
+            Request request;
+            {
+                std::unique_lock lock(m_requestMutex);
+                m_requestReady.wait(lock, [this] { return m_request.has_value(); });
+                request = std::move(*m_request);
+                m_request.reset();
+            }
+            announce(request);
+            m_busy.store(false);
+        }
+    }
+
+    void announce(const Request& request) {
+        if (!request.bell && playFile(request.file, request.programDirectory))
+            return;
+        if (!play(CA_PROP_EVENT_ID, "bell-window-system"))
+            desktopBeep();
+    }
+
+    bool playFile(const std::string& file, const std::string& programDirectory) {
+        if (file.empty())
+            return false;
+        if (file.find('/') != std::string::npos)
+            return isReadableFile(file) && play(CA_PROP_MEDIA_FILENAME, file);
+        const std::string local = programDirectory + file;
+        if (isReadableFile(local) && play(CA_PROP_MEDIA_FILENAME, local))
+            return true;
+        for (const std::string& name : themeNames(file))
+            if (play(CA_PROP_EVENT_ID, name))
+                return true;
+        return false;
+    }
+
+    // Plays the sound that property names and waits for its end; false when
+    // it could not be played.
+    bool play(const char* property, const std::string& value) {
         ca_context* context = open();
         if (!context)
             return false;
         ca_proplist* props = nullptr;
         if (ca_proplist_create(&props) != CA_SUCCESS)
             return false;
-        ca_proplist_sets(props, CA_PROP_MEDIA_FILENAME, path.c_str());
+        ca_proplist_sets(props, property, value.c_str());
         ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
         const uint32_t id = ++m_lastId;
         {
-            std::lock_guard lock(m_pendingMutex);
-            m_pending[id] = Pending{};
+            std::lock_guard lock(m_doneMutex);
+            m_playing = id;
+            m_finished = false;
+            m_error = CA_SUCCESS;
         }
         const int rc = ca_context_play_full(context, id, props, &Player::finished, this);
         ca_proplist_destroy(props);
-        bool ok = false;
-        if (rc == CA_SUCCESS) {
-            std::unique_lock lock(m_pendingMutex);
-            if (m_done.wait_for(lock, kLongestSound, [&] { return m_pending[id].finished; })) {
-                ok = m_pending[id].error == CA_SUCCESS;
-            } else {
-                lock.unlock(); // the cancellation is reported through the callback
-                ca_context_cancel(context, id);
-            }
-        }
-        {
-            std::lock_guard lock(m_pendingMutex);
-            m_pending.erase(id);
-        }
-        if (rc != CA_SUCCESS && rc != CA_ERROR_CORRUPT) // a bad file says nothing about the service
-            fail();
-        return ok;
-    }
-
-    bool bell() {
-        std::lock_guard contextLock(m_contextMutex);
-        ca_context* context = open();
-        if (!context)
-            return false;
-        const int rc = ca_context_play(context, 0, CA_PROP_EVENT_ID, "bell-window-system",
-                                       CA_PROP_EVENT_DESCRIPTION, "Bell", nullptr);
         if (rc != CA_SUCCESS) {
-            fail();
+            // A missing or bad sound says nothing about the service.
+            if (rc != CA_ERROR_NOTFOUND && rc != CA_ERROR_CORRUPT && rc != CA_ERROR_NOTSUPPORTED)
+                fail();
             return false;
         }
-        return true;
+        std::unique_lock lock(m_doneMutex);
+        if (!m_done.wait_for(lock, kLongestSound, [this] { return m_finished; })) {
+            lock.unlock();
+            ca_context_cancel(context, id);
+            return false;
+        }
+        return m_error == CA_SUCCESS;
     }
-
-private:
-    struct Pending {
-        bool finished = false;
-        int error = CA_SUCCESS;
-    };
 
     static void finished(ca_context*, uint32_t id, int error, void* userdata) {
         auto* self = static_cast<Player*>(userdata);
-        std::lock_guard lock(self->m_pendingMutex);
-        const auto it = self->m_pending.find(id);
-        if (it == self->m_pending.end())
+        std::lock_guard lock(self->m_doneMutex);
+        if (id != self->m_playing)
             return;
-        it->second.finished = true;
-        it->second.error = error;
+        self->m_finished = true;
+        self->m_error = error;
         self->m_done.notify_all();
     }
 
-    // With m_contextMutex held.
     ca_context* open() {
         if (m_context)
             return m_context;
@@ -121,8 +172,8 @@ private:
         return m_context;
     }
 
-    // With m_contextMutex held: drops the context, so that a later call opens a
-    // fresh one, and holds off for kRetryDelay.
+    // Drops the context, so that a later call opens a fresh one, and holds off
+    // for kRetryDelay.
     void fail() {
         m_retryAfter = Clock::now() + kRetryDelay;
         if (m_context) {
@@ -131,41 +182,50 @@ private:
         }
     }
 
-    std::mutex m_contextMutex;
+    // The window system's bell, rung on the user-interface thread.
+    static void desktopBeep() {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (qobject_cast<QApplication*>(app))
+            QMetaObject::invokeMethod(
+                app, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    }
+
+    std::atomic<bool> m_busy{false};
+    std::mutex m_requestMutex;
+    std::condition_variable m_requestReady;
+    std::optional<Request> m_request;
+    bool m_started = false;
+
+    // The playing thread's own.
     ca_context* m_context = nullptr;
     Clock::time_point m_retryAfter{};
     uint32_t m_lastId = 0;
 
-    std::mutex m_pendingMutex;
+    std::mutex m_doneMutex;
     std::condition_variable m_done;
-    std::map<uint32_t, Pending> m_pending;
+    uint32_t m_playing = 0;
+    bool m_finished = false;
+    int m_error = CA_SUCCESS;
 };
 
+// Lives as long as the process: its thread may still be sounding at exit.
 Player& player() {
-    static Player instance;
-    return instance;
-}
-
-bool isReadableFile(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           access(path.c_str(), R_OK) == 0;
+    static Player* instance = new Player;
+    return *instance;
 }
 
 } // namespace
 
-bool playFileSync(const std::string& path) {
-    if (!isReadableFile(path))
-        return false;
-    return player().playFile(path);
+bool announceFile(const std::string& file, const std::string& programDirectory) {
+    return player().submit(Request{false, file, programDirectory});
 }
 
-void beep() {
-    if (player().bell())
-        return;
-    // QApplication::beep needs a running QApplication.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        QApplication::beep();
+bool announceBell() {
+    return player().submit(Request{true, {}, {}});
+}
+
+bool announcing() {
+    return player().busy();
 }
 
 } // namespace sound

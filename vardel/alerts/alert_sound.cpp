@@ -1,17 +1,18 @@
 #include "alert_sound.h"
 
+#include "program_env.h"
 #include "sound.h"
 
 SoundAnnouncer::SoundAnnouncer(PlayFile play, Beep beep) : m_play(std::move(play)), m_beep(std::move(beep)) {
     if (!m_play)
-        m_play = [](const std::string& path) { return sound::playFileSync(path); };
+        m_play = [](const std::string& file) { return sound::announceFile(file, ProgramDirectory()); };
     if (!m_beep)
-        m_beep = [] { sound::beep(); };
+        m_beep = [] { sound::announceBell(); };
 }
 
 void SoundAnnouncer::announce(const AlertRecord& record) {
-    // Neither result is looked at: a sound that cannot play is no reason to
-    // hold the alert back.
+    // Neither result is looked at: the sound plays on while the alert goes on,
+    // and one still sounding drops this one.
     if (record.playSound == 1)
         m_play(record.soundFile);
     else

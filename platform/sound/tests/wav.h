@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace soundtest {
@@ -37,13 +38,26 @@ inline void writeSilentWav(const std::string& path, int milliseconds) {
     testsupport::writeFile(path, bytes);
 }
 
-// Points ALSA (through HOME/.asoundrc) at the given default PCM and pins
-// libcanberra to its ALSA driver, so that no sound server of the machine is used.
+// Points ALSA (through HOME/.asoundrc) at the given default PCM, pins
+// libcanberra to its ALSA driver and gives it a sound theme of its own in
+// HOME/share, so that no sound server or theme of the machine is used.
 inline void useAlsaDefault(const testsupport::TempDir& home, const std::string& pcm) {
     testsupport::writeFile(home.file(".asoundrc"), "pcm.!default { " + pcm + " }\n");
+    const std::string share = home.file("share");
+    std::filesystem::create_directories(share + "/sounds/freedesktop/stereo");
+    testsupport::writeFile(
+        home.file("share/sounds/freedesktop/index.theme"),
+        "[Sound Theme]\nName=Test\nDirectories=stereo\n\n[stereo]\nOutputProfile=stereo\n");
     setenv("HOME", home.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    setenv("XDG_DATA_HOME", share.c_str(), 1);
+    setenv("XDG_DATA_DIRS", share.c_str(), 1);
     setenv("CANBERRA_DRIVER", "alsa", 1);
+}
+
+// Where useAlsaDefault's theme keeps the sound of an event name.
+inline std::string themeSound(const testsupport::TempDir& home, const std::string& name) {
+    return home.file("share/sounds/freedesktop/stereo/" + name + ".wav");
 }
 
 } // namespace soundtest
