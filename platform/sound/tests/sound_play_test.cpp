@@ -95,8 +95,9 @@ TEST_F(FifoSoundDevice, BareNamesAreLookedUpAndWhatCannotPlayGivesTheBell) {
     for (const std::string& file :
          {s_home->file("missing.wav"), std::string("missing.wav"), junk, std::string()})
         EXPECT_EQ(announced(file), kBellBytes) << file;
-    if (access(unreadable.c_str(), R_OK) != 0) // root reads it anyway
+    if (access(unreadable.c_str(), R_OK) != 0) { // root reads it anyway
         EXPECT_EQ(announced(unreadable), kBellBytes);
+    }
 }
 
 TEST_F(FifoSoundDevice, WhileOneSoundsFurtherAnnouncementsAreDroppedNotQueued) {
