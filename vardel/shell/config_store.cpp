@@ -134,8 +134,10 @@ void ReadPollingSettings(const std::string& iniPath, ConsoleSettings& settings) 
 
 bool SaveConsoleIni(const ConsoleSettings& settings, ServerList& servers) {
     profile::Transaction tx(settings.iniPath);
-    ClearServerSections(tx.doc());
-    SaveServerList(tx.doc(), settings.clientSection, servers);
+    // A list that could not be read was never loaded: writing the empty list
+    // in its place would lose it at the next start.
+    if (ClearServerSections(tx.doc()) == 0)
+        SaveServerList(tx.doc(), settings.clientSection, servers);
     SavePollingSettings(tx.doc(), settings);
     return tx.commit();
 }

@@ -222,6 +222,7 @@ TEST_F(ConsoleTest, OkNeverWipesAListThatFailedToLoad) {
     EXPECT_TRUE(sheet->isEnded());
     EXPECT_EQ(profile::sectionKeys(ini, "SERVERS", 50), std::vector<std::string>{"S1"});
     EXPECT_EQ(profile::getString(ini, "S1", "IP", "", 50), "10.0.0.1");
+    EXPECT_EQ(profile::getString(ini, "ServerInfo", "NumServers", "", 50), "-1");
 }
 
 TEST_F(ConsoleTest, StartUpRemovesSavesLeftOverForAnHour) {
