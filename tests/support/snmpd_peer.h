@@ -2,11 +2,15 @@
 // Net-SNMP's snmpd as a real peer, run with a configuration of the test's own
 // in the test's network namespace (where port 161 is free to take).
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -74,6 +78,34 @@ public:
 
 private:
     pid_t m_pid = -1;
+};
+
+// A UDP socket on address:port that never answers and counts what reaches it.
+class SilentUdpPort {
+public:
+    SilentUdpPort(const char* address, std::uint16_t port) {
+        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = inet_addr(address);
+        m_bound = bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~SilentUdpPort() { close(m_fd); }
+    SilentUdpPort(const SilentUdpPort&) = delete;
+    SilentUdpPort& operator=(const SilentUdpPort&) = delete;
+    bool bound() const { return m_bound; }
+    int received() {
+        char buffer[2048];
+        int n = 0;
+        while (recv(m_fd, buffer, sizeof buffer, 0) >= 0)
+            ++n;
+        return n;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_bound = false;
 };
 
 } // namespace testsupport

@@ -8,11 +8,8 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -39,32 +36,6 @@ ManagedServer server(const std::string& name, std::int32_t nos, const std::strin
     s.alertDestination = 0;
     return s;
 }
-
-// A UDP socket on 127.0.0.2:161 that never answers and counts what reaches it.
-class SilentAgent {
-public:
-    SilentAgent() {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(161);
-        a.sin_addr.s_addr = inet_addr("127.0.0.2");
-        m_bound = bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~SilentAgent() { close(m_fd); }
-    bool bound() const { return m_bound; }
-    int received() {
-        char buffer[2048];
-        int n = 0;
-        while (recv(m_fd, buffer, sizeof buffer, 0) >= 0)
-            ++n;
-        return n;
-    }
-
-private:
-    int m_fd = -1;
-    bool m_bound = false;
-};
 
 class AlertDestinationTest : public ::testing::Test {
 protected:
@@ -124,7 +95,7 @@ TEST_F(AlertDestinationTest, WritesTheConsoleAddressChosenByTheTable) {
 }
 
 TEST_F(AlertDestinationTest, ResetOverSeveralServersMarksEveryFailureNotSetWhileTheConsoleRuns) {
-    SilentAgent silent;
+    testsupport::SilentUdpPort silent("127.0.0.2", 161);
     ASSERT_TRUE(silent.bound());
     ManagedServer refused = server("REFUSED", kNosNT, "127.0.0.1", "public");
     ManagedServer mute = server("MUTE", kNosSCO, "127.0.0.2", "private");
