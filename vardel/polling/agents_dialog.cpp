@@ -122,6 +122,7 @@ void CAgentsDlg::OnInitDialog() {
         worker.wait();
     }
     snmp.reset();
+    list->setCurrentIndex(QModelIndex());
 
     waitBox->Close();
     delete waitBox;
