@@ -1,0 +1,88 @@
+#include "alert_destination.h"
+
+#include "snmp.h"
+#include "wait_box.h"
+
+#include <QApplication>
+
+namespace {
+
+constexpr int kRetries = 3;
+constexpr unsigned long kTimeout = 800; // hundredths of a second
+
+// What a worker needs: copies, so that it never touches the server record.
+struct SetRequest {
+    bool byIp = false;
+    std::string address;
+    std::string community;
+    std::string value;
+};
+
+// Runs on a worker thread: a fresh session, one SET. The SNMP status, 0 when written.
+int WriteDestination(const SetRequest& request) {
+    int status = kSnmpSuccess;
+    Snmp snmp(status, 0);
+    if (status != kSnmpSuccess)
+        return status;
+    CTarget target;
+    if (request.byIp) {
+        target.set_address(IpAddress(request.address));
+        target.set_readcommunity(OctetStr(request.community.c_str()));
+        target.set_writecommunity(OctetStr(request.community.c_str()));
+    } else {
+        target.set_address(IpxAddress(request.address));
+    }
+    target.set_retry(kRetries);
+    target.set_timeout(kTimeout);
+    Vb vb;
+    vb.set_oid(Oid(kAlertDestinationOid));
+    vb.set_value(request.value.c_str());
+    Pdu pdu;
+    pdu += vb;
+    return snmp.set(pdu, target);
+}
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+std::string AlertDestinationValue(const ManagedServer& server, const std::string& consoleIp,
+                                  const std::string& consoleIpx, const std::string& hostName, int useDhcp) {
+    if (server.nosCode == kNosNT && useDhcp == 1)
+        return hostName;
+    return server.ipAddress.empty() ? consoleIpx : consoleIp;
+}
+
+void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
+                         const std::string& hostName, int useDhcp) {
+    SetAlertDestinations({&server}, consoleIp, consoleIpx, hostName, useDhcp);
+}
+
+void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std::string& consoleIp,
+                          const std::string& consoleIpx, const std::string& hostName, int useDhcp,
+                          const std::function<void(ManagedServer&)>& applied) {
+    WaitCursor cursor;
+    WorkerGroup workers;
+    for (ManagedServer* server : servers) {
+        SetRequest request;
+        request.byIp = !server->ipAddress.empty();
+        request.address = request.byIp ? server->ipAddress : server->ipxAddress;
+        request.community = server->community;
+        request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
+        workers.start([server, request, &applied](const WorkerGroup::Post& post) {
+            const int status = WriteDestination(request);
+            post([server, status, &applied] {
+                server->alertDestination = status == kSnmpSuccess ? 1 : -1;
+                if (applied)
+                    applied(*server);
+            });
+        });
+    }
+    workers.wait();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Writing the console's own address into a managed server's agent as its
+// alert (trap) destination: one SNMP SET, whose outcome is the server's
+// alertDestination (1 set, -1 not set).
+
+#include "managed_server.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+inline constexpr const char* kAlertDestinationOid = "1.3.6.1.4.1.32473.2.23.13.3.2.0";
+
+// The text written: the console's host name to an NT server while the console
+// uses DHCP; otherwise its IP address text to a server reached by IP, its IPX
+// address text to one reached by IPX (no IP address).
+std::string AlertDestinationValue(const ManagedServer& server, const std::string& consoleIp,
+                                  const std::string& consoleIpx, const std::string& hostName, int useDhcp);
+
+// Sets the alert destination on one server with the wait cursor on. The SET
+// runs on a worker thread with a session of its own (3 retries of 8 seconds);
+// meanwhile the event loop keeps running, user input held back.
+void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
+                         const std::string& hostName, int useDhcp);
+
+// The same for several servers, their SETs outstanding together. Each outcome
+// is recorded in its server on this thread as it arrives, and applied(server)
+// is called then. Returns when every outcome is in.
+void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std::string& consoleIp,
+                          const std::string& consoleIpx, const std::string& hostName, int useDhcp,
+                          const std::function<void(ManagedServer&)>& applied = {});

@@ -1,0 +1,127 @@
+// The alert-destination SET against snmpd, whose pass script makes the
+// destination variable writable and records every write.
+
+#include "alert_destination.h"
+#include "snmp.h"
+#include "snmpd_peer.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "alert_destination_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
+}
+
+const std::string kConsoleIp = "10.9.8.7";
+const std::string kConsoleIpx = "0000ABCD-00A0C9112233";
+const std::string kHostName = "CONSOLE1";
+
+ManagedServer server(const std::string& name, std::int32_t nos, const std::string& ip,
+                     const std::string& community, const std::string& ipx = "") {
+    ManagedServer s;
+    s.name = name;
+    s.nosCode = nos;
+    s.ipAddress = ip;
+    s.ipxAddress = ipx;
+    s.community = community;
+    s.alertDestination = 0;
+    return s;
+}
+
+class AlertDestinationTest : public ::testing::Test {
+protected:
+    AlertDestinationTest() {
+        app();
+        EXPECT_EQ(snmpInit(), 0);
+        const std::string script = dir.file("destination.sh");
+        testsupport::writeFile(script,
+                               "#!/bin/sh\n"
+                               "if [ \"$1\" = -s ]; then echo \"$2 $3 $4\" >> " +
+                                   dir.file("written.log") +
+                                   "; exit 0; fi\n"
+                                   "if [ \"$1\" = -g ] && [ \"$2\" = .1.3.6.1.4.1.32473.2.23.13.3.2.0 ]; "
+                                   "then printf '%s\\nstring\\n\\n' \"$2\"; fi\n");
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        agent = std::make_unique<testsupport::SnmpdPeer>(dir.path(), "agentaddress udp:127.0.0.1:161\n"
+                                                                     "rocommunity public 127.0.0.1\n"
+                                                                     "rwcommunity private 127.0.0.1\n"
+                                                                     "pass .1.3.6.1.4.1.32473.2.23.13.3.2 " +
+                                                                         script + "\n");
+        EXPECT_TRUE(agent->ready("127.0.0.1", "public"));
+    }
+    std::string written() { return testsupport::readFile(dir.file("written.log")); }
+
+    testsupport::TempDir dir;
+    std::unique_ptr<testsupport::SnmpdPeer> agent;
+};
+
+TEST_F(AlertDestinationTest, WritesTheConsoleAddressChosenByTheTable) {
+    struct Case {
+        std::int32_t nos;
+        int dhcp;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {{kNosNT, 1, kHostName},
+                                     {kNosNT, 0, kConsoleIp},
+                                     {kNosNetWare, 1, kConsoleIp},
+                                     {kNosSCO, 1, kConsoleIp}};
+    std::string log;
+    for (const Case& c : cases) {
+        ManagedServer s = server("SRV", c.nos, "127.0.0.1", "private");
+        SetAlertDestination(s, kConsoleIp, kConsoleIpx, kHostName, c.dhcp);
+        EXPECT_EQ(s.alertDestination, 1) << c.expected;
+        log += ".1.3.6.1.4.1.32473.2.23.13.3.2.0 string " + c.expected + "\n";
+        EXPECT_EQ(written(), log);
+    }
+    // A NetWare server reached by IPX gets the IPX address text whatever the DHCP switch.
+    EXPECT_EQ(AlertDestinationValue(server("N", kNosNetWare, "", "", kConsoleIpx), kConsoleIp, kConsoleIpx,
+                                    kHostName, 1),
+              kConsoleIpx);
+}
+
+TEST_F(AlertDestinationTest, ResetOverSeveralServersMarksEveryFailureNotSetWhileTheConsoleRuns) {
+    testsupport::SilentUdpPort silent("127.0.0.2", 161);
+    ASSERT_TRUE(silent.bound());
+    ManagedServer refused = server("REFUSED", kNosNT, "127.0.0.1", "public");
+    ManagedServer mute = server("MUTE", kNosSCO, "127.0.0.2", "private");
+    ManagedServer ipxOnly = server("IPXONLY", kNosNetWare, "", "public", "00000002-000000000002");
+    ManagedServer good = server("GOOD", kNosNetWare, "127.0.0.1", "private");
+
+    int ticks = 0;
+    bool waitCursorThroughout = true;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        const QCursor* cursor = QApplication::overrideCursor();
+        waitCursorThroughout = waitCursorThroughout && cursor && cursor->shape() == Qt::WaitCursor;
+    });
+    timer.start(200);
+    std::vector<std::string> appliedOrder;
+    SetAlertDestinations({&refused, &mute, &ipxOnly, &good}, kConsoleIp, kConsoleIpx, kHostName, 0,
+                         [&](ManagedServer& s) { appliedOrder.push_back(s.name); });
+    timer.stop();
+
+    EXPECT_EQ(refused.alertDestination, -1);
+    EXPECT_EQ(mute.alertDestination, -1);
+    EXPECT_EQ(ipxOnly.alertDestination, -1);
+    EXPECT_EQ(good.alertDestination, 1);
+    ASSERT_EQ(appliedOrder.size(), 4u);
+    // The silent agent's 4 attempts outlast every other SET of the reset.
+    EXPECT_EQ(appliedOrder.back(), "MUTE");
+    EXPECT_EQ(silent.received(), 4);
+    EXPECT_EQ(written(), ".1.3.6.1.4.1.32473.2.23.13.3.2.0 string " + kConsoleIp + "\n");
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(waitCursorThroughout);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+} // namespace
