@@ -6,6 +6,7 @@
 #include "print_layout.h"
 #include "severity_picture.h"
 #include "string_table.h"
+#include "wait_box.h"
 #include "ui_notify.h"
 
 #include <QPainter>
@@ -32,6 +33,8 @@ bool runPrintDialog(QPrinter& printer, QWidget* owner) {
 CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CNotifyWindow>()), m_ctx(std::move(context)) {
     m_ui->setupUi(this);
+    // Alerts can be worked while the main window waits on the network.
+    setProperty(kRespondsWhileWaiting, true);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setModal(false);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QScreen>
+#include <QSet>
 
 namespace {
 
@@ -92,11 +93,61 @@ void WorkerGroup::finished(int id) {
         m_loop->quit();
 }
 
+namespace {
+
+// Holds back user input from the windows that were open when a wait began,
+// as a blocking call would; windows marked kRespondsWhileWaiting (the notify
+// window) and windows opened meanwhile (their boxes) keep working.
+class InputBlocker : public QObject {
+public:
+    InputBlocker() {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && !window->property(kRespondsWhileWaiting).toBool())
+                m_blocked.insert(window);
+        qApp->installEventFilter(this);
+    }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (!receiver->isWidgetType() || !isUserInput(event))
+            return false;
+        return m_blocked.contains(static_cast<QWidget*>(receiver)->window());
+    }
+
+private:
+    static bool isUserInput(QEvent* event) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        case QEvent::Close:
+            return event->spontaneous();
+        default:
+            return false;
+        }
+    }
+
+    QSet<QWidget*> m_blocked;
+};
+
+} // namespace
+
 void WorkerGroup::wait() {
     if (m_unfinished > 0) {
+        InputBlocker blocker;
         QEventLoop loop;
         m_loop = &loop;
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
         m_loop = nullptr;
     }
 }

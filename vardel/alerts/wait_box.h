@@ -37,8 +37,12 @@ private:
 // maxRunning at once, the rest queued), each piece with its own SNMP session.
 // What a piece hands back through its Post runs on the thread that made the
 // group, in the order handed. wait() keeps that thread's event loop running
-// (timers, posted events, painting; user input is held back until the end)
+// (timers, posted events, painting; user input to the windows open when the
+// wait began is dropped, except in windows marked kRespondsWhileWaiting)
 // until every piece has returned and all it handed back has run.
+// Dynamic property of a window that keeps taking input while the console waits.
+inline constexpr char kRespondsWhileWaiting[] = "respondsWhileWaiting";
+
 class WorkerGroup {
 public:
     using Post = std::function<void(std::function<void()>)>;
