@@ -1,7 +1,9 @@
 // The notify window driven through its widgets (offscreen), and its printout.
 
+#include "help.h"
 #include "msgbox.h"
 #include "notify_window.h"
+#include "severity_picture.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,7 +107,8 @@ protected:
     void click(int id) { QTest::mouseClick(ctl(id), Qt::LeftButton); }
     bool enabled(int id) { return ctl(id)->isEnabled(); }
     QWidget* focus() { return window().focusWidget(); }
-    bool onTop() { return window().windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+    // The native window's own flag.
+    bool onTop() { return window().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
 
     std::function<bool(QPrinter&)> choosePrinter = [](QPrinter&) { return false; };
     testsupport::TempDir dir;
@@ -266,9 +270,41 @@ TEST_F(NotifyWindowTest, LaunchFollowsTheAlertAndTheManagementServer) {
     EXPECT_FALSE(enabled(kLaunch));
 }
 
-TEST_F(NotifyWindowTest, LaunchStartsDisabledWithoutABrowser) {
+TEST_F(NotifyWindowTest, LaunchStaysDisabledWithoutABrowser) {
     settings.browserPath.clear();
     EXPECT_FALSE(enabled(kLaunch));
+    add("SRV1", "Agent up", 150, 1);
+    window().ShowAlert(1);
+    EXPECT_FALSE(enabled(kLaunch));
+}
+
+TEST_F(NotifyWindowTest, DroppingAndRestoringTopmostKeepsTheNativeWindow) {
+    add("SRV1");
+    window().ShowAlert(1);
+    const WId id = window().winId();
+    click(kAdvice);
+    EXPECT_FALSE(onTop());
+    add("SRV2");
+    window().ShowAlert(2);
+    EXPECT_TRUE(onTop());
+    EXPECT_EQ(window().winId(), id);
+}
+
+TEST_F(NotifyWindowTest, F1OpensTheProgramHelp) {
+    settings.programDirectory = dir.path();
+    testsupport::writeFile(dir.file("Vardel.html"), "<html></html>\n");
+    std::vector<std::string> opened;
+    help::setLauncher([&](const std::string& uri) {
+        opened.push_back(uri);
+        return true;
+    });
+    add("SRV1");
+    window().ShowAlert(1);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(ctl(kDescriptionEdit), Qt::Key_F1);
+    help::setLauncher({});
+    EXPECT_EQ(opened, std::vector<std::string>{"file://" + dir.path() + "Vardel.html"});
 }
 
 TEST_F(NotifyWindowTest, ClearAllAnsweredNoKeepsEveryAlert) {
@@ -335,6 +371,25 @@ TEST_F(NotifyWindowTest, SeverityColoursTheEditsAndPicksThePicture) {
     window().ShowAlert(3);
     shot = window().grab().toImage();
     EXPECT_NE(QColor(shot.pixel(7 + 25, 39 + 123)), QColor(0, 255, 0));
+}
+
+TEST_F(NotifyWindowTest, EverySeverityReadsAtFourAndAHalfToOne) {
+    const std::pair<std::int16_t, QColor> cases[] = {{146, QColor(210, 0, 0)},
+                                                     {148, QColor(255, 255, 0)},
+                                                     {149, QColor(0, 0, 255)},
+                                                     {150, QColor(0, 157, 0)}};
+    for (const auto& [severity, colour] : cases) {
+        window().ShowAlert(add("SRV1", "text", severity));
+        for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
+            const QPalette palette = ctl(id)->palette();
+            EXPECT_EQ(palette.color(QPalette::Text), colour) << severity;
+            EXPECT_GE(ContrastRatio(palette.color(QPalette::Text), palette.color(QPalette::Base)), 4.5)
+                << severity << " " << id;
+        }
+    }
+    // Reference values of the contrast formula.
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(255, 255, 0), Qt::white), 1.07, 0.005);
 }
 
 TEST_F(NotifyWindowTest, LogTakesTheSeverityOnDisplay) {
@@ -438,6 +493,26 @@ TEST_F(NotifyWindowTest, PrintButtonPrintsOnlyWhenThePrinterIsChosen) {
     auto heading = std::find_if(words.begin(), words.end(), [](const PdfWord& w) { return w.text == "Orv"; });
     ASSERT_NE(heading, words.end());
     EXPECT_NEAR(heading->x, area.left() + 1500 * 72.0 / 600, 2.0);
+}
+
+TEST_F(NotifyWindowTest, PrintPrintsTheAlertOnDisplayWhenPrintWasPressed) {
+    add("SRV1");
+    window().ShowAlert(1);
+    const std::string pdf = dir.file("pressed.pdf");
+    choosePrinter = [&](QPrinter& printer) {
+        // A trap arrives while the print dialog is open.
+        window().ShowAlert(add("SRV2"));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        return true;
+    };
+    click(kPrint);
+    const std::vector<PdfWord> words = pdfWords(QString::fromStdString(pdf));
+    const auto has = [&](const char* text) {
+        return std::any_of(words.begin(), words.end(), [&](const PdfWord& w) { return w.text == text; });
+    };
+    EXPECT_TRUE(has("SRV1"));
+    EXPECT_FALSE(has("SRV2"));
 }
 
 } // namespace
