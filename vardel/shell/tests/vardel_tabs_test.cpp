@@ -239,7 +239,8 @@ TEST_F(ConsoleTest, AQuestionOfTheMainWindowLeavesTheNotifyWindowWorkingAndStays
         questionSeen = true;
         EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         auto* prev = testsupport::control<QPushButton>(notify, 1034);
-        QTest::mouseClick(notify->windowHandle(), Qt::LeftButton, {}, prev->mapTo(notify, prev->rect().center()));
+        QTest::mouseClick(notify->windowHandle(), Qt::LeftButton, {},
+                          prev->mapTo(notify, prev->rect().center()));
         EXPECT_EQ(notify->currentIndex(), 1);
         box->button(QMessageBox::No)->click();
     });
