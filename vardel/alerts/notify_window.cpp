@@ -8,6 +8,7 @@
 #include "string_table.h"
 #include "ui_notify.h"
 
+#include <QFocusFrame>
 #include <QKeySequence>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -50,6 +51,12 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     for (QPlainTextEdit* edit : {m_ui->descriptionEdit, m_ui->alertTextEdit})
         edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     applySeverityColours();
+    alignCaptions();
+    // Focus shows in every control: the multi-line fields take a focus frame
+    // (buttons and single-line fields draw their own).
+    m_focusFrame = new QFocusFrame(this);
+    for (QPlainTextEdit* edit : {m_ui->descriptionEdit, m_ui->alertTextEdit})
+        edit->installEventFilter(this);
 
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &CNotifyWindow::onHelpKey);
@@ -64,6 +71,30 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
 }
 
 CNotifyWindow::~CNotifyWindow() = default;
+
+void CNotifyWindow::alignCaptions() {
+    // Static texts draw from the top of their rectangles; a caption's line is
+    // level with the first line of its field's text.
+    const QFontMetrics metrics(font());
+    const auto lineTop = [&](QLineEdit* edit) {
+        return edit->y() + (edit->height() - metrics.height() + 1) / 2;
+    };
+    const auto textTop = [](QPlainTextEdit* edit) {
+        return edit->y() + edit->frameWidth() + static_cast<int>(edit->document()->documentMargin());
+    };
+    m_ui->descriptionLabel->move(m_ui->descriptionLabel->x(), textTop(m_ui->descriptionEdit));
+    m_ui->dateTimeLabel->move(m_ui->dateTimeLabel->x(), lineTop(m_ui->dateTimeEdit));
+    m_ui->serverNameLabel->move(m_ui->serverNameLabel->x(), lineTop(m_ui->serverNameEdit));
+    m_ui->alertStringLabel->move(m_ui->alertStringLabel->x(), textTop(m_ui->alertTextEdit));
+}
+
+bool CNotifyWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn)
+        m_focusFrame->setWidget(static_cast<QWidget*>(watched));
+    else if (event->type() == QEvent::FocusOut && m_focusFrame->widget() == watched)
+        m_focusFrame->setWidget(nullptr);
+    return QDialog::eventFilter(watched, event);
+}
 
 int CNotifyWindow::currentIndex() const {
     return m_ui->alertIndexLabel->text().toInt();

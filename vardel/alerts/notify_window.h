@@ -73,6 +73,7 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -84,6 +85,7 @@ private:
     void onLaunch();
     void onPrint();
     void onHelpKey();
+    void alignCaptions();
     void dropTopmostToCorner();
     // Sets or drops the topmost state on the existing native window.
     void setTopmost(bool topmost);
@@ -95,6 +97,7 @@ private:
     NotifyWindowContext m_ctx;
     std::int16_t m_currentSeverity = 0;
     QColor m_readOnlyBackground;
+    class QFocusFrame* m_focusFrame = nullptr;
     void applyTexts();
 
     bool m_deferDisplay = false;
