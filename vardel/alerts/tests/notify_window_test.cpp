@@ -392,6 +392,54 @@ TEST_F(NotifyWindowTest, EverySeverityReadsAtFourAndAHalfToOne) {
     EXPECT_NEAR(ContrastRatio(QColor(255, 255, 0), Qt::white), 1.07, 0.005);
 }
 
+// The first row of rect holding a pixel far from the colour of its top-left corner.
+int firstInkRow(const QImage& image, const QRect& rect) {
+    const QColor bg = image.pixelColor(rect.topLeft());
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - bg.red()) + std::abs(c.green() - bg.green()) +
+                    std::abs(c.blue() - bg.blue()) >
+                150)
+                return y;
+        }
+    return -1;
+}
+
+TEST_F(NotifyWindowTest, TextsShareTheirLinesAndFocusShowsInEveryField) {
+    add("SRV1");
+    window().ShowAlert(1);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    ctl(kClearAlert)->setFocus();
+    const QImage shot = window().grab().toImage();
+    const auto row = [&](const char* name) {
+        return firstInkRow(shot, window().findChild<QWidget*>(name)->geometry());
+    };
+    const auto fieldRow = [&](int id) {
+        return firstInkRow(shot, ctl(id)->geometry().adjusted(4, 4, -4, -4));
+    };
+    EXPECT_NEAR(row("alertCountLabel"), row("totalTextLabel"), 1);
+    EXPECT_NEAR(row("descriptionLabel"), fieldRow(kDescriptionEdit), 1);
+    EXPECT_NEAR(row("dateTimeLabel"), fieldRow(kDateTimeEdit), 1);
+    EXPECT_NEAR(row("serverNameLabel"), fieldRow(kServerNameEdit), 1);
+    EXPECT_NEAR(row("alertStringLabel"), fieldRow(kAlertTextEdit), 1);
+
+    // Focus changes the frame around each read-only field.
+    for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
+        ctl(id)->setFocus();
+        const QImage focused = window().grab().toImage();
+        const QRect outer = ctl(id)->geometry().adjusted(-3, -3, 3, 3);
+        const QRect inner = ctl(id)->geometry().adjusted(3, 3, -3, -3);
+        bool changed = false;
+        for (int y = outer.top(); y <= outer.bottom(); ++y)
+            for (int x = outer.left(); x <= outer.right(); ++x)
+                if (!inner.contains(x, y) && focused.pixel(x, y) != shot.pixel(x, y))
+                    changed = true;
+        EXPECT_TRUE(changed) << id;
+    }
+}
+
 TEST_F(NotifyWindowTest, LogTakesTheSeverityOnDisplay) {
     add("SRV1", "down", 146);
     window().ShowAlert(1);
