@@ -293,12 +293,10 @@ void CVardelTabs::Shutdown() {
     m_pollTimer.stop();
     m_pollingSession.reset();
     m_arrival.reset();
-    // The notify window may be inside one of its own boxes or dialogs: it
-    // goes once that has returned.
-    if (m_notifyWindow) {
+    // The notify window may be inside one of its own boxes or dialogs, which
+    // run on while this window ends: it is hidden now and freed with this window.
+    if (m_notifyWindow)
         m_notifyWindow->hide();
-        m_notifyWindow.release()->deleteLater();
-    }
     m_servers.clear();
     m_ended = true;
     hide();

@@ -274,3 +274,27 @@ TEST_F(ConsoleTest, TheMainWindowKeepsItsSizeAndF1OpensItsHelp) {
     help::setLauncher({});
     EXPECT_EQ(opened, std::vector<std::string>{"file://" + dir.path() + "Vardel.html"});
 }
+
+TEST_F(ConsoleTest, OkWhileTheNotifyWindowAsksEndsSafely) {
+    auto sheet = start();
+    sheet->show();
+    sheet->alertStore().setAnnouncer(&silent);
+    sheet->alertStore().RaiseStateAlert("S1", "DOWN", 2000);
+    CNotifyWindow* notify = sheet->notifyWindow();
+    notify->ShowAlert(1);
+
+    msgbox::setBackend(nullptr);
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        sheet->OnOK();
+        QCoreApplication::processEvents();
+        box->button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(testsupport::control<QPushButton>(notify, 1036), Qt::LeftButton);
+    msgbox::setBackend(&boxes.script);
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_FALSE(notify->isVisible());
+    EXPECT_EQ(sheet->alertStore().count, 1);
+}
