@@ -84,8 +84,8 @@ void setBackend(Backend* backend) {
 
 Answer QtBackend::ask(const Box& box) {
     QMessageBox mb(box.owner);
-    // As on the original platform, a box disables its owner only; other
-    // windows keep working. It stays above a topmost window of the program.
+    // A box disables its owner only; other windows keep working. It stays
+    // above a topmost window of the program.
     mb.setWindowModality(Qt::WindowModal);
     if (anyTopmostWindowShown())
         mb.setWindowFlag(Qt::WindowStaysOnTopHint, true);
