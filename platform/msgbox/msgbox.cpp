@@ -1,11 +1,17 @@
 #include "msgbox.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QString>
 #include <QThread>
+#include <QWindow>
 #include <condition_variable>
 #include <mutex>
 
@@ -14,6 +20,28 @@ namespace msgbox {
 namespace {
 QtBackend g_qtBackend;
 Backend* g_backend = nullptr;
+
+// Room the window manager takes from the caption: icon and title-bar buttons.
+constexpr int kCaptionChrome = 140;
+
+bool anyTopmostWindowShown() {
+    for (const QWindow* window : QGuiApplication::topLevelWindows())
+        if (window->isVisible() && window->flags().testFlag(Qt::WindowStaysOnTopHint))
+            return true;
+    return false;
+}
+
+// Widens the box so that the window manager shows its whole caption.
+void fitCaption(QMessageBox& mb, const QString& caption) {
+    auto* grid = qobject_cast<QGridLayout*>(mb.layout());
+    if (!grid || caption.isEmpty())
+        return;
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(caption) + kCaptionChrome;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0,
+                  1, grid->columnCount());
+}
 } // namespace
 
 Answer show(const Box& box) {
@@ -56,7 +84,13 @@ void setBackend(Backend* backend) {
 
 Answer QtBackend::ask(const Box& box) {
     QMessageBox mb(box.owner);
-    mb.setWindowTitle(QString::fromStdString(box.caption));
+    // A box disables its owner only; other windows keep working. It stays
+    // above a topmost window of the program.
+    mb.setWindowModality(Qt::WindowModal);
+    if (anyTopmostWindowShown())
+        mb.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    const QString caption = QString::fromStdString(box.caption);
+    mb.setWindowTitle(caption);
     mb.setText(QString::fromStdString(box.text));
     switch (box.icon) {
     case Icon::None:
@@ -101,6 +135,7 @@ Answer QtBackend::ask(const Box& box) {
     const auto index = static_cast<std::size_t>(box.defaultButton);
     if (index < choices.size())
         mb.setDefaultButton(choices[index].button);
+    fitCaption(mb, caption); // the layout is final now
     const int result = mb.exec();
     for (const auto& c : choices)
         if (result == c.button)

@@ -9,9 +9,14 @@
 #include "wait_box.h"
 #include "ui_notify.h"
 
+#include <QFocusFrame>
+#include <QKeySequence>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QShortcut>
+#include <QWindow>
 
 namespace {
 
@@ -23,6 +28,7 @@ QString toQt(const std::string& text) {
 
 bool runPrintDialog(QPrinter& printer, QWidget* owner) {
     QPrintDialog dialog(&printer, owner);
+    dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinMax(1, 1);
     dialog.setFromTo(1, 1);
     return dialog.exec() == QDialog::Accepted;
@@ -41,6 +47,23 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     if (m_ctx.settings.browserPath.empty())
         m_ui->launchButton->setEnabled(false);
 
+    // The fields sit on the background the platform gives read-only edits;
+    // each severity's colour may darken it (applySeverityColours).
+    m_readOnlyBackground = palette().color(QPalette::Window);
+    // Read-only texts still take the keyboard focus and show its caret.
+    for (QPlainTextEdit* edit : {m_ui->descriptionEdit, m_ui->alertTextEdit})
+        edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    applySeverityColours();
+    alignCaptions();
+    // Focus shows in every control: the multi-line fields take a focus frame
+    // (buttons and single-line fields draw their own).
+    m_focusFrame = new QFocusFrame(this);
+    for (QPlainTextEdit* edit : {m_ui->descriptionEdit, m_ui->alertTextEdit})
+        edit->installEventFilter(this);
+
+    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, &CNotifyWindow::onHelpKey);
+
     connect(m_ui->nextButton, &QPushButton::clicked, this, &CNotifyWindow::onNext);
     connect(m_ui->prevButton, &QPushButton::clicked, this, &CNotifyWindow::onPrev);
     connect(m_ui->clearAlertButton, &QPushButton::clicked, this, &CNotifyWindow::onClearAlert);
@@ -52,14 +75,40 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
 
 CNotifyWindow::~CNotifyWindow() = default;
 
+void CNotifyWindow::alignCaptions() {
+    // Static texts draw from the top of their rectangles; a caption's line is
+    // level with the first line of its field's text.
+    const QFontMetrics metrics(font());
+    const auto lineTop = [&](QLineEdit* edit) {
+        return edit->y() + (edit->height() - metrics.height() + 1) / 2;
+    };
+    const auto textTop = [](QPlainTextEdit* edit) {
+        return edit->y() + edit->frameWidth() + static_cast<int>(edit->document()->documentMargin());
+    };
+    m_ui->descriptionLabel->move(m_ui->descriptionLabel->x(), textTop(m_ui->descriptionEdit));
+    m_ui->dateTimeLabel->move(m_ui->dateTimeLabel->x(), lineTop(m_ui->dateTimeEdit));
+    m_ui->serverNameLabel->move(m_ui->serverNameLabel->x(), lineTop(m_ui->serverNameEdit));
+    m_ui->alertStringLabel->move(m_ui->alertStringLabel->x(), textTop(m_ui->alertTextEdit));
+}
+
+bool CNotifyWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn)
+        m_focusFrame->setWidget(static_cast<QWidget*>(watched));
+    else if (event->type() == QEvent::FocusOut && m_focusFrame->widget() == watched)
+        m_focusFrame->setWidget(nullptr);
+    return QDialog::eventFilter(watched, event);
+}
+
 int CNotifyWindow::currentIndex() const {
     return m_ui->alertIndexLabel->text().toInt();
 }
 
 int CNotifyWindow::ShowAlert(int n) {
     const AlertStore& store = m_ctx.store;
-    const bool haveManagementServer = !m_ctx.settings.managementServerName.empty();
-    m_ui->launchButton->setEnabled(haveManagementServer);
+    // Launch needs a management server, and a browser found at start-up.
+    const bool launchOffered =
+        !m_ctx.settings.managementServerName.empty() && !m_ctx.settings.browserPath.empty();
+    m_ui->launchButton->setEnabled(launchOffered);
 
     const QString total = QString::number(store.count);
     m_ui->alertTotalLabel->setText(total);
@@ -90,7 +139,7 @@ int CNotifyWindow::ShowAlert(int n) {
     else if (n == 1)
         focus = m_ui->nextButton;
 
-    m_ui->launchButton->setEnabled(alert->launchAllowed != 0 && haveManagementServer);
+    m_ui->launchButton->setEnabled(alert->launchAllowed != 0 && launchOffered);
 
     m_currentSeverity = alert->severity;
     applySeverityColours();
@@ -120,18 +169,36 @@ void CNotifyWindow::applyTexts() {
 }
 
 void CNotifyWindow::ShowOnTop() {
-    // Topmost without moving or resizing; changing the flag hides the window,
-    // showNormal brings it back (and out of the minimized state).
-    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
-        const QPoint at = pos();
-        const bool wasShown = isVisible();
-        setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        if (wasShown)
-            move(at);
-    }
+    // Topmost without moving or resizing; showNormal also restores a
+    // minimized window.
+    setTopmost(true);
     showNormal();
     raise();
     activateWindow();
+}
+
+bool CNotifyWindow::isTopmost() const {
+    return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void CNotifyWindow::setTopmost(bool topmost) {
+    Qt::WindowFlags flags = windowFlags();
+    if (flags.testFlag(Qt::WindowStaysOnTopHint) == topmost)
+        return;
+    flags.setFlag(Qt::WindowStaysOnTopHint, topmost);
+    // setWindowFlags would destroy and recreate the native window (a new
+    // window id, flicker); the native window takes the flag in place.
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle())
+        window->setFlags(flags);
+}
+
+void CNotifyWindow::showEvent(QShowEvent* event) {
+    // A top level of its own: not transient for the parent, whose boxes are
+    // modal to the parent's window alone.
+    if (QWindow* window = windowHandle())
+        window->setTransientParent(nullptr);
+    QDialog::showEvent(event);
 }
 
 int CNotifyWindow::AppendToLog(const std::string& logPath, int sequence) {
@@ -140,13 +207,15 @@ int CNotifyWindow::AppendToLog(const std::string& logPath, int sequence) {
 
 void CNotifyWindow::applySeverityColours() {
     const QColor colour = SeverityTextColor(m_currentSeverity);
+    const QColor background = SeverityFieldBackground(m_currentSeverity, m_readOnlyBackground);
     const QList<QWidget*> edits = {m_ui->descriptionEdit, m_ui->dateTimeEdit, m_ui->serverNameEdit,
                                    m_ui->alertTextEdit};
     for (QWidget* edit : edits) {
         QPalette palette = edit->palette();
-        if (palette.color(QPalette::Text) == colour)
+        if (palette.color(QPalette::Text) == colour && palette.color(QPalette::Base) == background)
             continue; // a new palette restyles the edit: only on a change
         palette.setColor(QPalette::Text, colour);
+        palette.setColor(QPalette::Base, background);
         edit->setPalette(palette);
     }
 }
@@ -210,10 +279,14 @@ void CNotifyWindow::onClearAll() {
 }
 
 void CNotifyWindow::dropTopmostToCorner() {
-    if (windowFlags() & Qt::WindowStaysOnTopHint)
-        setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    setTopmost(false);
     move(0, 0);
     show();
+}
+
+// F1, as the main window's Help command.
+void CNotifyWindow::onHelpKey() {
+    help::openHelpContents(this, m_ctx.settings.programDirectory + "Vardel.hlp");
 }
 
 void CNotifyWindow::onAdvice() {
@@ -236,9 +309,12 @@ void CNotifyWindow::onLaunch() {
 }
 
 void CNotifyWindow::onPrint() {
-    // With no alert on display there is nothing to print.
-    if (!m_ctx.store.findBySequence(currentIndex()))
+    // The alert on display now is the one printed, whatever arrives while the
+    // print dialog is open. With no alert on display there is nothing to print.
+    const AlertRecord* shown = m_ctx.store.findBySequence(currentIndex());
+    if (!shown)
         return;
+    const AlertRecord alert = *shown;
     QPrinter printer(QPrinter::PrinterResolution);
     const bool chosen =
         m_ctx.choosePrinter ? m_ctx.choosePrinter(printer, this) : runPrintDialog(printer, this);
@@ -248,13 +324,15 @@ void CNotifyWindow::onPrint() {
     // 600 dpi printer, for which the page layout is made.
     if (printer.outputFormat() == QPrinter::PdfFormat && printer.resolution() < kPdfResolution)
         printer.setResolution(kPdfResolution);
-    PrintAlertTo(printer);
+    printAlert(alert, printer);
 }
 
 bool CNotifyWindow::PrintAlertTo(QPrinter& printer) {
     const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
-    if (!alert)
-        return false;
+    return alert && printAlert(*alert, printer);
+}
+
+bool CNotifyWindow::printAlert(const AlertRecord& alert, QPrinter& printer) {
     printer.setDocName(QStringLiteral("test"));
     QPainter painter;
     if (!painter.begin(&printer)) {
@@ -264,7 +342,7 @@ bool CNotifyWindow::PrintAlertTo(QPrinter& printer) {
     }
     // Device units, y the top of the text as the printer's text origin has it.
     const int ascent = painter.fontMetrics().ascent();
-    for (const PrintLine& line : LayoutAlertPrint(*alert))
+    for (const PrintLine& line : LayoutAlertPrint(alert))
         painter.drawText(QPoint(line.x, line.y + ascent), toQt(line.text));
     painter.end();
     return true;

@@ -36,7 +36,8 @@ class CNotifyWindow : public QDialog, public AlertDisplay {
     Q_OBJECT
 
 public:
-    // Created hidden.
+    // Created hidden. The parent owns the window's object; the window itself is
+    // a top level of its own, so that a box of the parent never blocks it.
     explicit CNotifyWindow(NotifyWindowContext context, QWidget* parent = nullptr);
     ~CNotifyWindow() override;
 
@@ -52,6 +53,9 @@ public:
     // Prints the summary of the alert on display on an already set-up printer
     // (document "test"). False when nothing was printed.
     bool PrintAlertTo(QPrinter& printer);
+
+    // Whether the window is topmost (its native window's flag).
+    bool isTopmost() const;
 
     // While deferred, ShowAlert sets labels, buttons, focus and severity at
     // once but keeps the texts of the alert it shows; when deferral ends they
@@ -69,6 +73,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void onNext();
@@ -78,13 +84,20 @@ private:
     void onAdvice();
     void onLaunch();
     void onPrint();
+    void onHelpKey();
+    void alignCaptions();
     void dropTopmostToCorner();
+    // Sets or drops the topmost state on the existing native window.
+    void setTopmost(bool topmost);
+    bool printAlert(const AlertRecord& alert, QPrinter& printer);
     void applySeverityColours();
     void finish();
 
     std::unique_ptr<Ui::CNotifyWindow> m_ui;
     NotifyWindowContext m_ctx;
     std::int16_t m_currentSeverity = 0;
+    QColor m_readOnlyBackground;
+    class QFocusFrame* m_focusFrame = nullptr;
     void applyTexts();
 
     bool m_deferDisplay = false;

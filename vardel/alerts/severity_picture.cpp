@@ -3,6 +3,7 @@
 #include "alert_record.h"
 
 #include <QString>
+#include <cmath>
 
 static void initSeverityPictures() {
     Q_INIT_RESOURCE(severity_pictures);
@@ -36,4 +37,36 @@ QColor SeverityTextColor(int severity) {
     default:
         return QColor(0, 0, 0);
     }
+}
+
+namespace {
+
+constexpr double kReadableContrast = 4.5;
+
+double channel(int value) {
+    const double c = value / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double luminance(const QColor& colour) {
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * channel(rgb.red()) + 0.7152 * channel(rgb.green()) + 0.0722 * channel(rgb.blue());
+}
+
+} // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor SeverityFieldBackground(int severity, const QColor& readOnlyBackground) {
+    const QColor text = SeverityTextColor(severity);
+    if (ContrastRatio(text, readOnlyBackground) >= kReadableContrast)
+        return readOnlyBackground;
+    const QColor dark(24, 24, 24);
+    if (ContrastRatio(text, dark) >= kReadableContrast)
+        return dark;
+    return QColor(255, 255, 255);
 }

@@ -36,6 +36,8 @@ QIcon programIcon() {
 int RunVardel(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::string& title = LoadString(IDS_PRODUCT_TITLE);
+    // Every window and box carries the program's icon, the first box included.
+    app.setWindowIcon(programIcon());
 
     SingleInstance instance(title);
     if (!instance.acquire()) {
@@ -52,7 +54,6 @@ int RunVardel(int argc, char** argv) {
     }
     sheet->setAttribute(Qt::WA_DeleteOnClose, false);
     sheet->setWindowIcon(programIcon());
-    app.setWindowIcon(programIcon());
     QObject::connect(sheet, &CVardelTabs::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     sheet->OnInitDialog();
     sheet->show();

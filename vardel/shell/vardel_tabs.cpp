@@ -15,6 +15,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QWindow>
 #include <chrono>
 #include <climits>
@@ -36,8 +38,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)) {
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // Caption, system menu and minimise box; the size of its pages, fixed.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, &CVardelTabs::OnHelp);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CVardelTabs::OnCancel);
     connect(m_ui->helpButton, &QPushButton::clicked, this, &CVardelTabs::OnHelp);
@@ -291,7 +297,10 @@ void CVardelTabs::Shutdown() {
     m_pollTimer.stop();
     m_pollingSession.reset();
     m_arrival.reset();
-    m_notifyWindow.reset();
+    // The notify window may be inside one of its own boxes or dialogs, which
+    // run on while this window ends: it is hidden now and freed with this window.
+    if (m_notifyWindow)
+        m_notifyWindow->hide();
     m_servers.clear();
     m_ended = true;
     hide();

@@ -1,8 +1,11 @@
 #include "msgbox.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -40,4 +43,19 @@ TEST(MessageBoxes, ABoxAskedFromAnotherThreadIsShownOnTheInterfaceThread) {
     ASSERT_EQ(boxes.script.shown.size(), 1u);
     EXPECT_EQ(boxes.script.shown[0].text, "from the worker");
     EXPECT_EQ(boxes.script.shown[0].buttons, msgbox::Buttons::YesNo);
+}
+
+TEST(MessageBoxes, AShortBoxIsWideEnoughForItsWholeCaption) {
+    const QString caption = "Orv Corvanta Vardel 5.5";
+    int width = 0;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            width = box->width();
+            box->close();
+        }
+    });
+    msgbox::show(nullptr, "Vardel is already running!!", caption.toStdString());
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(width, QFontMetrics(bold).horizontalAdvance(caption) + 100);
 }

@@ -1,7 +1,9 @@
 // The notify window driven through its widgets (offscreen), and its printout.
 
+#include "help.h"
 #include "msgbox.h"
 #include "notify_window.h"
+#include "severity_picture.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,7 +107,8 @@ protected:
     void click(int id) { QTest::mouseClick(ctl(id), Qt::LeftButton); }
     bool enabled(int id) { return ctl(id)->isEnabled(); }
     QWidget* focus() { return window().focusWidget(); }
-    bool onTop() { return window().windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+    // The native window's own flag.
+    bool onTop() { return window().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
 
     std::function<bool(QPrinter&)> choosePrinter = [](QPrinter&) { return false; };
     testsupport::TempDir dir;
@@ -266,9 +270,41 @@ TEST_F(NotifyWindowTest, LaunchFollowsTheAlertAndTheManagementServer) {
     EXPECT_FALSE(enabled(kLaunch));
 }
 
-TEST_F(NotifyWindowTest, LaunchStartsDisabledWithoutABrowser) {
+TEST_F(NotifyWindowTest, LaunchStaysDisabledWithoutABrowser) {
     settings.browserPath.clear();
     EXPECT_FALSE(enabled(kLaunch));
+    add("SRV1", "Agent up", 150, 1);
+    window().ShowAlert(1);
+    EXPECT_FALSE(enabled(kLaunch));
+}
+
+TEST_F(NotifyWindowTest, DroppingAndRestoringTopmostKeepsTheNativeWindow) {
+    add("SRV1");
+    window().ShowAlert(1);
+    const WId id = window().winId();
+    click(kAdvice);
+    EXPECT_FALSE(onTop());
+    add("SRV2");
+    window().ShowAlert(2);
+    EXPECT_TRUE(onTop());
+    EXPECT_EQ(window().winId(), id);
+}
+
+TEST_F(NotifyWindowTest, F1OpensTheProgramHelp) {
+    settings.programDirectory = dir.path();
+    testsupport::writeFile(dir.file("Vardel.html"), "<html></html>\n");
+    std::vector<std::string> opened;
+    help::setLauncher([&](const std::string& uri) {
+        opened.push_back(uri);
+        return true;
+    });
+    add("SRV1");
+    window().ShowAlert(1);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(ctl(kDescriptionEdit), Qt::Key_F1);
+    help::setLauncher({});
+    EXPECT_EQ(opened, std::vector<std::string>{"file://" + dir.path() + "Vardel.html"});
 }
 
 TEST_F(NotifyWindowTest, ClearAllAnsweredNoKeepsEveryAlert) {
@@ -335,6 +371,73 @@ TEST_F(NotifyWindowTest, SeverityColoursTheEditsAndPicksThePicture) {
     window().ShowAlert(3);
     shot = window().grab().toImage();
     EXPECT_NE(QColor(shot.pixel(7 + 25, 39 + 123)), QColor(0, 255, 0));
+}
+
+TEST_F(NotifyWindowTest, EverySeverityReadsAtFourAndAHalfToOne) {
+    const std::pair<std::int16_t, QColor> cases[] = {{146, QColor(210, 0, 0)},
+                                                     {148, QColor(255, 255, 0)},
+                                                     {149, QColor(0, 0, 255)},
+                                                     {150, QColor(0, 157, 0)}};
+    for (const auto& [severity, colour] : cases) {
+        window().ShowAlert(add("SRV1", "text", severity));
+        for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
+            const QPalette palette = ctl(id)->palette();
+            EXPECT_EQ(palette.color(QPalette::Text), colour) << severity;
+            EXPECT_GE(ContrastRatio(palette.color(QPalette::Text), palette.color(QPalette::Base)), 4.5)
+                << severity << " " << id;
+        }
+    }
+    // Reference values of the contrast formula.
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(255, 255, 0), Qt::white), 1.07, 0.005);
+}
+
+// The first row of rect holding a pixel far from the colour of its top-left corner.
+int firstInkRow(const QImage& image, const QRect& rect) {
+    const QColor bg = image.pixelColor(rect.topLeft());
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - bg.red()) + std::abs(c.green() - bg.green()) +
+                    std::abs(c.blue() - bg.blue()) >
+                150)
+                return y;
+        }
+    return -1;
+}
+
+TEST_F(NotifyWindowTest, TextsShareTheirLinesAndFocusShowsInEveryField) {
+    add("SRV1");
+    window().ShowAlert(1);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    ctl(kClearAlert)->setFocus();
+    const QImage shot = window().grab().toImage();
+    const auto row = [&](const char* name) {
+        return firstInkRow(shot, window().findChild<QWidget*>(name)->geometry());
+    };
+    const auto fieldRow = [&](int id) {
+        return firstInkRow(shot, ctl(id)->geometry().adjusted(4, 4, -4, -4));
+    };
+    EXPECT_NEAR(row("alertCountLabel"), row("totalTextLabel"), 1);
+    EXPECT_NEAR(row("descriptionLabel"), fieldRow(kDescriptionEdit), 1);
+    EXPECT_NEAR(row("dateTimeLabel"), fieldRow(kDateTimeEdit), 1);
+    EXPECT_NEAR(row("serverNameLabel"), fieldRow(kServerNameEdit), 1);
+    EXPECT_NEAR(row("alertStringLabel"), fieldRow(kAlertTextEdit), 1);
+
+    // Focus changes the frame around each read-only field.
+    for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
+        ctl(id)->setFocus();
+        const QImage focused = window().grab().toImage();
+        const QRect outer = ctl(id)->geometry().adjusted(-3, -3, 3, 3);
+        const QRect inner = ctl(id)->geometry().adjusted(3, 3, -3, -3);
+        bool changed = false;
+        for (int y = outer.top(); y <= outer.bottom(); ++y)
+            for (int x = outer.left(); x <= outer.right(); ++x)
+                if (!inner.contains(x, y) && focused.pixel(x, y) != shot.pixel(x, y))
+                    changed = true;
+        EXPECT_TRUE(changed) << id;
+    }
 }
 
 TEST_F(NotifyWindowTest, LogTakesTheSeverityOnDisplay) {
@@ -438,6 +541,26 @@ TEST_F(NotifyWindowTest, PrintButtonPrintsOnlyWhenThePrinterIsChosen) {
     auto heading = std::find_if(words.begin(), words.end(), [](const PdfWord& w) { return w.text == "Orv"; });
     ASSERT_NE(heading, words.end());
     EXPECT_NEAR(heading->x, area.left() + 1500 * 72.0 / 600, 2.0);
+}
+
+TEST_F(NotifyWindowTest, PrintPrintsTheAlertOnDisplayWhenPrintWasPressed) {
+    add("SRV1");
+    window().ShowAlert(1);
+    const std::string pdf = dir.file("pressed.pdf");
+    choosePrinter = [&](QPrinter& printer) {
+        // A trap arrives while the print dialog is open.
+        window().ShowAlert(add("SRV2"));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        return true;
+    };
+    click(kPrint);
+    const std::vector<PdfWord> words = pdfWords(QString::fromStdString(pdf));
+    const auto has = [&](const char* text) {
+        return std::any_of(words.begin(), words.end(), [&](const PdfWord& w) { return w.text == text; });
+    };
+    EXPECT_TRUE(has("SRV1"));
+    EXPECT_FALSE(has("SRV2"));
 }
 
 } // namespace

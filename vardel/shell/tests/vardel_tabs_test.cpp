@@ -1,4 +1,5 @@
 #include "fixed_host.h"
+#include "help.h"
 #include "msgbox.h"
 #include "notify_window.h"
 #include "profile.h"
@@ -7,8 +8,11 @@
 #include "testsupport.h"
 #include "vardel_tabs.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -240,4 +244,85 @@ TEST_F(ConsoleTest, StartUpRemovesSavesLeftOverForAnHour) {
     EXPECT_FALSE(std::filesystem::exists(staleKey));
     EXPECT_TRUE(std::filesystem::exists(recent));
     EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+TEST_F(ConsoleTest, AQuestionOfTheMainWindowLeavesTheNotifyWindowWorkingAndStaysAboveIt) {
+    auto sheet = start();
+    sheet->show();
+    sheet->alertStore().setAnnouncer(&silent);
+    sheet->alertStore().RaiseStateAlert("S1", "DOWN", 2000);
+    sheet->alertStore().RaiseStateAlert("S2", "DOWN", 2000);
+    CNotifyWindow* notify = sheet->notifyWindow();
+    notify->ShowAlert(2);
+    ASSERT_TRUE(notify->isTopmost());
+
+    // The real boxes: the Cancel question, answered No once the notify window
+    // has been clicked while it was open.
+    msgbox::setBackend(nullptr);
+    bool questionSeen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        questionSeen = true;
+        EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        auto* prev = testsupport::control<QPushButton>(notify, 1034);
+        QTest::mouseClick(notify->windowHandle(), Qt::LeftButton, {},
+                          prev->mapTo(notify, prev->rect().center()));
+        EXPECT_EQ(notify->currentIndex(), 1);
+        box->button(QMessageBox::No)->click();
+    });
+    sheet->OnCancel();
+    msgbox::setBackend(&boxes.script);
+    EXPECT_TRUE(questionSeen);
+    EXPECT_FALSE(sheet->isEnded());
+    EXPECT_EQ(notify->currentIndex(), 1);
+}
+
+TEST_F(ConsoleTest, TheMainWindowKeepsItsSizeAndF1OpensItsHelp) {
+    writeFile(dir.file("Vardel.html"), "<html></html>\n");
+    std::vector<std::string> opened;
+    help::setLauncher([&](const std::string& uri) {
+        opened.push_back(uri);
+        return true;
+    });
+    auto sheet = start();
+    sheet->show();
+    const QSize size = sheet->size();
+    EXPECT_GE(size.width(), 868);
+    EXPECT_GE(size.height(), 526);
+    EXPECT_FALSE(sheet->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    sheet->resize(200, 100);
+    sheet->showMaximized();
+    EXPECT_EQ(sheet->size(), size);
+
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    QTest::keyClick(sheet.get(), Qt::Key_F1);
+    help::setLauncher({});
+    EXPECT_EQ(opened, std::vector<std::string>{"file://" + dir.path() + "Vardel.html"});
+}
+
+TEST_F(ConsoleTest, OkWhileTheNotifyWindowAsksEndsSafely) {
+    auto sheet = start();
+    sheet->show();
+    sheet->alertStore().setAnnouncer(&silent);
+    sheet->alertStore().RaiseStateAlert("S1", "DOWN", 2000);
+    CNotifyWindow* notify = sheet->notifyWindow();
+    notify->ShowAlert(1);
+
+    msgbox::setBackend(nullptr);
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        sheet->OnOK();
+        QCoreApplication::processEvents();
+        box->button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(testsupport::control<QPushButton>(notify, 1036), Qt::LeftButton);
+    msgbox::setBackend(&boxes.script);
+    EXPECT_TRUE(sheet->isEnded());
+    EXPECT_FALSE(notify->isVisible());
+    EXPECT_EQ(sheet->alertStore().count, 1);
 }

@@ -1,0 +1,78 @@
+// Draws the notify window offscreen with one alert of each severity and saves
+// each picture as notify-<severity>.png in the given directory.
+
+#include "alert_record.h"
+#include "alert_store.h"
+#include "notify_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct NoCounter : AlertCounter {
+    void AdjustAlertCount(const std::string&, int) override {}
+    void ResetAlertCounts() override {}
+};
+
+struct Sample {
+    const char* file;
+    std::int16_t severity;
+    const char* description;
+    const char* alertText;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!out.mkpath(".")) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    const Sample samples[] = {
+        {"notify-critical.png", kSeverityCritical, "Fan failure", "Fan 2 failed on SRV1"},
+        {"notify-warning.png", kSeverityWarning, "Temperature above threshold",
+         "Temperature of CPU0 is 71 degrees"},
+        {"notify-informational.png", kSeverityInformational, "Backup completed", "Backup of VOL1 completed"},
+        {"notify-normal.png", kSeverityNormal, "Power supply restored", "Power supply 1 is back to normal"},
+    };
+    for (const Sample& sample : samples) {
+        SilentAnnouncer silent;
+        AlertStore store{&silent};
+        ConsoleSettings settings;
+        settings.managementServerName = "ms.example";
+        settings.browserPath = "firefox";
+        NoCounter counter;
+        auto record = std::make_unique<AlertRecord>();
+        record->dateTime = "March 05, 2001, 14:07:33";
+        record->serverName = "SRV1";
+        record->description = sample.description;
+        record->alertText = sample.alertText;
+        record->severity = sample.severity;
+        record->sequence = 1;
+        store.alerts.push_front(std::move(record));
+        store.count = 1;
+
+        CNotifyWindow window(NotifyWindowContext{store, settings, counter, {}, {}, {}});
+        window.ShowAlert(1);
+        app.processEvents();
+        const QString path = out.filePath(QString::fromLatin1(sample.file));
+        if (!window.grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return 0;
+}
