@@ -114,18 +114,4 @@ int DLLGetIpAddressFromHostname(const char* hostName, char* buffer) {
     return writeDotted(*address, buffer);
 }
 
-// There is no IPX transport yet: the local IPX functions answer as on a machine
-// without the protocol, and no SAP look-up can succeed.
-int DLLGetIpxAddress(char*) {
-    return HOSTLORE_IPX_FAILED;
-}
-
-int DLLGetIpxAddressForNWTrapDestination(char*) {
-    return HOSTLORE_IPX_FAILED;
-}
-
-int DLLGetServerIPXAddress(const char*, char*) {
-    return HOSTLORE_IPX_FAILED;
-}
-
 } // extern "C"

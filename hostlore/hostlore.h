@@ -39,7 +39,9 @@ HOSTLORE_API int DLLGetIpAddressFromHostname(const char* hostName, char* buffer)
 HOSTLORE_API int DLLGetIpxAddress(char* buffer);
 // This machine's IPX address, "NNNNNNNN:HHHHHHHHHHHH" (22 bytes); 0 or 1005.
 HOSTLORE_API int DLLGetIpxAddressForNWTrapDestination(char* buffer);
-// The address of a NetWare server found by a SAP look-up (22 bytes); 0 or 1005.
+// The address of a NetWare file server found by a SAP query, "NNNNNNNN-HHHHHHHHHHHH"
+// (22 bytes); 0 or 1005. A server that no answer lists gives 0 and leaves the
+// buffer untouched.
 HOSTLORE_API int DLLGetServerIPXAddress(const char* serverName, char* buffer);
 
 #ifdef __cplusplus

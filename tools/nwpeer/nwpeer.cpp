@@ -1,0 +1,219 @@
+#include "nwpeer.h"
+
+#include "profile.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint16_t kDiagnosticSocket = 0x0456;
+constexpr std::uint16_t kSapSocket = 0x0452;
+constexpr std::uint16_t kNcpSocket = 0x0451;
+constexpr std::uint16_t kFileServer = 0x0004;
+constexpr std::uint16_t kGeneralQuery = 1, kGeneralResponse = 2, kNearestQuery = 3, kNearestResponse = 4;
+constexpr std::size_t kSapEntry = 64;
+constexpr std::size_t kEntriesPerPacket = 7;
+
+int openUdp(const std::string& address, std::uint16_t port, std::string* error) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+        *error = "bad UDP address " + address;
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        *error = address + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool addressedTo(const ipx::Address& destination, const ipx::Address& server) {
+    if (ipx::isBroadcastNode(destination.node))
+        return true;
+    const std::uint8_t zero[4]{};
+    return std::memcmp(destination.node, server.node, 6) == 0 &&
+           (std::memcmp(destination.network, zero, 4) == 0 ||
+            std::memcmp(destination.network, server.network, 4) == 0);
+}
+
+void put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+} // namespace
+
+NetWarePeer::NetWarePeer(const std::string& configPath) : m_config(ipx::Config::load(configPath)) {
+    const profile::Document doc = profile::load(configPath);
+    for (const std::string& name : doc.sectionKeys("Servers", 1 << 20))
+        if (auto a = ipx::parseAddress(doc.getString("Servers", name, "", 64)))
+            m_servers.push_back(Server{name, *a});
+}
+
+NetWarePeer::~NetWarePeer() {
+    stop();
+}
+
+bool NetWarePeer::start(std::string* error) {
+    std::string reason;
+    if (m_config.adapters.empty()) {
+        reason = "no adapter 0 in the configuration";
+    } else if (pipe2(m_wake, O_CLOEXEC) != 0) {
+        reason = std::strerror(errno);
+    } else {
+        const std::string& udp = m_config.adapters[0].udpAddress;
+        m_diagnosticSocket = openUdp(udp, kDiagnosticSocket, &reason);
+        if (m_diagnosticSocket >= 0)
+            m_sapSocket = openUdp(udp, kSapSocket, &reason);
+    }
+    if (m_sapSocket < 0) {
+        if (error)
+            *error = reason;
+        stop();
+        return false;
+    }
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
+
+void NetWarePeer::stop() {
+    if (m_thread.joinable()) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t n = write(m_wake[1], &byte, 1);
+        m_thread.join();
+    }
+    for (int* fd : {&m_diagnosticSocket, &m_sapSocket, &m_wake[0], &m_wake[1]}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+ipx::Header NetWarePeer::lastDiagnosticRequest() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastRequest;
+}
+
+std::vector<std::uint8_t> NetWarePeer::lastDiagnosticData() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastData;
+}
+
+void NetWarePeer::run() {
+    pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_diagnosticSocket, POLLIN, 0}, {m_sapSocket, POLLIN, 0}};
+    std::uint8_t buf[ipx::kMaxPacket + 1];
+    for (;;) {
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents)
+            return;
+        for (int i = 1; i < 3; ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+            ipx::Header header;
+            const std::uint8_t* data = nullptr;
+            std::size_t size = 0;
+            if (n > 0 && ipx::decode(buf, static_cast<std::size_t>(n), header, data, size) == ipx::Decode::Ok)
+                handle(fds[i].fd, header, data, size);
+        }
+    }
+}
+
+void NetWarePeer::handle(int fd, const ipx::Header& header, const std::uint8_t* data, std::size_t size) {
+    if (fd == m_diagnosticSocket) {
+        if (header.destination.socket != kDiagnosticSocket)
+            return;
+        ++m_diagnosticRequests;
+        {
+            std::lock_guard lock(m_mutex);
+            m_lastRequest = header;
+            m_lastData.assign(data, data + size);
+        }
+        if (m_silent || size < 1)
+            return;
+        // An exclusion count, then that many nodes that must not answer.
+        const std::size_t excluded = std::min<std::size_t>(data[0], (size - 1) / 6);
+        for (const Server& server : m_servers) {
+            if (!addressedTo(header.destination, server.address))
+                continue;
+            bool skip = false;
+            for (std::size_t i = 0; i < excluded; ++i)
+                skip = skip || std::memcmp(data + 1 + 6 * i, server.address.node, 6) == 0;
+            if (skip)
+                continue;
+            ipx::Address from = server.address;
+            from.socket = kDiagnosticSocket;
+            // Configuration response: version 1.0, no SPX diagnostic socket, one
+            // component (IPX/SPX).
+            answer(header, from, {1, 0, 0, 0, 1, 0});
+        }
+        return;
+    }
+    if (header.destination.socket != kSapSocket || size < 4)
+        return;
+    ++m_sapQueries;
+    const std::uint16_t query = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
+    const std::uint16_t type = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+    if (m_silent || (query != kGeneralQuery && query != kNearestQuery) ||
+        (type != kFileServer && type != 0xFFFF))
+        return;
+    std::vector<const Server*> listed;
+    for (const Server& server : m_servers)
+        if (ipx::isBroadcastNode(header.destination.node) || addressedTo(header.destination, server.address))
+            listed.push_back(&server);
+    if (listed.empty())
+        return;
+    if (query == kNearestQuery)
+        listed.resize(1);
+    ipx::Address from = listed.front()->address;
+    from.socket = kSapSocket;
+    for (std::size_t first = 0; first < listed.size(); first += kEntriesPerPacket) {
+        std::vector<std::uint8_t> out;
+        put16(out, query == kGeneralQuery ? kGeneralResponse : kNearestResponse);
+        for (std::size_t i = first; i < std::min(listed.size(), first + kEntriesPerPacket); ++i) {
+            const Server& s = *listed[i];
+            put16(out, kFileServer);
+            std::uint8_t name[48]{};
+            std::memcpy(name, s.name.data(), std::min<std::size_t>(s.name.size(), 47));
+            out.insert(out.end(), name, name + 48);
+            out.insert(out.end(), s.address.network, s.address.network + 4);
+            out.insert(out.end(), s.address.node, s.address.node + 6);
+            put16(out, kNcpSocket);
+            put16(out, 1); // hops
+        }
+        static_assert(2 + kEntriesPerPacket * kSapEntry <= ipx::kMaxData);
+        answer(header, from, out);
+    }
+}
+
+void NetWarePeer::answer(const ipx::Header& request, const ipx::Address& from,
+                         const std::vector<std::uint8_t>& data) {
+    const std::string udp = m_config.routeTo(request.source);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(request.source.socket);
+    if (udp.empty() || inet_pton(AF_INET, udp.c_str(), &to.sin_addr) != 1 || request.source.socket == 0)
+        return;
+    ipx::Header header;
+    header.destination = request.source;
+    header.source = from;
+    const std::vector<std::uint8_t> packet = ipx::encode(header, data.data(), data.size());
+    ::sendto(from.socket == kSapSocket ? m_sapSocket : m_diagnosticSocket, packet.data(), packet.size(), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
