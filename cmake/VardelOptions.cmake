@@ -81,3 +81,11 @@ function(vardel_add_folder_tests)
     vardel_add_gtest(NAME ${F_PREFIX}_${name} SOURCES ${src} LIBS ${F_LIBS} ${netns})
   endforeach()
 endfunction()
+
+# vardel_set_install_rpath(<file name>)
+# Install step: the installed file's run path becomes the install directory
+# alone. Call it after the file's install rule and before any setcap on it
+# (writing a file drops its capabilities).
+function(vardel_set_install_rpath file)
+  install(CODE "file(RPATH_SET FILE \"\$ENV{DESTDIR}${VARDEL_INSTALL_DIR}/${file}\" NEW_RPATH \"${VARDEL_INSTALL_DIR}\")")
+endfunction()

@@ -33,6 +33,7 @@ enum SnmpResult : int {
     kSnmpTransportUnsupported = -20,
     kSnmpTransportInUse = -21,
     kSnmpTransportFailed = -22,
+    kSnmpTransportAccessDenied = -23, // a privileged port without the right to bind it
 };
 // A synchronous get/set whose answer carries an error status returns that
 // status (1 tooBig, 2 noSuchName, ..., 17 notWritable, ...) as a positive value.
@@ -324,8 +325,8 @@ using snmp_callback = void (*)(int reason, Snmp* session, Pdu& pdu, SnmpTarget& 
 class Snmp {
 public:
     // Opens a UDP session on local port `port` of every local IPv4 address
-    // (0: any free port). status: 0, or kSnmpTransportInUse / kSnmpTransportFailed
-    // / kSnmpResourceUnavailable.
+    // (0: any free port). status: 0, or kSnmpTransportInUse / kSnmpTransportAccessDenied
+    // / kSnmpTransportFailed / kSnmpResourceUnavailable.
     explicit Snmp(int& status, std::uint16_t port = 0);
     ~Snmp();
     Snmp(const Snmp&) = delete;

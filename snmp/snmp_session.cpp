@@ -278,13 +278,16 @@ int Snmp::Impl::open(std::uint16_t localPort) {
     std::lock_guard<std::mutex> lock(sessionMutex());
     netsnmp_transport* transport = netsnmp_udp_transport(&ep, 1);
     if (transport == nullptr) {
-        // Tell a port in use from other failures with a plain bind of the same address.
+        // Tell a port in use or denied from other failures with a plain bind of the same address.
         int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int result = kSnmpTransportFailed;
         if (probe >= 0) {
-            if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin), sizeof ep.a.sin) != 0 &&
-                errno == EADDRINUSE)
-                result = kSnmpTransportInUse;
+            if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin), sizeof ep.a.sin) != 0) {
+                if (errno == EADDRINUSE)
+                    result = kSnmpTransportInUse;
+                else if (errno == EACCES)
+                    result = kSnmpTransportAccessDenied;
+            }
             close(probe);
         }
         return result;

@@ -4,6 +4,7 @@
 #include "program_env.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -11,6 +12,18 @@ namespace {
 
 bool listed(const std::list<std::string>& list, const std::string& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+std::string portFailure(int status, std::uint16_t port) {
+    const std::string udp = "UDP port " + std::to_string(port);
+    switch (status) {
+    case kSnmpTransportInUse:
+        return udp + " is in use by another program";
+    case kSnmpTransportAccessDenied:
+        return "no permission to bind " + udp + " (the program needs cap_net_bind_service)";
+    default:
+        return udp + " could not be opened (SNMP status " + std::to_string(status) + ")";
+    }
 }
 
 } // namespace
@@ -122,13 +135,17 @@ void TrapListenerThread::setOutcome(int outcome) {
 
 int TrapListenerThread::registerSession() {
     const std::string indexPath = m_programDir + "VDTrap.ini";
-    if (_FillListFromIni(indexPath, m_registration.registered, "EnterpriseList") != 0)
+    if (_FillListFromIni(indexPath, m_registration.registered, "EnterpriseList") != 0) {
+        m_failureReason = "no enterprise list in " + indexPath;
         return -1;
+    }
 
     int status = kSnmpError;
     auto session = std::make_unique<Snmp>(status, m_port);
-    if (status != kSnmpSuccess)
+    if (status != kSnmpSuccess) {
+        m_failureReason = portFailure(status, m_port);
         return -1;
+    }
 
     OidCollection ids;
     for (const std::string& enterprise : m_registration.registered) {
@@ -143,8 +160,10 @@ int TrapListenerThread::registerSession() {
         m_registration.suffixed.push_back(enterprise + ".19");
     }
     if (session->notify_register(ids, TargetCollection(), OnTrapNotification, &m_registration) !=
-        kSnmpSuccess)
+        kSnmpSuccess) {
+        m_failureReason = "the SNMP session refused the registration";
         return -1;
+    }
 
     std::lock_guard<std::mutex> lock(m_mutex);
     m_session = std::move(session);
@@ -159,9 +178,14 @@ void TrapListenerThread::run() {
         outcome = registerSession();
     } catch (...) {
         outcome = -1;
+        m_failureReason = "out of memory";
     }
     setOutcome(outcome);
     if (outcome != 0) {
+        // The reason goes to standard error, beside the box the failure brings.
+        const std::string line = "vardel: cannot receive traps: " + m_failureReason + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
         if (m_onFailure)
             m_onFailure();
         return;

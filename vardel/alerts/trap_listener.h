@@ -18,7 +18,8 @@
 // Receives each new record on the listener thread (the main window posts it
 // to itself as a QEvent::User + 1000 event).
 using TrapSink = std::function<void(std::unique_ptr<AlertRecord>)>;
-// Called on the listener thread when registration fails; the thread then ends.
+// Called on the listener thread when registration fails, after the reason went
+// to standard error as one line; the thread then ends.
 using TrapFailureNotifier = std::function<void()>;
 
 // What the notification callback reads: the registered enterprises, the same
@@ -65,6 +66,7 @@ private:
     TrapRegistration m_registration;
     std::unique_ptr<Snmp> m_session;
     std::thread m_thread;
+    std::string m_failureReason; // listener thread only
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -217,8 +217,12 @@ TEST(TrapListenerRegistration, FailsWhenThePortIsTaken) {
     TrapListenerThread listener(
         dir.path(), [&](std::unique_ptr<AlertRecord>) { ++probe.records; }, [&] { ++probe.failures; },
         holder.localPort());
+    testing::internal::CaptureStderr();
     listener.start();
     EXPECT_EQ(listener.waitForRegistration(), -1);
     listener.stop();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "vardel: cannot receive traps: UDP port " +
+                                                          std::to_string(holder.localPort()) +
+                                                          " is in use by another program\n");
     EXPECT_EQ(probe.failures.load(), 1);
 }
