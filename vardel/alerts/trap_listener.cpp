@@ -113,6 +113,11 @@ void TrapListenerThread::stop() {
     m_session.reset(); // frees the port
 }
 
+Snmp* TrapListenerThread::session() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_session.get();
+}
+
 void TrapListenerThread::setOutcome(int outcome) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_outcome = outcome;
@@ -145,6 +150,9 @@ int TrapListenerThread::registerSession() {
     if (session->notify_register(ids, TargetCollection(), OnTrapNotification, &m_registration) !=
         kSnmpSuccess)
         return -1;
+    if (session->receiveInBackground(m_receiveBuffer) != kSnmpSuccess)
+        return -1;
+    session->setLossHook(m_onLoss);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     m_session = std::move(session);

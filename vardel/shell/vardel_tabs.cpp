@@ -138,23 +138,39 @@ void CVardelTabs::startTrapListener() {
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
+    m_trapListener->setLossNotifier([this](std::uint64_t lost) {
+        if (m_trapsLost.fetch_add(lost) == 0)
+            QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
+    });
     m_trapListener->start();
 }
 
-// WM_USER+1000 for every record queued by the trap thread, in arrival order.
-// The notify window lays out and raises only the last one.
+// WM_USER+1000 for the records queued by the trap thread, in arrival order,
+// in slices of at most kTrapSlice: between them the event loop turns, so the
+// windows answer during a burst. The notify window lays out and raises only
+// the last alert of a slice.
 void CVardelTabs::takeTrapAlerts() {
-    std::deque<std::unique_ptr<AlertRecord>> records;
+    constexpr auto kTrapSlice = std::chrono::milliseconds(30);
     {
         std::lock_guard lock(m_trapQueueMutex);
-        records.swap(m_trapQueue);
+        if (m_trapBacklog.empty())
+            m_trapBacklog.swap(m_trapQueue);
+        else
+            for (auto& record : m_trapQueue)
+                m_trapBacklog.push_back(std::move(record));
+        m_trapQueue.clear();
     }
-    if (!m_arrival)
-        return; // shut down: the records are dropped
+    if (!m_arrival) {
+        m_trapBacklog.clear(); // shut down: the records are dropped
+        return;
+    }
+    if (m_trapBacklog.empty())
+        return;
     m_notifyWindow->deferDisplay(true);
-    for (auto& record : records)
-        m_arrival->OnTrapAlert(std::move(record));
+    m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice);
     m_notifyWindow->deferDisplay(false);
+    if (!m_trapBacklog.empty())
+        QCoreApplication::postEvent(this, new QEvent(kEventTrapAlert));
 }
 
 void CVardelTabs::registerHostIdentity() {
@@ -262,6 +278,12 @@ void CVardelTabs::changeEvent(QEvent* event) {
 bool CVardelTabs::event(QEvent* event) {
     if (event->type() == kEventTrapAlert) {
         takeTrapAlerts();
+        return true;
+    }
+    if (event->type() == kEventTrapsLost) {
+        const std::uint64_t lost = m_trapsLost.exchange(0);
+        if (m_arrival)
+            m_arrival->OnTrapsLost(lost);
         return true;
     }
     if (event->type() == kEventTrapListenerFailed) {
