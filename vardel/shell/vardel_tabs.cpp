@@ -43,6 +43,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_firstPollTimer.setSingleShot(true);
     connect(&m_firstPollTimer, &QTimer::timeout, this, &CVardelTabs::onFirstPollTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
+    m_trapSliceTimer.setSingleShot(true);
+    connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
 }
 
 CVardelTabs::~CVardelTabs() {
@@ -146,11 +148,11 @@ void CVardelTabs::startTrapListener() {
 }
 
 // WM_USER+1000 for the records queued by the trap thread, in arrival order,
-// in slices of at most kTrapSlice: between them the event loop turns, so the
-// windows answer during a burst. The notify window lays out and raises only
-// the last alert of a slice.
+// in slices of about kTrapSlice run by a zero timer: between them the event
+// loop turns (its other timers too), so the windows answer during a burst.
+// The notify window lays out and raises only the last alert of a slice.
 void CVardelTabs::takeTrapAlerts() {
-    constexpr auto kTrapSlice = std::chrono::milliseconds(30);
+    constexpr auto kTrapSlice = std::chrono::milliseconds(20);
     {
         std::lock_guard lock(m_trapQueueMutex);
         if (m_trapBacklog.empty())
@@ -170,7 +172,7 @@ void CVardelTabs::takeTrapAlerts() {
     m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice);
     m_notifyWindow->deferDisplay(false);
     if (!m_trapBacklog.empty())
-        QCoreApplication::postEvent(this, new QEvent(kEventTrapAlert));
+        m_trapSliceTimer.start(0);
 }
 
 void CVardelTabs::registerHostIdentity() {
@@ -277,7 +279,9 @@ void CVardelTabs::changeEvent(QEvent* event) {
 
 bool CVardelTabs::event(QEvent* event) {
     if (event->type() == kEventTrapAlert) {
-        takeTrapAlerts();
+        // Handled by the slice timer, which the event loop runs among its other timers.
+        if (!m_trapSliceTimer.isActive())
+            m_trapSliceTimer.start(0);
         return true;
     }
     if (event->type() == kEventTrapsLost) {

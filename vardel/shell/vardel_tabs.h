@@ -112,6 +112,7 @@ private:
     // Records taken from the queue and not handled yet: a burst is handled in
     // slices, the event loop turning between them.
     std::deque<std::unique_ptr<AlertRecord>> m_trapBacklog;
+    QTimer m_trapSliceTimer;
     // Datagrams lost since the last report, added on the trap thread.
     std::atomic<std::uint64_t> m_trapsLost{0};
     std::unique_ptr<TrapListenerThread> m_trapListener;
