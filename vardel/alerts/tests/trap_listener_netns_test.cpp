@@ -1,10 +1,13 @@
 // The trap listener on UDP port 162 of a private network namespace, fed by
-// Net-SNMP's snmptrap and snmpinform, and by a flood of garbage datagrams.
+// Net-SNMP's snmptrap and snmpinform, by a flood of garbage datagrams, and by
+// bursts of traps and informs.
 
+#include "snmp_internal.h"
 #include "testsupport.h"
 #include "trap_listener.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -13,12 +16,15 @@
 #include <mutex>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <sched.h>
+#include <set>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -259,4 +265,200 @@ TEST_F(TrapListenerNetns, SurvivesAFloodOfGarbageAndKeepsReceiving) {
         EXPECT_LT(record->trapKey.size(), alert_width::kTrapKey);
         EXPECT_LT(record->agentAddress.size(), alert_width::kAgentAddress);
     }
+}
+
+// ---- Bursts: a listener with a small receive buffer, fed from a raw socket.
+
+namespace {
+
+std::vector<unsigned char> ber(unsigned char tag, const std::vector<unsigned char>& body) {
+    std::vector<unsigned char> out{tag};
+    if (body.size() < 128) {
+        out.push_back(static_cast<unsigned char>(body.size()));
+    } else {
+        out.push_back(0x82);
+        out.push_back(static_cast<unsigned char>(body.size() >> 8));
+        out.push_back(static_cast<unsigned char>(body.size()));
+    }
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+std::vector<unsigned char> berUnsigned(unsigned char tag, std::uint32_t value) {
+    std::vector<unsigned char> body;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        if (!body.empty() || (value >> shift) != 0 || shift == 0)
+            body.push_back(static_cast<unsigned char>(value >> shift));
+    if (body.front() & 0x80)
+        body.insert(body.begin(), 0);
+    return ber(tag, body);
+}
+
+std::vector<unsigned char> berOid(std::initializer_list<std::uint32_t> ids) {
+    std::vector<std::uint32_t> v(ids);
+    std::vector<unsigned char> body{static_cast<unsigned char>(v[0] * 40 + v[1])};
+    for (std::size_t i = 2; i < v.size(); ++i) {
+        std::vector<unsigned char> digits{static_cast<unsigned char>(v[i] & 0x7F)};
+        for (std::uint32_t rest = v[i] >> 7; rest != 0; rest >>= 7)
+            digits.insert(digits.begin(), static_cast<unsigned char>(0x80 | (rest & 0x7F)));
+        body.insert(body.end(), digits.begin(), digits.end());
+    }
+    return ber(0x06, body);
+}
+
+std::vector<unsigned char> cat(std::initializer_list<std::vector<unsigned char>> parts) {
+    std::vector<unsigned char> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// A v2c InformRequest of 1.3.6.1.4.1.42.0.9 with this request-id.
+std::vector<unsigned char> inform(std::uint32_t requestId) {
+    const auto upTime = ber(0x30, cat({berOid({1, 3, 6, 1, 2, 1, 1, 3, 0}), berUnsigned(0x43, 5)}));
+    const auto trapOid =
+        ber(0x30, cat({berOid({1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0}), berOid({1, 3, 6, 1, 4, 1, 42, 0, 9})}));
+    const auto pdu = ber(0xA6, cat({berUnsigned(0x02, requestId), berUnsigned(0x02, 0), berUnsigned(0x02, 0),
+                                    ber(0x30, cat({upTime, trapOid}))}));
+    return ber(0x30, cat({berUnsigned(0x02, 1), ber(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+}
+
+// The request-id of a GetResponse, or -1.
+long responseId(const unsigned char* p, std::size_t n) {
+    std::size_t at = 0;
+    auto header = [&](unsigned char tag) -> long {
+        if (at + 2 > n || p[at] != tag)
+            return -1;
+        std::size_t length = p[at + 1];
+        at += 2;
+        if (length & 0x80) {
+            const std::size_t bytes = length & 0x7F;
+            length = 0;
+            for (std::size_t i = 0; i < bytes && at < n; ++i)
+                length = (length << 8) | p[at++];
+        }
+        return static_cast<long>(length);
+    };
+    long length = 0;
+    if (header(0x30) < 0 || (length = header(0x02)) < 0)
+        return -1;
+    at += static_cast<std::size_t>(length);
+    if ((length = header(0x04)) < 0)
+        return -1;
+    at += static_cast<std::size_t>(length);
+    if (header(0xA2) < 0 || (length = header(0x02)) < 0 || at + static_cast<std::size_t>(length) > n)
+        return -1;
+    long id = 0;
+    for (long i = 0; i < length; ++i)
+        id = (id << 8) | p[at++];
+    return id;
+}
+
+int udpSocketTo162(sockaddr_in& to) {
+    to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(162);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+} // namespace
+
+class TrapBurstNetns : public ::testing::Test {
+protected:
+    void start(int receiveBuffer) {
+        testsupport::writeFile(m_dir.file("VDTrap.ini"), "[Header]\r\nTotalNum=2\r\n[EnterpriseList]\r\n" +
+                                                             kEnterprise +
+                                                             "=vd9999.ini\r\n1.3.6.1.4.1.42=vd42.ini\r\n");
+        m_listener = std::make_unique<TrapListenerThread>(
+            m_dir.path(), [this](std::unique_ptr<AlertRecord>) { ++m_received; }, [] {});
+        m_listener->setReceiveBuffer(receiveBuffer);
+        m_listener->setLossNotifier([this](std::uint64_t lost) { m_lost += lost; });
+        m_listener->start();
+        ASSERT_EQ(m_listener->waitForRegistration(), 0);
+    }
+    void TearDown() override {
+        if (m_listener)
+            m_listener->stop();
+    }
+    // Sends the v1 trap count times at full speed; how many left.
+    int sendTraps(int count) {
+        sockaddr_in to{};
+        const int s = udpSocketTo162(to);
+        int sent = 0;
+        for (int i = 0; i < count; ++i)
+            if (sendto(s, kV1Trap, sizeof kV1Trap, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(sizeof kV1Trap))
+                ++sent;
+        close(s);
+        return sent;
+    }
+    template <typename Pred> bool waitUntil(Pred pred, std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!pred() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return pred();
+    }
+
+    testsupport::TempDir m_dir;
+    std::unique_ptr<TrapListenerThread> m_listener;
+    std::atomic<int> m_received{0};
+    std::atomic<std::uint64_t> m_lost{0};
+};
+
+TEST_F(TrapBurstNetns, BurstOf20000IsReceivedWholeThroughASmallBuffer) {
+    // About 5,000 datagrams fit: parsing them as they come, a few times slower
+    // than they are sent, would lose most of the burst.
+    start(2 << 20);
+    const int sent = sendTraps(20000);
+    ASSERT_EQ(sent, 20000);
+    EXPECT_TRUE(waitUntil([&] { return m_received >= sent; }, std::chrono::seconds(30)));
+    EXPECT_EQ(m_received, sent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(m_lost, 0u);
+}
+
+TEST_F(TrapBurstNetns, DatagramsDroppedWhileTheReaderIsHeldAreReportedWithTheirCount) {
+    start(64 * 1024);
+    Snmp* session = m_listener->session();
+    ASSERT_NE(session, nullptr);
+    snmp_internal::pauseReceiver(*session, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int sent = sendTraps(3000);
+    snmp_internal::pauseReceiver(*session, false);
+    // One report, half a second after the burst.
+    ASSERT_TRUE(waitUntil([&] { return m_lost > 0; }, std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_GT(m_received, 0);
+    EXPECT_EQ(m_lost + static_cast<std::uint64_t>(m_received.load()), static_cast<std::uint64_t>(sent));
+}
+
+TEST_F(TrapBurstNetns, EveryInformOfABurstIsAnswered) {
+    start(kTrapReceiveBuffer);
+    sockaddr_in to{};
+    const int s = udpSocketTo162(to);
+    ASSERT_GE(s, 0);
+    const int room = 8 << 20; // the answers must not overflow our own socket
+    setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    constexpr int kInforms = 3000;
+    std::set<long> answered;
+    std::thread reader([&] {
+        unsigned char buffer[2048];
+        pollfd p{s, POLLIN, 0};
+        while (static_cast<int>(answered.size()) < kInforms && poll(&p, 1, 10000) > 0) {
+            const ssize_t n = recv(s, buffer, sizeof buffer, 0);
+            if (n > 0)
+                answered.insert(responseId(buffer, static_cast<std::size_t>(n)));
+        }
+    });
+    for (int id = 1; id <= kInforms; ++id) {
+        const std::vector<unsigned char> datagram = inform(static_cast<std::uint32_t>(id));
+        sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    reader.join();
+    close(s);
+    EXPECT_EQ(answered.size(), static_cast<std::size_t>(kInforms));
+    EXPECT_EQ(answered.count(-1), 0u);
+    EXPECT_TRUE(waitUntil([&] { return m_received >= kInforms; }, std::chrono::seconds(20)));
 }
