@@ -204,6 +204,7 @@ public:
             each(i, h, data);
             if (m_chunks.empty() || m_chunks.back().size() >= kChunkBytes) {
                 m_chunks.emplace_back();
+                m_chunks.back().swap(m_spare);
                 m_chunks.back().reserve(kChunkBytes + 2048);
             }
             std::vector<unsigned char>& chunk = m_chunks.back();
@@ -215,12 +216,16 @@ public:
         }
         return wasEmpty;
     }
-    // Moves the oldest chunk into out; false when nothing waits.
+    // Moves the oldest chunk into out; false when nothing waits. What out
+    // held (read to its end) is kept to hold later datagrams.
     bool take(std::vector<unsigned char>& out) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_chunks.empty())
             return false;
+        out.clear();
         out.swap(m_chunks.front());
+        if (m_chunks.front().capacity() > m_spare.capacity())
+            m_spare.swap(m_chunks.front());
         m_chunks.pop_front();
         return true;
     }
@@ -228,6 +233,7 @@ public:
 private:
     std::mutex m_mutex;
     std::deque<std::vector<unsigned char>> m_chunks;
+    std::vector<unsigned char> m_spare;
 };
 
 } // namespace
