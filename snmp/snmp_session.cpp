@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <linux/sock_diag.h>
 #include <map>
 #include <mutex>
@@ -1035,7 +1036,14 @@ int Snmp::receiveInBackground(int bufferBytes) {
     d.useQueue();
     if (!d.queued)
         return kSnmpError;
-    d.receiver = std::thread([&d] { d.receiveLoop(); });
+    // Returns once the thread runs: from here on nothing waits for it to start.
+    std::promise<void> running;
+    std::future<void> started = running.get_future();
+    d.receiver = std::thread([&d, &running] {
+        running.set_value();
+        d.receiveLoop();
+    });
+    started.wait();
     return kSnmpSuccess;
 }
 
