@@ -271,87 +271,25 @@ TEST_F(TrapListenerNetns, SurvivesAFloodOfGarbageAndKeepsReceiving) {
 
 namespace {
 
-std::vector<unsigned char> ber(unsigned char tag, const std::vector<unsigned char>& body) {
-    std::vector<unsigned char> out{tag};
-    if (body.size() < 128) {
-        out.push_back(static_cast<unsigned char>(body.size()));
-    } else {
-        out.push_back(0x82);
-        out.push_back(static_cast<unsigned char>(body.size() >> 8));
-        out.push_back(static_cast<unsigned char>(body.size()));
-    }
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
-}
-
-std::vector<unsigned char> berUnsigned(unsigned char tag, std::uint32_t value) {
-    std::vector<unsigned char> body;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        if (!body.empty() || (value >> shift) != 0 || shift == 0)
-            body.push_back(static_cast<unsigned char>(value >> shift));
-    if (body.front() & 0x80)
-        body.insert(body.begin(), 0);
-    return ber(tag, body);
-}
-
-std::vector<unsigned char> berOid(std::initializer_list<std::uint32_t> ids) {
-    std::vector<std::uint32_t> v(ids);
-    std::vector<unsigned char> body{static_cast<unsigned char>(v[0] * 40 + v[1])};
-    for (std::size_t i = 2; i < v.size(); ++i) {
-        std::vector<unsigned char> digits{static_cast<unsigned char>(v[i] & 0x7F)};
-        for (std::uint32_t rest = v[i] >> 7; rest != 0; rest >>= 7)
-            digits.insert(digits.begin(), static_cast<unsigned char>(0x80 | (rest & 0x7F)));
-        body.insert(body.end(), digits.begin(), digits.end());
-    }
-    return ber(0x06, body);
-}
-
-std::vector<unsigned char> cat(std::initializer_list<std::vector<unsigned char>> parts) {
-    std::vector<unsigned char> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// A v2c InformRequest of 1.3.6.1.4.1.42.0.9 with this request-id.
+// A v2c InformRequest of 1.3.6.1.4.1.42.0.9; its request-id (4 bytes, high
+// bit clear) at kIdAt, where the answer's is too.
+constexpr std::size_t kIdAt = 17;
 std::vector<unsigned char> inform(std::uint32_t requestId) {
-    const auto upTime = ber(0x30, cat({berOid({1, 3, 6, 1, 2, 1, 1, 3, 0}), berUnsigned(0x43, 5)}));
-    const auto trapOid =
-        ber(0x30, cat({berOid({1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0}), berOid({1, 3, 6, 1, 4, 1, 42, 0, 9})}));
-    const auto pdu = ber(0xA6, cat({berUnsigned(0x02, requestId), berUnsigned(0x02, 0), berUnsigned(0x02, 0),
-                                    ber(0x30, cat({upTime, trapOid}))}));
-    return ber(0x30, cat({berUnsigned(0x02, 1), ber(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+    std::vector<unsigned char> d = {
+        0x30, 0x42, 0x02, 0x01, 0x01, 0x04, 0x06, 'p',  'u',  'b',  'l',  'i',  'c',  0xa6, 0x35, 0x02, 0x04,
+        0,    0,    0,    0,    0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x27, 0x30, 0x0d, 0x06, 0x08, 0x2b,
+        0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00, 0x43, 0x01, 0x05, 0x30, 0x16, 0x06, 0x0a, 0x2b, 0x06, 0x01,
+        0x06, 0x03, 0x01, 0x01, 0x04, 0x01, 0x00, 0x06, 0x08, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x2a, 0x00, 0x09};
+    for (int i = 0; i < 4; ++i)
+        d[kIdAt + i] = static_cast<unsigned char>(requestId >> (24 - 8 * i));
+    return d;
 }
 
-// The request-id of a GetResponse, or -1.
+// The request-id of a GetResponse to one of those, or -1.
 long responseId(const unsigned char* p, std::size_t n) {
-    std::size_t at = 0;
-    auto header = [&](unsigned char tag) -> long {
-        if (at + 2 > n || p[at] != tag)
-            return -1;
-        std::size_t length = p[at + 1];
-        at += 2;
-        if (length & 0x80) {
-            const std::size_t bytes = length & 0x7F;
-            length = 0;
-            for (std::size_t i = 0; i < bytes && at < n; ++i)
-                length = (length << 8) | p[at++];
-        }
-        return static_cast<long>(length);
-    };
-    long length = 0;
-    if (header(0x30) < 0 || (length = header(0x02)) < 0)
+    if (n < kIdAt + 4 || p[13] != 0xa2 || p[15] != 0x02 || p[16] != 0x04)
         return -1;
-    at += static_cast<std::size_t>(length);
-    if ((length = header(0x04)) < 0)
-        return -1;
-    at += static_cast<std::size_t>(length);
-    if (header(0xA2) < 0 || (length = header(0x02)) < 0 || at + static_cast<std::size_t>(length) > n)
-        return -1;
-    long id = 0;
-    for (long i = 0; i < length; ++i)
-        id = (id << 8) | p[at++];
-    return id;
+    return static_cast<long>((std::uint32_t{p[17]} << 24) | (p[18] << 16) | (p[19] << 8) | p[20]);
 }
 
 int udpSocketTo162(sockaddr_in& to) {
@@ -461,7 +399,7 @@ TEST_F(TrapBurstNetns, EveryInformOfABurstIsAnswered) {
         }
     });
     for (int id = 1; id <= kInforms; ++id) {
-        const std::vector<unsigned char> datagram = inform(static_cast<std::uint32_t>(id));
+        const std::vector<unsigned char> datagram = inform(0x01000000u + static_cast<std::uint32_t>(id));
         sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     reader.join();
