@@ -364,6 +364,21 @@ public:
     // driver can re-arm its timer.
     void setScheduleHook(std::function<void()> hook);
 
+    // Receiving through a thread of the session's own that only copies
+    // datagrams off the socket into memory (recvmmsg, in batches), so the
+    // kernel's buffer empties as fast as senders fill it; run() and
+    // processReadable() then parse from that memory, and answers still leave
+    // through the socket. Asks for a receive buffer of bufferBytes
+    // (SO_RCVBUFFORCE, else SO_RCVBUF, which net.core.rmem_max caps). Call
+    // once, before the session is driven. 0 on success.
+    int receiveInBackground(int bufferBytes);
+    // Datagrams the kernel dropped on this socket for want of buffer space.
+    std::uint64_t droppedDatagrams() const;
+    // Called by run() on the driving thread when datagrams were dropped, with
+    // the number lost since the last call: once per burst, when the socket
+    // has been quiet for half a second (or every 5 s while it never is).
+    void setLossHook(std::function<void(std::uint64_t lost)> hook);
+
     struct Impl;
 
 private:

@@ -10,13 +10,16 @@
 namespace snmp_internal {
 
 // Decodes one datagram received from fromIp:fromPort (network byte order)
-// exactly as the session's socket path does and handles the message: informs
-// are answered, notifications reach the registered callback. Returns 0 when
-// Net-SNMP accepted the datagram, -1 when it refused it.
+// through the session's in-memory receive path and handles the message:
+// informs are answered, notifications reach the registered callback. Returns
+// 0 when Net-SNMP accepted the datagram, -1 when it refused it.
 int processDatagram(Snmp& session, const unsigned char* data, std::size_t length, std::uint32_t fromIp,
                     std::uint16_t fromPort);
 
 // The socket's receive buffer size as the kernel reports it.
 int receiveBufferSize(const Snmp& session);
+
+// Holds (true) or resumes the receiving thread of receiveInBackground.
+void pauseReceiver(Snmp& session, bool paused);
 
 } // namespace snmp_internal

@@ -12,17 +12,22 @@
 #include "snmp.h"
 #include "snmp_internal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
+#include <linux/sock_diag.h>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -177,6 +182,61 @@ bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out) {
     return true;
 }
 
+// Datagrams copied off a socket, packed in chunks: each is a header and its
+// bytes. One thread appends, the session's driving thread takes whole chunks.
+class DatagramQueue {
+public:
+    struct Header {
+        std::uint32_t length;
+        std::uint32_t fromIp; // network order
+        std::uint32_t toIp;   // network order
+        std::int32_t ifIndex;
+        std::uint16_t fromPort; // host order
+    };
+    static constexpr std::size_t kChunkBytes = 256 * 1024;
+
+    // Appends under the lock; true when the queue was empty before.
+    template <typename Each> bool append(int count, Each each) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const bool wasEmpty = m_chunks.empty();
+        for (int i = 0; i < count; ++i) {
+            Header h{};
+            const unsigned char* data = nullptr;
+            each(i, h, data);
+            if (m_chunks.empty() || m_chunks.back().size() >= kChunkBytes) {
+                m_chunks.emplace_back();
+                m_chunks.back().swap(m_spare);
+                m_chunks.back().reserve(kChunkBytes + 2048);
+            }
+            std::vector<unsigned char>& chunk = m_chunks.back();
+            const std::size_t at = chunk.size();
+            chunk.resize(at + sizeof h + h.length);
+            std::memcpy(chunk.data() + at, &h, sizeof h);
+            if (h.length > 0)
+                std::memcpy(chunk.data() + at + sizeof h, data, h.length);
+        }
+        return wasEmpty;
+    }
+    // Moves the oldest chunk into out; false when nothing waits. What out
+    // held (read to its end) is kept to hold later datagrams.
+    bool take(std::vector<unsigned char>& out) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_chunks.empty())
+            return false;
+        out.clear();
+        out.swap(m_chunks.front());
+        if (m_chunks.front().capacity() > m_spare.capacity())
+            m_spare.swap(m_chunks.front());
+        m_chunks.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::vector<unsigned char>> m_chunks;
+    std::vector<unsigned char> m_spare;
+};
+
 } // namespace
 
 int snmpInit() {
@@ -250,7 +310,27 @@ struct Snmp::Impl {
     void* notifyData = nullptr;
     std::function<void()> scheduleHook;
 
+    // In-memory receiving: the queue, the datagram being parsed, the thread
+    // that fills the queue and what it learnt of the kernel's drops.
+    bool queued = false;
+    DatagramQueue queue;
+    std::vector<unsigned char> reading;
+    std::size_t readPos = 0;
+    int readyFd = -1; // readable while datagrams wait in the queue
+    int receiverStopFd = -1;
+    std::thread receiver;
+    std::atomic<bool> receiverPaused{false};
+    std::atomic<std::uint32_t> overflowSeen{0};
+    std::function<void(std::uint64_t)> lossHook;
+    std::uint64_t lossReported = 0;
+
     int open(std::uint16_t localPort);
+    void useQueue();
+    void receiveLoop();
+    int drainQueue(int max);
+    int runQueued();
+    std::uint64_t dropped() const;
+    static int queueRecv(netsnmp_transport* t, void* buf, int size, void** opaque, int* olength);
     ~Impl();
 
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
@@ -318,6 +398,15 @@ int Snmp::Impl::open(std::uint16_t localPort) {
 
 Snmp::Impl::~Impl() {
     closing = true;
+    if (receiver.joinable()) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(receiverStopFd, &one, sizeof one);
+        receiver.join();
+    }
+    if (readyFd >= 0)
+        close(readyFd);
+    if (receiverStopFd >= 0)
+        close(receiverStopFd);
     retries.clear();
     if (sessp != nullptr) {
         std::lock_guard<std::mutex> lock(sessionMutex());
@@ -490,6 +579,172 @@ bool Snmp::Impl::waitReadable(int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     int n = poll(&p, 1, timeoutMs);
     return n > 0 && (p.revents & POLLIN) != 0;
+}
+
+// ---- In-memory receiving
+
+namespace {
+// The session whose queue the transport's receive reads; set around each
+// read on the driving thread.
+thread_local Snmp::Impl* t_reading = nullptr;
+// Net-SNMP's UDP receive, which the queue's receive replaces.
+std::atomic<int (*)(netsnmp_transport*, void*, int, void**, int*)> g_socketRecv{nullptr};
+
+constexpr int kBatch = 32;
+constexpr std::size_t kSlot = 65536; // the largest UDP payload fits
+} // namespace
+
+void Snmp::Impl::useQueue() {
+    if (queued || sessp == nullptr)
+        return;
+    netsnmp_transport* transport = snmp_sess_transport(sessp);
+    if (transport == nullptr)
+        return;
+    g_socketRecv = transport->f_recv;
+    transport->f_recv = &Impl::queueRecv;
+    queued = true;
+}
+
+// The transport's receive: the next datagram of the queue, with the addresses
+// Net-SNMP's own UDP receive would give it (the answer to an inform leaves
+// from the address it came to).
+int Snmp::Impl::queueRecv(netsnmp_transport* t, void* buf, int size, void** opaque, int* olength) {
+    Impl* self = t_reading;
+    if (self == nullptr) {
+        // A read of the socket itself (not from drainQueue).
+        auto socketRecv = g_socketRecv.load();
+        return socketRecv != nullptr ? socketRecv(t, buf, size, opaque, olength) : -1;
+    }
+    if (self->readPos + sizeof(DatagramQueue::Header) > self->reading.size())
+        return -1;
+    DatagramQueue::Header h;
+    std::memcpy(&h, self->reading.data() + self->readPos, sizeof h);
+    const unsigned char* data = self->reading.data() + self->readPos + sizeof h;
+    self->readPos += sizeof h + h.length;
+    auto* pair = static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
+    if (pair == nullptr)
+        return -1;
+    pair->remote_addr.sin.sin_family = AF_INET;
+    pair->remote_addr.sin.sin_addr.s_addr = h.fromIp;
+    pair->remote_addr.sin.sin_port = htons(h.fromPort);
+    pair->local_addr.sin.sin_family = AF_INET;
+    pair->local_addr.sin.sin_addr.s_addr = h.toIp;
+    pair->if_index = h.ifIndex;
+    *opaque = pair;
+    *olength = sizeof(netsnmp_indexed_addr_pair);
+    const int length = std::min(static_cast<int>(h.length), size);
+    if (length > 0)
+        std::memcpy(buf, data, static_cast<std::size_t>(length));
+    return length;
+}
+
+// Parses up to max queued datagrams; returns how many.
+int Snmp::Impl::drainQueue(int max) {
+    int handled = 0;
+    while (handled < max) {
+        if (readPos >= reading.size()) {
+            reading.clear();
+            readPos = 0;
+            if (!queue.take(reading))
+                break;
+        }
+        const std::size_t before = readPos;
+        NETSNMP_LARGE_FD_ZERO(&fdset);
+        NETSNMP_LARGE_FD_SET(fd, &fdset);
+        t_reading = this;
+        snmp_sess_read2(sessp, &fdset);
+        t_reading = nullptr;
+        if (readPos == before) {
+            // Not read (cannot happen with a datagram transport): skip it.
+            DatagramQueue::Header h;
+            std::memcpy(&h, reading.data() + readPos, sizeof h);
+            readPos += sizeof h + h.length;
+        }
+        ++handled;
+        sendRetries();
+        dispatch();
+    }
+    return handled;
+}
+
+void Snmp::Impl::receiveLoop() {
+    std::vector<unsigned char> slots(kBatch * kSlot);
+    std::vector<mmsghdr> messages(kBatch);
+    std::vector<iovec> iov(kBatch);
+    std::vector<sockaddr_in> from(kBatch);
+    constexpr std::size_t kControl = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(std::uint32_t));
+    std::vector<unsigned char> control(kBatch * kControl);
+    for (int i = 0; i < kBatch; ++i) {
+        iov[i] = {slots.data() + i * kSlot, kSlot};
+        messages[i].msg_hdr.msg_iov = &iov[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (;;) {
+        if (receiverPaused.load()) {
+            pollfd p{receiverStopFd, POLLIN, 0};
+            if (poll(&p, 1, 10) > 0)
+                return;
+            continue;
+        }
+        pollfd p[2] = {{fd, POLLIN, 0}, {receiverStopFd, POLLIN, 0}};
+        if (poll(p, 2, 100) < 0 && errno != EINTR)
+            return;
+        if ((p[1].revents & POLLIN) != 0)
+            return;
+        while (!receiverPaused.load()) {
+            for (int i = 0; i < kBatch; ++i) {
+                messages[i].msg_hdr.msg_name = &from[i];
+                messages[i].msg_hdr.msg_namelen = sizeof from[i];
+                messages[i].msg_hdr.msg_control = control.data() + i * kControl;
+                messages[i].msg_hdr.msg_controllen = kControl;
+                messages[i].msg_hdr.msg_flags = 0;
+            }
+            const int n = recvmmsg(fd, messages.data(), kBatch, MSG_DONTWAIT, nullptr);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR)
+                    continue;
+                break;
+            }
+            const bool wasEmpty =
+                queue.append(n, [&](int i, DatagramQueue::Header& h, const unsigned char*& data) {
+                    msghdr& m = messages[i].msg_hdr;
+                    h.length = messages[i].msg_len;
+                    h.fromIp = from[i].sin_addr.s_addr;
+                    h.fromPort = ntohs(from[i].sin_port);
+                    for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+                        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                            in_pktinfo info;
+                            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                            h.toIp = info.ipi_addr.s_addr;
+                            h.ifIndex = info.ipi_ifindex;
+                        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                            std::uint32_t drops;
+                            std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                            if (drops > overflowSeen.load(std::memory_order_relaxed))
+                                overflowSeen.store(drops, std::memory_order_relaxed);
+                        }
+                    }
+                    data = slots.data() + static_cast<std::size_t>(i) * kSlot;
+                });
+            if (wasEmpty) {
+                std::uint64_t one = 1;
+                [[maybe_unused]] ssize_t w = write(readyFd, &one, sizeof one);
+            }
+        }
+    }
+}
+
+// The kernel's count of datagrams dropped on the socket: what the last
+// datagram carried, or the socket's own figure when it is larger (drops at
+// the end of a burst reach no later datagram).
+std::uint64_t Snmp::Impl::dropped() const {
+    std::uint64_t n = overflowSeen.load(std::memory_order_relaxed);
+    std::uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof info;
+    if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(std::uint32_t))
+        n = std::max<std::uint64_t>(n, info[SK_MEMINFO_DROPS]);
+    return n;
 }
 
 // ---- Snmp
@@ -682,6 +937,8 @@ int Snmp::run() {
     Impl& d = *m_impl;
     if (d.sessp == nullptr)
         return -1;
+    if (d.receiver.joinable())
+        return d.runQueued();
     while (!d.stopRequested.load()) {
         pollfd p[2] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}};
         int n = poll(p, 2, nextTimeoutMs());
@@ -724,6 +981,10 @@ void Snmp::processReadable(int max) {
     Impl& d = *m_impl;
     if (d.sessp == nullptr)
         return;
+    if (d.receiver.joinable()) {
+        d.drainQueue(max);
+        return;
+    }
     for (int i = 0; i < max && d.waitReadable(0); ++i) {
         NETSNMP_LARGE_FD_ZERO(&d.fdset);
         NETSNMP_LARGE_FD_SET(d.fd, &d.fdset);
@@ -762,6 +1023,97 @@ void Snmp::setScheduleHook(std::function<void()> hook) {
     m_impl->scheduleHook = std::move(hook);
 }
 
+int Snmp::receiveInBackground(int bufferBytes) {
+    Impl& d = *m_impl;
+    if (d.sessp == nullptr || d.receiver.joinable())
+        return kSnmpError;
+    if (setsockopt(d.fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
+        setsockopt(d.fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    const int on = 1;
+    setsockopt(d.fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    setsockopt(d.fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    d.readyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    d.receiverStopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (d.readyFd < 0 || d.receiverStopFd < 0)
+        return kSnmpResourceUnavailable;
+    d.useQueue();
+    if (!d.queued)
+        return kSnmpError;
+    // Returns once the thread runs: from here on nothing waits for it to start.
+    std::promise<void> running;
+    std::future<void> started = running.get_future();
+    d.receiver = std::thread([&d, &running] {
+        running.set_value();
+        d.receiveLoop();
+    });
+    started.wait();
+    return kSnmpSuccess;
+}
+
+std::uint64_t Snmp::droppedDatagrams() const {
+    return m_impl->dropped();
+}
+
+void Snmp::setLossHook(std::function<void(std::uint64_t)> hook) {
+    m_impl->lossHook = std::move(hook);
+}
+
+// run() of a session that receives in the background: parses what the
+// receiving thread queued, and reports drops once the burst is over.
+int Snmp::Impl::runQueued() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kQuiet = std::chrono::milliseconds(500);
+    constexpr auto kLongest = std::chrono::seconds(5);
+    bool lossCheckDue = false;
+    Clock::time_point lastDatagram;
+    Clock::time_point burstStart;
+    while (!stopRequested.load()) {
+        int timeout = owner->nextTimeoutMs();
+        if (lossCheckDue) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(lastDatagram + kQuiet - Clock::now());
+            const int ms = static_cast<int>(std::max<long long>(0, left.count()));
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
+        pollfd p[2] = {{readyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        int n = poll(p, 2, timeout);
+        if (n < 0 && errno != EINTR)
+            return -1;
+        std::uint64_t drained;
+        if (n > 0 && (p[1].revents & POLLIN) != 0)
+            while (read(wakeFd, &drained, sizeof drained) > 0) {
+            }
+        if (n > 0 && (p[0].revents & POLLIN) != 0)
+            while (read(readyFd, &drained, sizeof drained) > 0) {
+            }
+        int handled = 0;
+        // In slices, so that time-outs are handled during a long burst.
+        for (int got; !stopRequested.load() && (got = drainQueue(1024)) > 0;) {
+            handled += got;
+            owner->processTimeouts();
+            if (got < 1024)
+                break;
+        }
+        owner->processTimeouts();
+        const Clock::time_point now = Clock::now();
+        if (handled > 0) {
+            if (!lossCheckDue)
+                burstStart = now;
+            lossCheckDue = true;
+            lastDatagram = now;
+        }
+        if (lossCheckDue && (now - lastDatagram >= kQuiet || now - burstStart >= kLongest)) {
+            const std::uint64_t total = dropped();
+            if (total > lossReported && lossHook)
+                lossHook(total - lossReported);
+            lossReported = std::max(lossReported, total);
+            lossCheckDue = now - lastDatagram < kQuiet;
+            burstStart = now;
+        }
+    }
+    return 0;
+}
+
 // ---- Internal entry points
 
 struct SnmpAccess {
@@ -771,31 +1123,30 @@ struct SnmpAccess {
 int snmp_internal::processDatagram(Snmp& session, const unsigned char* data, std::size_t length,
                                    std::uint32_t fromIp, std::uint16_t fromPort) {
     Snmp::Impl& d = SnmpAccess::impl(session);
-    if (d.sessp == nullptr || data == nullptr)
+    if (d.sessp == nullptr || data == nullptr || d.receiver.joinable() || length > kSlot)
         return -1;
-    // As the session's read path does: a zeroed PDU carrying the sender's address.
-    auto* pdu = static_cast<netsnmp_pdu*>(std::calloc(1, sizeof(netsnmp_pdu)));
-    auto* pair = static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
-    if (pdu == nullptr || pair == nullptr) {
-        std::free(pdu);
-        std::free(pair);
+    d.useQueue();
+    if (!d.queued)
         return -1;
-    }
-    pair->remote_addr.sin.sin_family = AF_INET;
-    pair->remote_addr.sin.sin_addr.s_addr = fromIp;
-    pair->remote_addr.sin.sin_port = htons(fromPort);
-    pdu->transport_data = pair;
-    pdu->transport_data_length = sizeof(netsnmp_indexed_addr_pair);
-    pdu->tDomain = netsnmpUDPDomain;
-    pdu->tDomainLen = netsnmpUDPDomain_len;
-    std::vector<u_char> packet(data, data + length);
-    netsnmp_session* s = snmp_sess_session(d.sessp);
-    int rc = snmp_parse(static_cast<session_list*>(d.sessp), s, pdu, packet.data(), packet.size());
-    if (rc == SNMPERR_SUCCESS)
-        Snmp::Impl::onMessage(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, s, static_cast<int>(pdu->reqid), pdu, &d);
-    snmp_free_pdu(pdu);
-    d.dispatch();
-    return rc == SNMPERR_SUCCESS ? 0 : -1;
+    d.queue.append(1, [&](int, DatagramQueue::Header& h, const unsigned char*& bytes) {
+        h.length = static_cast<std::uint32_t>(length);
+        h.fromIp = fromIp;
+        h.fromPort = fromPort;
+        h.toIp = htonl(INADDR_LOOPBACK);
+        bytes = data;
+    });
+    const long before = snmp_get_statistic(STAT_SNMPINASNPARSEERRS) +
+                        snmp_get_statistic(STAT_SNMPINBADVERSIONS) +
+                        snmp_get_statistic(STAT_SNMPINBADCOMMUNITYNAMES);
+    d.drainQueue(1);
+    const long after = snmp_get_statistic(STAT_SNMPINASNPARSEERRS) +
+                       snmp_get_statistic(STAT_SNMPINBADVERSIONS) +
+                       snmp_get_statistic(STAT_SNMPINBADCOMMUNITYNAMES);
+    return after == before ? 0 : -1;
+}
+
+void snmp_internal::pauseReceiver(Snmp& session, bool paused) {
+    SnmpAccess::impl(session).receiverPaused = paused;
 }
 
 int snmp_internal::receiveBufferSize(const Snmp& session) {

@@ -1,14 +1,18 @@
 // Sends a burst of SNMPv1 traps from one Net-SNMP session to the trap
 // listener on 127.0.0.1:162, then the same burst to snmptrapd logging to a
-// file, and prints how many arrived, how fast, and at what CPU cost.
+// file (with its default receive buffer, then with 8 MiB), and prints how
+// many arrived, how fast, and at what CPU cost.
 //
-//   scripts/in-netns build/bench/bench_trap_burst [count]
+//   scripts/in-netns build/bench/bench_trap_burst [count] [rate]
+//
+// rate 0 (default) sends at full speed; otherwise traps per second.
 
 #define snmp_callback netsnmp_snmp_callback
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #undef snmp_callback
 
+#include "snmp_internal.h"
 #include "trap_listener.h"
 #include "trap_sender.h"
 
@@ -17,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <signal.h>
 #include <spawn.h>
@@ -54,6 +59,20 @@ double processCpu(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The receive buffer of the UDP socket bound to port 162, from ss (-1 when unknown).
+int socketBuffer(pid_t) {
+    FILE* p = popen("ss -uanm 'sport = :162' 2>/dev/null", "r");
+    if (p == nullptr)
+        return -1;
+    char line[512];
+    int rb = -1;
+    while (std::fgets(line, sizeof line, p) != nullptr)
+        if (const char* at = std::strstr(line, ",rb"))
+            rb = std::atoi(at + 3);
+    pclose(p);
+    return rb;
+}
+
 // True when 127.0.0.1:162 is bound by someone.
 bool portTaken() {
     int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -66,10 +85,63 @@ bool portTaken() {
     return taken;
 }
 
+// The same burst into snmptrapd on the same port, logging to a file, with its
+// default receive buffer (bufferBytes 0) or with serverRecvBuf.
+void snmptrapd(const std::string& dir, int count, double rate, int bufferBytes) {
+    std::string conf = dir + "snmptrapd.conf";
+    std::string log = dir + "snmptrapd-" + std::to_string(bufferBytes) + ".log";
+    std::ofstream(conf) << "disableAuthorization yes\ndoNotRetainNotificationLogs yes\n"
+                        << (bufferBytes > 0 ? "[snmp] serverRecvBuf " + std::to_string(bufferBytes) + "\n"
+                                            : "");
+    std::vector<std::string> args = {
+        "snmptrapd", "-f", "-C",           "-c", conf, "-n", "-On", "-Lf",
+        log,         "-F", "TRAP %N %q\n", "-M", dir,  "-m", "",    "udp:127.0.0.1:162"};
+    std::vector<char*> cargs;
+    for (auto& a : args)
+        cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "snmptrapd", nullptr, nullptr, cargs.data(), environ) != 0)
+        return;
+    // Ready once it holds the port (bounded wait).
+    for (int i = 0; i < 100 && !portTaken(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int buffer = socketBuffer(pid);
+    // Its log file is written through a buffer that only exit flushes, so the
+    // end of the burst is when its CPU time stops growing.
+    double cpuBefore = processCpu(pid);
+    auto start = Clock::now();
+    int sent = 0;
+    double sendSeconds = sendBurst(count, sent, rate);
+    double cpu = processCpu(pid);
+    auto lastGrowth = Clock::now();
+    for (int i = 0; i < 6000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        double now = processCpu(pid);
+        if (now != cpu) {
+            cpu = now;
+            lastGrowth = Clock::now();
+        } else if (Clock::now() - lastGrowth > std::chrono::milliseconds(500)) {
+            break;
+        }
+    }
+    double trapdCpu = cpu - cpuBefore;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    int got = countLinesStartingWith(log, "TRAP ");
+    double seconds = std::chrono::duration<double>(lastGrowth - start).count(); // within 50 ms
+    std::printf("snmptrapd (receive buffer %d KiB): sent %d in %.3f s, logged %d (lost %d) in about %.3f s = "
+                "%.0f traps/s, CPU %.3f s = %.1f us/trap\n",
+                buffer / 1024, sent, sendSeconds, got, sent - got, seconds, got / seconds, trapdCpu,
+                trapdCpu * 1e6 / (got ? got : 1));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const double rate = argc > 2 ? std::atof(argv[2]) : 0;
     if (snmpInit() != 0)
         return 1;
     char dirTemplate[] = "/tmp/vardel-bench-XXXXXX";
@@ -97,11 +169,12 @@ int main(int argc, char** argv) {
     if (listener.waitForRegistration() != 0)
         return 1;
 
+    const int buffer = snmp_internal::receiveBufferSize(*listener.session());
     getrusage(RUSAGE_SELF, &before);
     double senderCpuBefore = threadCpu();
     int sent = 0;
     auto start = Clock::now();
-    double sendSeconds = sendBurst(count, sent);
+    double sendSeconds = sendBurst(count, sent, rate);
     double senderCpu = threadCpu() - senderCpuBefore;
     for (int i = 0; i < 3000 && received < sent; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -111,55 +184,15 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &after);
     listener.stop();
     double listenerCpu = cpuSeconds(after) - cpuSeconds(before) - senderCpu;
-    std::printf("listener:   sent %d in %.3f s, received %d (lost %d) in %.3f s = %.0f traps/s, "
+    std::printf("listener (receive buffer %d KiB): sent %d in %.3f s, received %d (lost %d) in %.3f s = %.0f "
+                "traps/s, "
                 "CPU %.3f s = %.1f us/trap, peak RSS +%ld KiB = %.2f KB per kept record\n",
-                sent, sendSeconds, received.load(), sent - received.load(), receiveSeconds,
+                buffer / 1024, sent, sendSeconds, received.load(), sent - received.load(), receiveSeconds,
                 received / receiveSeconds, listenerCpu, listenerCpu * 1e6 / (received ? received.load() : 1),
                 after.ru_maxrss - rssBefore,
                 (after.ru_maxrss - rssBefore) * 1.024 / (received ? received.load() : 1));
 
-    // ---- snmptrapd on the same port, logging to a file
-    std::string conf = dir + "snmptrapd.conf";
-    std::string log = dir + "snmptrapd.log";
-    std::ofstream(conf) << "disableAuthorization yes\ndoNotRetainNotificationLogs yes\n";
-    std::vector<std::string> args = {
-        "snmptrapd", "-f", "-C",           "-c", conf, "-n", "-On", "-Lf",
-        log,         "-F", "TRAP %N %q\n", "-M", dir,  "-m", "",    "udp:127.0.0.1:162"};
-    std::vector<char*> cargs;
-    for (auto& a : args)
-        cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "snmptrapd", nullptr, nullptr, cargs.data(), environ) != 0)
-        return 1;
-    // Ready once it holds the port (bounded wait).
-    for (int i = 0; i < 100 && !portTaken(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // Its log file is written through a buffer that only exit flushes, so the
-    // end of the burst is when its CPU time stops growing.
-    double cpuBefore = processCpu(pid);
-    start = Clock::now();
-    sendSeconds = sendBurst(count, sent);
-    double cpu = processCpu(pid);
-    auto lastGrowth = Clock::now();
-    for (int i = 0; i < 600; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        double now = processCpu(pid);
-        if (now != cpu) {
-            cpu = now;
-            lastGrowth = Clock::now();
-        } else if (Clock::now() - lastGrowth > std::chrono::milliseconds(500)) {
-            break;
-        }
-    }
-    double trapdCpu = cpu - cpuBefore;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    int got = countLinesStartingWith(log, "TRAP ");
-    double seconds = std::chrono::duration<double>(lastGrowth - start).count(); // within 50 ms
-    std::printf("snmptrapd:  sent %d in %.3f s, logged %d (lost %d) in about %.3f s = %.0f traps/s, "
-                "CPU %.3f s = %.1f us/trap\n",
-                sent, sendSeconds, got, sent - got, seconds, got / seconds, trapdCpu,
-                trapdCpu * 1e6 / (got ? got : 1));
+    snmptrapd(dir, count, rate, 0);
+    snmptrapd(dir, count, rate, 8 << 20);
     return received == sent ? 0 : 2;
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -17,7 +18,7 @@ const oid kEnterprise[] = {1, 3, 6, 1, 4, 1, 9999};
 const oid kBinding[] = {1, 3, 6, 1, 4, 1, 9999, 1, 1};
 } // namespace
 
-double sendBurst(int count, int& sent) {
+double sendBurst(int count, int& sent, double rate) {
     netsnmp_session s;
     snmp_sess_init(&s);
     s.version = SNMP_VERSION_1;
@@ -35,7 +36,7 @@ double sendBurst(int count, int& sent) {
         memcpy(pdu->enterprise, kEnterprise, sizeof kEnterprise);
         pdu->enterprise_length = OID_LENGTH(kEnterprise);
         pdu->trap_type = SNMP_TRAP_ENTERPRISESPECIFIC;
-        pdu->specific_type = i;
+        pdu->specific_type = 1 + (i - 1) % kTrapKinds;
         pdu->time = static_cast<u_long>(i);
         in_addr_t agent = htonl(INADDR_LOOPBACK);
         memcpy(pdu->agent_addr, &agent, 4);
@@ -45,6 +46,9 @@ double sendBurst(int count, int& sent) {
             snmp_free_pdu(pdu);
         else
             ++sent;
+        if (rate > 0 && i % 100 == 0)
+            std::this_thread::sleep_until(
+                start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(i / rate)));
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     snmp_sess_close(sessp);

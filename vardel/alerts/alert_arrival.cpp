@@ -1,5 +1,7 @@
 #include "alert_arrival.h"
 
+#include "alert_log.h"
+#include "program_env.h"
 #include "string_table.h"
 
 void ServerListAlertCounter::AdjustAlertCount(const std::string& serverName, int code) {
@@ -51,6 +53,28 @@ int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
         m_ctx.liveness.agentAnswered(address);
     }
     return sequence;
+}
+
+std::size_t AlertArrival::OnTrapAlerts(std::deque<std::unique_ptr<AlertRecord>>& records,
+                                       std::chrono::steady_clock::time_point until, std::size_t most) {
+    AlertLogBatch batch;
+    std::size_t taken = 0;
+    while (!records.empty() && taken < most) {
+        std::unique_ptr<AlertRecord> record = std::move(records.front());
+        records.pop_front();
+        OnTrapAlert(std::move(record));
+        ++taken;
+        if (std::chrono::steady_clock::now() >= until)
+            break;
+    }
+    return taken;
+}
+
+void AlertArrival::OnTrapsLost(std::uint64_t lost) {
+    if (lost == 0)
+        return;
+    AppendLossLog(m_ctx.settings.logPath, FormatNow(), lost);
+    DebugTrace(std::to_string(lost) + " traps lost: dropped before they could be read");
 }
 
 int AlertArrival::RaiseStateAlert(const std::string& serverName, const std::string& state, int source) {

@@ -7,6 +7,11 @@
 #include "config_store.h"
 #include "console_settings.h"
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -71,6 +76,17 @@ public:
     // an address no managed server has is deleted. Returns the alert's
     // sequence, or 0 when it was dropped.
     int OnTrapAlert(std::unique_ptr<AlertRecord> record);
+
+    // OnTrapAlert for the records of a burst, oldest first, until the clock
+    // reaches `until` (at least one) or `most` were taken; their log blocks
+    // are appended together. Returns how many were taken from the front.
+    std::size_t OnTrapAlerts(std::deque<std::unique_ptr<AlertRecord>>& records,
+                             std::chrono::steady_clock::time_point until,
+                             std::size_t most = std::numeric_limits<std::size_t>::max());
+
+    // Datagrams were dropped before the listener could read them: a block in
+    // the log and a line on standard error say how many.
+    void OnTrapsLost(std::uint64_t lost);
 
     // A server's change of state found by polling: state "UP" or "DOWN",
     // source 1000 (network) or 2000 (agent). Stores, counts, shows and logs

@@ -43,12 +43,69 @@ std::string FormatLogBlock(const AlertRecord* alert, int severityShown) {
     return block;
 }
 
-int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequence, int severityShown) {
+namespace {
+
+thread_local AlertLogBatch* t_batch = nullptr;
+
+void appendBytes(const std::string& logPath, const std::string& bytes) {
+    if (AlertLogBatch::hold(logPath, bytes))
+        return;
     std::FILE* f = std::fopen(logPath.c_str(), "ab");
     if (!f)
-        return 1;
-    const std::string block = FormatLogBlock(store.findBySequence(sequence), severityShown);
-    std::fwrite(block.data(), 1, block.size(), f);
+        return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
+}
+
+} // namespace
+
+int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequence, int severityShown) {
+    appendBytes(logPath, FormatLogBlock(store.findBySequence(sequence), severityShown));
     return 1;
+}
+
+std::string FormatLossBlock(const std::string& dateTime, std::uint64_t lost) {
+    return std::string(kLineEnd) + "Date:" + dateTime + kLineEnd + "Traps Lost:" + std::to_string(lost) +
+           kLineEnd;
+}
+
+int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::uint64_t lost) {
+    appendBytes(logPath, FormatLossBlock(dateTime, lost));
+    return 1;
+}
+
+AlertLogBatch::AlertLogBatch() : m_outer(t_batch) {
+    t_batch = this;
+}
+
+AlertLogBatch::~AlertLogBatch() {
+    t_batch = m_outer;
+    flush();
+}
+
+bool AlertLogBatch::hold(const std::string& path, const std::string& block) {
+    AlertLogBatch* batch = t_batch;
+    if (!batch)
+        return false;
+    if (path != batch->m_path) {
+        batch->flush();
+        batch->m_path = path;
+    }
+    batch->m_bytes += block;
+    return true;
+}
+
+// Writes what is held; an outer batch, if any, takes it instead.
+void AlertLogBatch::flush() {
+    if (m_bytes.empty())
+        return;
+    std::string bytes;
+    bytes.swap(m_bytes);
+    if (t_batch == this) {
+        t_batch = m_outer;
+        appendBytes(m_path, bytes);
+        t_batch = this;
+    } else {
+        appendBytes(m_path, bytes);
+    }
 }

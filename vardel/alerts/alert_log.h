@@ -3,6 +3,7 @@
 
 #include "alert_store.h"
 
+#include <cstdint>
 #include <string>
 
 // A logged text with every control character but TAB (below 0x20, and 0x7F)
@@ -18,3 +19,29 @@ std::string FormatLogBlock(const AlertRecord* alert, int severityShown);
 // Appends the block of the alert with this sequence to logPath. When the file
 // cannot be opened the append is left out. Returns 1.
 int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequence, int severityShown);
+
+// The block that says traps were lost before the console could read them: an
+// empty line, "Date:" and the time, "Traps Lost:" and their number.
+std::string FormatLossBlock(const std::string& dateTime, std::uint64_t lost);
+int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::uint64_t lost);
+
+// While one lives on a thread, that thread's appends are held and written
+// when it ends, each file opened once for its blocks; the bytes are those of
+// appending block by block.
+class AlertLogBatch {
+public:
+    AlertLogBatch();
+    ~AlertLogBatch();
+    AlertLogBatch(const AlertLogBatch&) = delete;
+    AlertLogBatch& operator=(const AlertLogBatch&) = delete;
+
+    // Holds block for path; false when no batch is open on this thread.
+    static bool hold(const std::string& path, const std::string& block);
+
+private:
+    void flush();
+
+    AlertLogBatch* m_outer;
+    std::string m_path;
+    std::string m_bytes;
+};

@@ -126,6 +126,11 @@ void TrapListenerThread::stop() {
     m_session.reset(); // frees the port
 }
 
+Snmp* TrapListenerThread::session() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_session.get();
+}
+
 void TrapListenerThread::setOutcome(int outcome) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_outcome = outcome;
@@ -164,6 +169,11 @@ int TrapListenerThread::registerSession() {
         m_failureReason = "the SNMP session refused the registration";
         return -1;
     }
+    if (session->receiveInBackground(m_receiveBuffer) != kSnmpSuccess) {
+        m_failureReason = "the receiving thread could not start";
+        return -1;
+    }
+    session->setLossHook(m_onLoss);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     m_session = std::move(session);

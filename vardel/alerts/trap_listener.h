@@ -1,7 +1,9 @@
 #pragma once
 // The trap listener thread: its own SNMP session on UDP port 162, registered
 // for the enterprises of VDTrap.ini, turning each notification into a new
-// AlertRecord handed to a sink on the listener thread.
+// AlertRecord handed to a sink on the listener thread. A second thread of the
+// session only copies datagrams off the socket, so that a burst is not lost
+// while the listener parses.
 
 #include "alert_record.h"
 #include "snmp.h"
@@ -21,6 +23,13 @@ using TrapSink = std::function<void(std::unique_ptr<AlertRecord>)>;
 // Called on the listener thread when registration fails, after the reason went
 // to standard error as one line; the thread then ends.
 using TrapFailureNotifier = std::function<void()>;
+// Called on the listener thread, once per burst, with the number of datagrams
+// the kernel dropped before the listener could read them.
+using TrapLossNotifier = std::function<void(std::uint64_t lost)>;
+
+// The receive buffer the listener asks for (net.core.rmem_max caps it for a
+// process without CAP_NET_ADMIN).
+inline constexpr int kTrapReceiveBuffer = 32 * 1024 * 1024;
 
 // What the notification callback reads: the registered enterprises, the same
 // with ".19" appended, and where records go.
@@ -49,11 +58,18 @@ public:
     TrapListenerThread(const TrapListenerThread&) = delete;
     TrapListenerThread& operator=(const TrapListenerThread&) = delete;
 
+    // Before start(): where losses are reported, and the receive buffer.
+    void setLossNotifier(TrapLossNotifier onLoss) { m_onLoss = std::move(onLoss); }
+    void setReceiveBuffer(int bytes) { m_receiveBuffer = bytes; }
+
     void start();
     // Blocks until registration has succeeded (0) or failed (-1).
     int waitForRegistration();
     // Ends the session's loop, joins the thread and closes the session.
     void stop();
+    // The listener's session once registration has succeeded, else nullptr:
+    // its socket's figures (tests, benchmarks).
+    Snmp* session();
 
 private:
     void run();
@@ -62,6 +78,8 @@ private:
 
     std::string m_programDir;
     TrapFailureNotifier m_onFailure;
+    TrapLossNotifier m_onLoss;
+    int m_receiveBuffer = kTrapReceiveBuffer;
     std::uint16_t m_port;
     TrapRegistration m_registration;
     std::unique_ptr<Snmp> m_session;

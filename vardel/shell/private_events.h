@@ -6,3 +6,5 @@
 // WM_USER+1000: new trap alerts wait in the main window's queue.
 inline constexpr QEvent::Type kEventTrapAlert = static_cast<QEvent::Type>(QEvent::User + 1000);
 inline constexpr QEvent::Type kEventTrapListenerFailed = static_cast<QEvent::Type>(QEvent::User + 1001);
+// The trap thread found datagrams dropped before it could read them.
+inline constexpr QEvent::Type kEventTrapsLost = static_cast<QEvent::Type>(QEvent::User + 1002);

@@ -50,6 +50,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_firstPollTimer.setSingleShot(true);
     connect(&m_firstPollTimer, &QTimer::timeout, this, &CVardelTabs::onFirstPollTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
+    m_trapSliceTimer.setSingleShot(true);
+    connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
 }
 
 CVardelTabs::~CVardelTabs() {
@@ -148,23 +150,39 @@ void CVardelTabs::startTrapListener() {
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
+    m_trapListener->setLossNotifier([this](std::uint64_t lost) {
+        if (m_trapsLost.fetch_add(lost) == 0)
+            QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
+    });
     m_trapListener->start();
 }
 
-// WM_USER+1000 for every record queued by the trap thread, in arrival order.
-// The notify window lays out and raises only the last one.
+// WM_USER+1000 for the records queued by the trap thread, in arrival order,
+// in slices of about kTrapSlice run by a zero timer: between them the event
+// loop turns (its other timers too), so the windows answer during a burst.
+// The notify window lays out and raises only the last alert of a slice.
 void CVardelTabs::takeTrapAlerts() {
-    std::deque<std::unique_ptr<AlertRecord>> records;
+    constexpr auto kTrapSlice = std::chrono::milliseconds(20);
     {
         std::lock_guard lock(m_trapQueueMutex);
-        records.swap(m_trapQueue);
+        if (m_trapBacklog.empty())
+            m_trapBacklog.swap(m_trapQueue);
+        else
+            for (auto& record : m_trapQueue)
+                m_trapBacklog.push_back(std::move(record));
+        m_trapQueue.clear();
     }
-    if (!m_arrival)
-        return; // shut down: the records are dropped
+    if (!m_arrival) {
+        m_trapBacklog.clear(); // shut down: the records are dropped
+        return;
+    }
+    if (m_trapBacklog.empty())
+        return;
     m_notifyWindow->deferDisplay(true);
-    for (auto& record : records)
-        m_arrival->OnTrapAlert(std::move(record));
+    m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice);
     m_notifyWindow->deferDisplay(false);
+    if (!m_trapBacklog.empty())
+        m_trapSliceTimer.start(0);
 }
 
 void CVardelTabs::registerHostIdentity() {
@@ -271,7 +289,15 @@ void CVardelTabs::changeEvent(QEvent* event) {
 
 bool CVardelTabs::event(QEvent* event) {
     if (event->type() == kEventTrapAlert) {
-        takeTrapAlerts();
+        // Handled by the slice timer, which the event loop runs among its other timers.
+        if (!m_trapSliceTimer.isActive())
+            m_trapSliceTimer.start(0);
+        return true;
+    }
+    if (event->type() == kEventTrapsLost) {
+        const std::uint64_t lost = m_trapsLost.exchange(0);
+        if (m_arrival)
+            m_arrival->OnTrapsLost(lost);
         return true;
     }
     if (event->type() == kEventTrapListenerFailed) {

@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -108,6 +109,12 @@ private:
     // wakes this window for everything queued since the last one.
     std::mutex m_trapQueueMutex;
     std::deque<std::unique_ptr<AlertRecord>> m_trapQueue;
+    // Records taken from the queue and not handled yet: a burst is handled in
+    // slices, the event loop turning between them.
+    std::deque<std::unique_ptr<AlertRecord>> m_trapBacklog;
+    QTimer m_trapSliceTimer;
+    // Datagrams lost since the last report, added on the trap thread.
+    std::atomic<std::uint64_t> m_trapsLost{0};
     std::unique_ptr<TrapListenerThread> m_trapListener;
     std::unique_ptr<Snmp> m_pollingSession;
     std::list<std::string> m_enterpriseList;

@@ -1,6 +1,7 @@
 // The main window's handling of a new trap alert and of a state-change alert.
 
 #include "alert_arrival.h"
+#include "alert_log.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -159,3 +160,64 @@ TEST(ServerListAlertCounter, CountsNeverGoBelowZero) {
 }
 
 } // namespace
+
+namespace {
+
+// Shows nothing; appends the real log blocks.
+struct LoggingDisplay : AlertDisplay {
+    explicit LoggingDisplay(const AlertStore& s) : store(s) {}
+    int ShowAlert(int) override { return 1; }
+    int AppendToLog(const std::string& path, int n) override {
+        const AlertRecord* alert = store.findBySequence(n);
+        return AppendAlertLog(path, store, n, alert ? alert->severity : 0);
+    }
+    const AlertStore& store;
+};
+
+} // namespace
+
+TEST_F(ArrivalTest, BurstInSlicesLogsTheBytesOfOneAppendPerAlert) {
+    const char* senders[] = {"10.0.0.5", "0000abcd:00a0c9112233", "10.0.0.99"};
+    auto burst = [&] {
+        std::deque<std::unique_ptr<AlertRecord>> records;
+        for (int i = 0; i < 50; ++i) {
+            records.push_back(trap(senders[i % 3]));
+            records.back()->dateTime = "March 05, 2001, 14:07:" + std::to_string(i);
+        }
+        return records;
+    };
+    auto logOf = [&](bool sliced) {
+        testsupport::TempDir where;
+        AlertStore s{&rec};
+        s.programDir = dir.path();
+        ConsoleSettings c = settings;
+        c.logPath = where.file("VDLog.txt");
+        testsupport::writeFile(c.logPath, "earlier\r\n");
+        LoggingDisplay display(s);
+        AlertArrival a{{s, servers, c, rec, display, rec}};
+        auto records = burst();
+        if (sliced) {
+            const auto later = std::chrono::steady_clock::now() + std::chrono::hours(1);
+            while (!records.empty())
+                EXPECT_LE(a.OnTrapAlerts(records, later, 7), 7u);
+        } else {
+            for (auto& r : records)
+                a.OnTrapAlert(std::move(r));
+        }
+        EXPECT_EQ(s.count, 34);
+        return testsupport::readFile(c.logPath);
+    };
+    const std::string one = logOf(false);
+    EXPECT_EQ(logOf(true), one);
+    EXPECT_NE(one.find("Date:March 05, 2001, 14:07:49\r\nServer Name:SRV2\r\n"), std::string::npos);
+}
+
+TEST_F(ArrivalTest, LostTrapsAreLoggedAndSaidOnStandardError) {
+    testing::internal::CaptureStderr();
+    arrival.OnTrapsLost(1234);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("1234 traps lost"), std::string::npos) << said;
+    const std::string log = testsupport::readFile(settings.logPath);
+    EXPECT_EQ(log.rfind("\r\nDate:", 0), 0u) << log;
+    EXPECT_EQ(log.substr(log.find("\r\n", 2)), "\r\nTraps Lost:1234\r\n");
+}

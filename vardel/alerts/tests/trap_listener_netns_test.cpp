@@ -1,10 +1,13 @@
 // The trap listener on UDP port 162 of a private network namespace, fed by
-// Net-SNMP's snmptrap and snmpinform, and by a flood of garbage datagrams.
+// Net-SNMP's snmptrap and snmpinform, by a flood of garbage datagrams, and by
+// bursts of traps and informs.
 
+#include "snmp_internal.h"
 #include "testsupport.h"
 #include "trap_listener.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -13,12 +16,15 @@
 #include <mutex>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <sched.h>
+#include <set>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -259,4 +265,146 @@ TEST_F(TrapListenerNetns, SurvivesAFloodOfGarbageAndKeepsReceiving) {
         EXPECT_LT(record->trapKey.size(), alert_width::kTrapKey);
         EXPECT_LT(record->agentAddress.size(), alert_width::kAgentAddress);
     }
+}
+
+// ---- Bursts: a listener with a small receive buffer, fed from a raw socket.
+
+namespace {
+
+// A v2c InformRequest of 1.3.6.1.4.1.42.0.9; its request-id (4 bytes, high
+// bit clear) at kIdAt, where the answer's is too.
+constexpr std::size_t kIdAt = 17;
+std::vector<unsigned char> inform(std::uint32_t requestId) {
+    std::vector<unsigned char> d = {
+        0x30, 0x42, 0x02, 0x01, 0x01, 0x04, 0x06, 'p',  'u',  'b',  'l',  'i',  'c',  0xa6, 0x35, 0x02, 0x04,
+        0,    0,    0,    0,    0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x27, 0x30, 0x0d, 0x06, 0x08, 0x2b,
+        0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00, 0x43, 0x01, 0x05, 0x30, 0x16, 0x06, 0x0a, 0x2b, 0x06, 0x01,
+        0x06, 0x03, 0x01, 0x01, 0x04, 0x01, 0x00, 0x06, 0x08, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x2a, 0x00, 0x09};
+    for (int i = 0; i < 4; ++i)
+        d[kIdAt + i] = static_cast<unsigned char>(requestId >> (24 - 8 * i));
+    return d;
+}
+
+// The request-id of a GetResponse to one of those, or -1.
+long responseId(const unsigned char* p, std::size_t n) {
+    if (n < kIdAt + 4 || p[13] != 0xa2 || p[15] != 0x02 || p[16] != 0x04)
+        return -1;
+    return static_cast<long>((std::uint32_t{p[17]} << 24) | (p[18] << 16) | (p[19] << 8) | p[20]);
+}
+
+int udpSocketTo162(sockaddr_in& to) {
+    to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(162);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+} // namespace
+
+class TrapBurstNetns : public ::testing::Test {
+protected:
+    void start(int receiveBuffer) {
+        testsupport::writeFile(m_dir.file("VDTrap.ini"), "[Header]\r\nTotalNum=2\r\n[EnterpriseList]\r\n" +
+                                                             kEnterprise +
+                                                             "=vd9999.ini\r\n1.3.6.1.4.1.42=vd42.ini\r\n");
+        m_listener = std::make_unique<TrapListenerThread>(
+            m_dir.path(), [this](std::unique_ptr<AlertRecord>) { ++m_received; }, [] {});
+        m_listener->setReceiveBuffer(receiveBuffer);
+        m_listener->setLossNotifier([this](std::uint64_t lost) { m_lost += lost; });
+        m_listener->start();
+        ASSERT_EQ(m_listener->waitForRegistration(), 0);
+    }
+    void TearDown() override {
+        if (m_listener)
+            m_listener->stop();
+    }
+    // Sends the v1 trap count times at full speed; how many left.
+    int sendTraps(int count) {
+        sockaddr_in to{};
+        const int s = udpSocketTo162(to);
+        int sent = 0;
+        for (int i = 0; i < count; ++i)
+            if (sendto(s, kV1Trap, sizeof kV1Trap, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(sizeof kV1Trap))
+                ++sent;
+        close(s);
+        return sent;
+    }
+    template <typename Pred> bool waitUntil(Pred pred, std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!pred() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return pred();
+    }
+
+    testsupport::TempDir m_dir;
+    std::unique_ptr<TrapListenerThread> m_listener;
+    std::atomic<int> m_received{0};
+    std::atomic<std::uint64_t> m_lost{0};
+};
+
+TEST_F(TrapBurstNetns, BurstOf20000IsReceivedWholeThroughASmallBuffer) {
+    // An instrumented receiving thread cannot keep pace with the kernel.
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "thread sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "thread sanitizer";
+#endif
+#endif
+    // About 5,000 datagrams fit: parsing them as they come, a few times slower
+    // than they are sent, would lose most of the burst.
+    start(2 << 20);
+    const int sent = sendTraps(20000);
+    ASSERT_EQ(sent, 20000);
+    EXPECT_TRUE(waitUntil([&] { return m_received >= sent; }, std::chrono::seconds(30)));
+    EXPECT_EQ(m_received, sent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(m_lost, 0u);
+}
+
+TEST_F(TrapBurstNetns, DatagramsDroppedWhileTheReaderIsHeldAreReportedWithTheirCount) {
+    start(64 * 1024);
+    Snmp* session = m_listener->session();
+    ASSERT_NE(session, nullptr);
+    snmp_internal::pauseReceiver(*session, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int sent = sendTraps(3000);
+    snmp_internal::pauseReceiver(*session, false);
+    // One report, half a second after the burst.
+    ASSERT_TRUE(waitUntil([&] { return m_lost > 0; }, std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_GT(m_received, 0);
+    EXPECT_EQ(m_lost + static_cast<std::uint64_t>(m_received.load()), static_cast<std::uint64_t>(sent));
+}
+
+TEST_F(TrapBurstNetns, EveryInformOfABurstIsAnswered) {
+    start(kTrapReceiveBuffer);
+    sockaddr_in to{};
+    const int s = udpSocketTo162(to);
+    ASSERT_GE(s, 0);
+    const int room = 8 << 20; // the answers must not overflow our own socket
+    setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    constexpr int kInforms = 3000;
+    std::set<long> answered;
+    std::thread reader([&] {
+        unsigned char buffer[2048];
+        pollfd p{s, POLLIN, 0};
+        while (static_cast<int>(answered.size()) < kInforms && poll(&p, 1, 10000) > 0) {
+            const ssize_t n = recv(s, buffer, sizeof buffer, 0);
+            if (n > 0)
+                answered.insert(responseId(buffer, static_cast<std::size_t>(n)));
+        }
+    });
+    for (int id = 1; id <= kInforms; ++id) {
+        const std::vector<unsigned char> datagram = inform(0x01000000u + static_cast<std::uint32_t>(id));
+        sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    reader.join();
+    close(s);
+    EXPECT_EQ(answered.size(), static_cast<std::size_t>(kInforms));
+    EXPECT_EQ(answered.count(-1), 0u);
+    EXPECT_TRUE(waitUntil([&] { return m_received >= kInforms; }, std::chrono::seconds(20)));
 }

@@ -1,0 +1,112 @@
+// A console in its own network namespace under a storm of traps: the notify
+// window answers while the burst is being handled.
+
+#include "alert_store.h"
+#include "fixed_host.h"
+#include "notify_window.h"
+#include "testsupport.h"
+#include "trap_listener.h"
+#include "vardel_tabs.h"
+
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Net-SNMP's encoding of a v1 trap: enterprise 1.3.6.1.4.1.9999.19, specific
+// trap 1001, one binding.
+const unsigned char kV1Trap[] = {0x30, 0x39, 0x02, 0x01, 0x00, 0x04, 0x06, 0x70, 0x75, 0x62, 0x6c, 0x69,
+                                 0x63, 0xa4, 0x2c, 0x06, 0x08, 0x2b, 0x06, 0x01, 0x04, 0x01, 0xce, 0x0f,
+                                 0x13, 0x40, 0x04, 0x7f, 0x00, 0x00, 0x01, 0x02, 0x01, 0x06, 0x02, 0x02,
+                                 0x03, 0xe9, 0x43, 0x01, 0x05, 0x30, 0x10, 0x30, 0x0e, 0x06, 0x09, 0x2b,
+                                 0x06, 0x01, 0x04, 0x01, 0xce, 0x0f, 0x01, 0x01, 0x04, 0x01, 0x78};
+
+// Sends the trap count times from 127.0.0.2 (the managed server); how many left.
+int sendFromServer(int count) {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = inet_addr("127.0.0.2");
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(162);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int sent = 0;
+    if (s >= 0 && bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0)
+        for (int i = 0; i < count; ++i)
+            if (sendto(s, kV1Trap, sizeof kV1Trap, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
+                ++sent;
+    if (s >= 0)
+        close(s);
+    return sent;
+}
+
+} // namespace
+
+TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("VDTrap.ini"),
+                           "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n");
+    testsupport::writeFile(dir.file("vd.ini"),
+                           "[1.3.6.1.4.1.9999.1001]\r\nAlarmString=Fan %1 failed\r\nSeverity=CRITICAL\r\n");
+    testsupport::writeFile(dir.file("rlaweb.ini"),
+                           "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV2=1\r\n"
+                           "[SRV2]\r\nNOS=NT\r\nIP=127.0.0.2\r\nSNMP_COMMUNITY=public\r\n");
+    StartupOptions options;
+    options.programDirectory = dir.path();
+    fixedhost::ip = "127.0.0.1";
+    options.host = fixedhost::library();
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    SilentAnnouncer silent;
+    console.alertStore().setAnnouncer(&silent);
+    ASSERT_NE(console.trapListener(), nullptr);
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+
+    // The burst arrives while this thread is away from the event loop, so it
+    // all waits for the window at once.
+    constexpr int kTraps = 20000;
+    ASSERT_EQ(sendFromServer(kTraps), kTraps);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+    auto* clearAlert = testsupport::control<QPushButton>(console.notifyWindow(), 1);
+    ASSERT_NE(clearAlert, nullptr);
+    int countAtClick = -1;
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        if (countAtClick < 0 && console.alertStore().count > 0) {
+            countAtClick = console.alertStore().count;
+            QTest::mouseClick(clearAlert, Qt::LeftButton);
+        }
+    });
+    clicker.start(1);
+    QEventLoop loop;
+    QTimer watch;
+    int seen = -1;
+    auto lastProgress = std::chrono::steady_clock::now();
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (console.alertStore().count != seen) {
+            seen = console.alertStore().count;
+            lastProgress = std::chrono::steady_clock::now();
+        }
+        if ((countAtClick >= 0 && seen == kTraps - 1) ||
+            std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(10))
+            loop.quit();
+    });
+    watch.start(20);
+    loop.exec();
+
+    EXPECT_GT(countAtClick, 0);
+    EXPECT_LT(countAtClick, kTraps / 2) << "the click waited for the burst";
+    EXPECT_EQ(console.alertStore().count, kTraps - 1);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, kTraps - 1);
+}
