@@ -48,13 +48,16 @@ TEST(SnmpSession, OpensOnAnyPortAndRefusesAPortInUse) {
         EXPECT_GE(snmp_internal::receiveBufferSize(first), 8 * 1024 * 1024);
 }
 
-TEST(SnmpSession, RefusesRequestsItCannotSend) {
+TEST(SnmpSession, RefusesMalformedRequestsAndLosesUndeliverableOnes) {
     int status = -99;
     Snmp session(status, 0);
     ASSERT_EQ(status, kSnmpSuccess);
     Pdu pdu;
     pdu += Vb(Oid(kSysDescr));
-    EXPECT_EQ(session.get(pdu, CTarget(IpxAddress("00000001-00A0C9123456"))), kSnmpTransportUnsupported);
+    CTarget ipx(IpxAddress("00000001-00A0C9123456"));
+    ipx.set_retry(1);
+    ipx.set_timeout(1);
+    EXPECT_EQ(session.get(pdu, ipx), kSnmpTimeout); // no IPX transport: every attempt is lost
     EXPECT_EQ(session.get(pdu, CTarget(IpAddress("not an address"))), kSnmpInvalidTarget);
     Pdu bad;
     bad += Vb(Oid("not.an.oid"));
