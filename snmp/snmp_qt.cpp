@@ -31,7 +31,10 @@ SnmpQtDriver::~SnmpQtDriver() {
 
 void SnmpQtDriver::onReadable() {
     m_session.processReadable();
-    reschedule();
+    // Answers only take requests away, so an armed timer is early at worst;
+    // attempts sent meanwhile re-arm it through the schedule hook.
+    if (!m_timer.isActive())
+        reschedule();
 }
 
 void SnmpQtDriver::onTimeout() {

@@ -505,6 +505,8 @@ void Snmp::Impl::expireLost() {
 }
 
 void Snmp::Impl::sendRetries() {
+    if (!retries.empty() && scheduleHook)
+        scheduleHook();
     while (!retries.empty()) {
         std::unique_ptr<Request> request = std::move(retries.front());
         retries.pop_front();

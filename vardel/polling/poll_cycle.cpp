@@ -3,6 +3,70 @@
 #include "alert_store.h"
 #include "string_table.h"
 
+#include <algorithm>
+#include <strings.h>
+
+namespace {
+
+std::string lower(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool sameAddress(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+} // namespace
+
+void PollCycle::reindex() {
+    m_byAddress.clear();
+    m_byName.clear();
+    for (const auto& server : m_ctx.servers) {
+        m_byAddress.emplace(lower(server->ipAddress), server.get());
+        m_byAddress.emplace(lower(server->ipxAddress), server.get());
+        m_byName.emplace(server->name, server.get());
+    }
+    m_indexedSize = m_ctx.servers.size();
+    m_indexed = true;
+}
+
+ManagedServer* PollCycle::serverAt(const std::string& address) {
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!m_indexed || m_indexedSize != m_ctx.servers.size())
+            reindex();
+        auto it = m_byAddress.find(lower(address));
+        if (it == m_byAddress.end()) {
+            m_indexed = pass != 0; // perhaps an edited address: look once more
+            continue;
+        }
+        ManagedServer* s = it->second;
+        if (sameAddress(s->ipAddress, address) || sameAddress(s->ipxAddress, address))
+            return s;
+        m_indexed = false; // an address changed: look again
+    }
+    return nullptr;
+}
+
+ManagedServer* PollCycle::serverNamed(const std::string& name) {
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!m_indexed || m_indexedSize != m_ctx.servers.size())
+            reindex();
+        auto it = m_byName.find(name);
+        if (it == m_byName.end()) {
+            m_indexed = pass != 0;
+            continue;
+        }
+        if (it->second->name == name)
+            return it->second;
+        m_indexed = false;
+    }
+    return nullptr;
+}
+
 void PollCycle::OnFirstPollTimer() {
     PollAllServers();
 }
@@ -30,13 +94,39 @@ void PollCycle::OnPollTimer(const std::string& now) {
     PollAllServers();
 }
 
+// Requests go out in slices with the event loop turning in between, so that
+// a cycle over thousands of servers never holds up the user interface; none
+// of them waits for an answer.
+constexpr std::size_t kSlice = 250;
+
 int PollCycle::PollAllServers() {
+    if (!m_ctx.later || m_ctx.servers.size() <= kSlice) {
+        Pdu pdu;
+        pdu += Vb(Oid(kPollOid));
+        for (const auto& server : m_ctx.servers)
+            if (server->pollPending == 0)
+                issue(*server, pdu);
+        return 0;
+    }
+    auto names = std::make_shared<std::vector<std::string>>();
+    names->reserve(m_ctx.servers.size());
+    for (const auto& server : m_ctx.servers)
+        names->push_back(server->name);
+    issueFrom(std::move(names), 0);
+    return 0;
+}
+
+void PollCycle::issueFrom(std::shared_ptr<std::vector<std::string>> names, std::size_t first) {
     Pdu pdu;
     pdu += Vb(Oid(kPollOid));
-    for (const auto& server : m_ctx.servers)
-        if (server->pollPending == 0)
+    const std::size_t end = std::min(names->size(), first + kSlice);
+    for (std::size_t i = first; i < end; ++i) {
+        ManagedServer* server = serverNamed((*names)[i]);
+        if (server != nullptr && server->pollPending == 0)
             issue(*server, pdu);
-    return 0;
+    }
+    if (end < names->size())
+        m_ctx.later([this, names, end] { issueFrom(names, end); });
 }
 
 void PollCycle::PollServer(const std::string& serverName) {
@@ -44,7 +134,7 @@ void PollCycle::PollServer(const std::string& serverName) {
         hold(serverName, [this, serverName] { PollServer(serverName); });
         return;
     }
-    ManagedServer* server = FindServerByName(m_ctx.servers, serverName);
+    ManagedServer* server = serverNamed(serverName);
     if (server == nullptr || server->pollPending != 0)
         return;
     Pdu pdu;
@@ -74,19 +164,19 @@ void PollCycle::OnPollResponse(int reason, const std::string& address) {
 }
 
 int PollCycle::OnAgentAnswered(const std::string& address) {
-    std::string name;
-    if (FindServerNameByAddress(m_ctx.servers, address, name) != 0)
+    const ManagedServer* at = serverAt(address);
+    if (at == nullptr)
         return 0;
+    const std::string name = at->name;
+    ManagedServer& server = *serverNamed(name);
     const std::string& up = LoadString(IDS_UP);
-    std::string status;
-    GetSnmpStatus(m_ctx.servers, name, status);
-    if (status == LoadString(IDS_DOWN)) {
-        SetSnmpStatus(m_ctx.servers, name, up);
+    if (server.snmpStatus == LoadString(IDS_DOWN)) {
+        server.snmpStatus = up;
         m_ctx.raiseStateAlert(name, up, kStateSourceAgent);
-    } else if (status == "INIT") {
-        SetSnmpStatus(m_ctx.servers, name, up);
+    } else if (server.snmpStatus == "INIT") {
+        server.snmpStatus = up;
     }
-    SetPollPending(m_ctx.servers, name, 0);
+    server.pollPending = 0;
     m_ctx.cells.SetSnmpStatusCell(name, up);
     // An answering agent proves its host reachable.
     OnHostReachable(address);
@@ -94,12 +184,10 @@ int PollCycle::OnAgentAnswered(const std::string& address) {
 }
 
 int PollCycle::OnAgentSilent(const std::string& address) {
-    std::string name;
-    if (FindServerNameByAddress(m_ctx.servers, address, name) != 0)
+    const ManagedServer* at = serverAt(address);
+    if (at == nullptr)
         return -1;
-    std::string status;
-    if (GetSnmpStatus(m_ctx.servers, name, status) != 0)
-        return -1;
+    const std::string name = at->name;
     if (isSettling(name)) {
         hold(name, [this, address] { OnAgentSilent(address); });
         return 0;
@@ -115,8 +203,8 @@ int PollCycle::OnAgentSilent(const std::string& address) {
 
 void PollCycle::startSilence(const Silence& silence) {
     m_probing = true;
-    std::string oldStatus;
-    GetSnmpStatus(m_ctx.servers, silence.name, oldStatus);
+    const ManagedServer* server = serverNamed(silence.name);
+    const std::string oldStatus = server != nullptr ? server->snmpStatus : std::string();
     PingServer(silence.name, [this, silence, oldStatus] { finishSilence(silence, oldStatus); });
 }
 
@@ -124,16 +212,17 @@ void PollCycle::finishSilence(const Silence& silence, const std::string& oldStat
     const std::string& name = silence.name;
     const std::string& up = LoadString(IDS_UP);
     const std::string& down = LoadString(IDS_DOWN);
-    std::string network;
-    GetNetworkStatus(m_ctx.servers, name, network);
-    // When the host itself is unreachable, only its own DOWN alert is raised.
-    if ((oldStatus == up || oldStatus == "INIT") && network == up) {
-        SetSnmpStatus(m_ctx.servers, name, down);
-        m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
+    // The server may have been removed while its host was probed.
+    if (ManagedServer* server = serverNamed(name)) {
+        // When the host itself is unreachable, only its own DOWN alert is raised.
+        if ((oldStatus == up || oldStatus == "INIT") && server->networkStatus == up) {
+            server->snmpStatus = down;
+            m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
+        }
+        server->pollPending = 0;
+        m_ctx.cells.SetSnmpStatusCell(name, down);
+        server->snmpStatus = down;
     }
-    SetPollPending(m_ctx.servers, name, 0);
-    m_ctx.cells.SetSnmpStatusCell(name, down);
-    SetSnmpStatus(m_ctx.servers, name, down);
 
     m_probing = false;
     std::deque<std::function<void()>> work;
@@ -151,28 +240,28 @@ void PollCycle::finishSilence(const Silence& silence, const std::string& oldStat
 }
 
 int PollCycle::OnHostReachable(const std::string& address) {
-    std::string name;
-    if (FindServerNameByAddress(m_ctx.servers, address, name) != 0)
+    const ManagedServer* at = serverAt(address);
+    if (at == nullptr)
         return 0;
+    const std::string name = at->name;
+    ManagedServer& server = *serverNamed(name);
     const std::string& up = LoadString(IDS_UP);
-    std::string network;
-    GetNetworkStatus(m_ctx.servers, name, network);
-    if (network == LoadString(IDS_DOWN))
+    if (server.networkStatus == LoadString(IDS_DOWN))
         m_ctx.raiseStateAlert(name, up, kStateSourceNetwork);
-    SetNetworkStatus(m_ctx.servers, name, up);
+    server.networkStatus = up;
     m_ctx.cells.SetPollStatusCell(name, up);
     return 0;
 }
 
 int PollCycle::OnHostUnreachable(const std::string& address) {
-    std::string name;
-    if (FindServerNameByAddress(m_ctx.servers, address, name) != 0)
+    const ManagedServer* at = serverAt(address);
+    if (at == nullptr)
         return 0;
+    const std::string name = at->name;
+    ManagedServer& server = *serverNamed(name);
     const std::string& down = LoadString(IDS_DOWN);
-    std::string network;
-    GetNetworkStatus(m_ctx.servers, name, network);
-    if (network == LoadString(IDS_UP) || network == "INIT") {
-        SetNetworkStatus(m_ctx.servers, name, down);
+    if (server.networkStatus == LoadString(IDS_UP) || server.networkStatus == "INIT") {
+        server.networkStatus = down;
         m_ctx.raiseStateAlert(name, down, kStateSourceNetwork);
     }
     m_ctx.cells.SetPollStatusCell(name, down);
@@ -180,7 +269,7 @@ int PollCycle::OnHostUnreachable(const std::string& address) {
 }
 
 void PollCycle::PingServer(const std::string& serverName, std::function<void()> then) {
-    const ManagedServer* server = FindServerByName(m_ctx.servers, serverName);
+    const ManagedServer* server = serverNamed(serverName);
     if (server == nullptr) {
         then();
         return;
@@ -197,9 +286,9 @@ void PollCycle::PingServer(const std::string& serverName, std::function<void()> 
 }
 
 void PollCycle::whenSettled(const std::string& address, std::function<void()> work) {
-    std::string name;
-    if (FindServerNameByAddress(m_ctx.servers, address, name) == 0 && isSettling(name))
-        hold(name, std::move(work));
+    const ManagedServer* server = serverAt(address);
+    if (server != nullptr && isSettling(server->name))
+        hold(server->name, std::move(work));
     else
         work();
 }

@@ -16,10 +16,14 @@
 #include "console_settings.h"
 #include "snmp.h"
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 // The Server Status tab's cells as the poll cycle writes them.
 class StatusCells {
@@ -63,6 +67,9 @@ struct PollCycleContext {
     EchoProbe& echo;
     // RaiseStateAlert and what follows it (count, show, log).
     StateAlertRaiser raiseStateAlert;
+    // Runs work once the events already waiting have been handled; empty: a
+    // cycle issues all its requests in one go.
+    std::function<void(std::function<void()> work)> later = {};
 };
 
 // The identifier every poll asks for.
@@ -98,19 +105,34 @@ public:
     void whenSettled(const std::string& address, std::function<void()> work);
     bool isSettling(const std::string& serverName) const { return m_held.count(serverName) != 0; }
 
+    // The list's owner calls this after editing the server list (adding,
+    // removing or changing a server's name or addresses).
+    void OnServerListChanged() { m_indexed = false; }
+
 private:
     struct Silence {
         std::string name;
         std::string address;
     };
     void issue(ManagedServer& server, const Pdu& pdu);
+    void issueFrom(std::shared_ptr<std::vector<std::string>> names, std::size_t first);
     void startSilence(const Silence& silence);
     void finishSilence(const Silence& silence, const std::string& oldSnmpStatus);
     void hold(const std::string& serverName, std::function<void()> work);
+    // The list's look-ups (first match in list order; addresses without regard
+    // to case, names exactly) through an index, so that a cycle over many
+    // servers does not walk the list for every result.
+    ManagedServer* serverAt(const std::string& address);
+    ManagedServer* serverNamed(const std::string& name);
+    void reindex();
 
     PollCycleContext m_ctx;
     bool m_probing = false;
     std::deque<Silence> m_silences;
     // Settling servers and the work waiting for each.
     std::map<std::string, std::deque<std::function<void()>>> m_held;
+    bool m_indexed = false;
+    std::size_t m_indexedSize = 0;
+    std::unordered_map<std::string, ManagedServer*> m_byAddress; // lower-case address
+    std::unordered_map<std::string, ManagedServer*> m_byName;
 };

@@ -133,11 +133,12 @@ bool CVardelTabs::OnInitDialog() {
         msgbox::show(this, LoadString(IDS_SNMP_POLL_INIT), "OnAddEvent");
     m_pollSession = std::make_unique<SnmpPollSession>(std::move(session));
     m_echo = std::make_unique<ThreadedEchoProbe>();
-    m_pollCycle = std::make_unique<PollCycle>(
-        PollCycleContext{m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
-                         [this](const std::string& serverName, const std::string& state, int source) {
-                             return m_arrival->RaiseStateAlert(serverName, state, source);
-                         }});
+    m_pollCycle = std::make_unique<PollCycle>(PollCycleContext{
+        m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
+        [this](const std::string& serverName, const std::string& state, int source) {
+            return m_arrival->RaiseStateAlert(serverName, state, source);
+        },
+        [this](std::function<void()> work) { QTimer::singleShot(0, this, std::move(work)); }});
 
     // 14. The trap definitions' enterprise list.
     if (_FillListFromIni(m_settings.programDirectory + "VDTrap.ini", m_enterpriseList, "EnterpriseList") != 0)
