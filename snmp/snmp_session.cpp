@@ -435,6 +435,9 @@ int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu,
         else
             self->complete(std::move(request), kSnmpTimeout, nullptr);
     }
+    // Any other operation (NETSNMP_CALLBACK_OP_RESEND comes with each of
+    // Net-SNMP's own retries, which the sessions here do not use) completes
+    // nothing.
     return 1;
 }
 

@@ -45,8 +45,9 @@ TEST(SnmpSession, OpensOnAnyPortAndRefusesAPortInUse) {
     int second = -99;
     Snmp clash(second, first.localPort());
     EXPECT_EQ(second, kSnmpTransportInUse);
-    if (geteuid() == 0) // SO_RCVBUFFORCE is allowed; the kernel reports twice the size asked
+    if (geteuid() == 0) { // SO_RCVBUFFORCE is allowed; the kernel reports twice the size asked
         EXPECT_GE(snmp_internal::receiveBufferSize(first), 8 * 1024 * 1024);
+    }
 }
 
 TEST(SnmpSession, RefusesMalformedRequestsAndLosesUndeliverableOnes) {

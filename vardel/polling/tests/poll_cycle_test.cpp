@@ -113,13 +113,6 @@ TEST_F(PollCycleTest, AgentVerdictFollowsItsTable) {
     EXPECT_EQ(s.pollPending, 0);
 }
 
-TEST_F(PollCycleTest, FirstSilentCycleCountsInitAsUp) {
-    add("S", "10.0.0.1");
-    cycle("10.0.0.1", false, true);
-    EXPECT_EQ(rig.log,
-              (std::vector<std::string>{"echo 10.0.0.1", "poll S UP", "alert DOWN 2000 S", "snmp S DOWN"}));
-}
-
 TEST_F(PollCycleTest, SwitchedOffServerRaisesOnlyTheHostAlertAndComesBackInOrder) {
     ManagedServer& s = add("S", "10.0.0.1");
     cycle("10.0.0.1", false, false); // INIT: host DOWN alert only
