@@ -344,11 +344,13 @@ void CVardelTabs::showSnmpStatus(const std::string& serverName, const std::strin
 void CVardelTabs::Shutdown() {
     m_firstPollTimer.stop();
     m_pollTimer.stop();
-    stopPolling();
+    m_pollSession.reset();
     m_arrival.reset();
     m_notifyWindow.reset();
     m_servers.clear();
     m_ended = true;
     hide();
+    // A probe under way is waited for with the window already gone.
+    stopPolling();
     emit ended();
 }
