@@ -8,7 +8,20 @@ SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_
         m_notifier = new QSocketNotifier(m_session.socketDescriptor(), QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
     }
-    m_session.setScheduleHook([this] { reschedule(); });
+    // A burst of requests re-arms the timer once, when control returns to the
+    // event loop: finding the next time-out walks every outstanding request.
+    m_session.setScheduleHook([this] {
+        if (m_rescheduleQueued)
+            return;
+        m_rescheduleQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_rescheduleQueued = false;
+                reschedule();
+            },
+            Qt::QueuedConnection);
+    });
     reschedule();
 }
 
@@ -18,7 +31,10 @@ SnmpQtDriver::~SnmpQtDriver() {
 
 void SnmpQtDriver::onReadable() {
     m_session.processReadable();
-    reschedule();
+    // Answers only take requests away, so an armed timer is early at worst;
+    // attempts sent meanwhile re-arm it through the schedule hook.
+    if (!m_timer.isActive())
+        reschedule();
 }
 
 void SnmpQtDriver::onTimeout() {

@@ -22,4 +22,5 @@ private:
     Snmp& m_session;
     QSocketNotifier* m_notifier = nullptr;
     QTimer m_timer;
+    bool m_rescheduleQueued = false;
 };

@@ -276,6 +276,11 @@ struct Snmp::Impl {
         snmp_callback callback = nullptr;
         void* data = nullptr;
         SyncResult* sync = nullptr;
+        // The responder an answer must come from (network byte order, port).
+        std::uint32_t peerIp = 0;
+        std::uint16_t peerPort = 0;
+        // False when the session has no transport for the address (IPX).
+        bool deliverable = true;
         ~Request() {
             if (message != nullptr)
                 snmp_free_pdu(message);
@@ -301,6 +306,10 @@ struct Snmp::Impl {
 
     std::map<long, std::unique_ptr<Request>> requests;
     std::deque<std::unique_ptr<Request>> retries;
+    // Attempts that could not be sent, each waiting out its time-out as a
+    // lost datagram would.
+    using Clock = std::chrono::steady_clock;
+    std::multimap<Clock::time_point, std::unique_ptr<Request>> lost;
     std::deque<Event> events;
 
     bool registered = false;
@@ -337,7 +346,10 @@ struct Snmp::Impl {
     static int onRequest(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     void handleNotification(netsnmp_pdu* pdu);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
-    int send(std::unique_ptr<Request> request);
+    // Sends one attempt, or counts it lost; 0 unless the request itself is unusable.
+    int attempt(std::unique_ptr<Request> request);
+    bool trySend(std::unique_ptr<Request>& request);
+    void expireLost();
     void sendRetries();
     void dispatch();
     bool waitReadable(int timeoutMs);
@@ -408,6 +420,7 @@ Snmp::Impl::~Impl() {
     if (receiverStopFd >= 0)
         close(receiverStopFd);
     retries.clear();
+    lost.clear();
     if (sessp != nullptr) {
         std::lock_guard<std::mutex> lock(sessionMutex());
         snmp_sess_close(sessp);
@@ -489,6 +502,13 @@ int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu,
     if (it == self->requests.end())
         return 1;
     if (op == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr) {
+        // v1 and v2c answers are matched by request id alone: one from another
+        // address is not the target's, and the request goes on waiting.
+        std::uint32_t ip = 0;
+        std::uint16_t port = 0;
+        const Request& pending = *it->second;
+        if (!senderOf(pdu, ip, port) || ip != pending.peerIp || port != pending.peerPort)
+            return 0;
         Pdu answer;
         answer.set_type(pdu->command);
         answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
@@ -505,6 +525,9 @@ int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu,
         else
             self->complete(std::move(request), kSnmpTimeout, nullptr);
     }
+    // Any other operation (NETSNMP_CALLBACK_OP_RESEND comes with each of
+    // Net-SNMP's own retries, which the sessions here do not use) completes
+    // nothing.
     return 1;
 }
 
@@ -530,23 +553,53 @@ void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* ans
                            answer != nullptr ? std::move(*answer) : Pdu(), std::move(request->target)});
 }
 
-int Snmp::Impl::send(std::unique_ptr<Request> request) {
+bool Snmp::Impl::trySend(std::unique_ptr<Request>& request) {
+    if (!request->deliverable)
+        return false;
     netsnmp_pdu* copy = snmp_clone_pdu(request->message);
     if (copy == nullptr)
-        return kSnmpResourceUnavailable;
+        return false;
     netsnmp_session* session = snmp_sess_session(sessp);
     session->timeout = request->timeoutUs;
     session->retries = 0;
+    session->s_snmp_errno = 0;
     int reqid = snmp_sess_async_send(sessp, copy, &Impl::onRequest, this);
     if (reqid == 0) {
         snmp_free_pdu(copy);
-        return kSnmpError;
+        return false;
     }
     requests[reqid] = std::move(request);
+    return true;
+}
+
+int Snmp::Impl::attempt(std::unique_ptr<Request> request) {
+    if (trySend(request))
+        return kSnmpSuccess;
+    // A request Net-SNMP cannot even build is refused; one that could not be
+    // sent (no route, no transport for its address) is a lost attempt.
+    const int error = snmp_sess_session(sessp)->s_snmp_errno;
+    if (request->deliverable && error != 0 && error != SNMPERR_BAD_SENDTO)
+        return kSnmpError;
+    const auto due = Clock::now() + std::chrono::microseconds(request->timeoutUs);
+    lost.emplace(due, std::move(request));
     return kSnmpSuccess;
 }
 
+void Snmp::Impl::expireLost() {
+    const auto now = Clock::now();
+    while (!lost.empty() && lost.begin()->first <= now) {
+        std::unique_ptr<Request> request = std::move(lost.begin()->second);
+        lost.erase(lost.begin());
+        if (--request->attemptsLeft > 0)
+            retries.push_back(std::move(request));
+        else
+            complete(std::move(request), kSnmpTimeout, nullptr);
+    }
+}
+
 void Snmp::Impl::sendRetries() {
+    if (!retries.empty() && scheduleHook)
+        scheduleHook();
     while (!retries.empty()) {
         std::unique_ptr<Request> request = std::move(retries.front());
         retries.pop_front();
@@ -554,7 +607,7 @@ void Snmp::Impl::sendRetries() {
         snmp_callback callback = request->callback;
         void* data = request->data;
         std::unique_ptr<SnmpTarget> target = request->target->clone();
-        if (send(std::move(request)) != kSnmpSuccess) {
+        if (attempt(std::move(request)) != kSnmpSuccess) {
             // The request could not go out again: it ends as timed out.
             auto failed = std::make_unique<Request>();
             failed->sync = sync;
@@ -869,9 +922,8 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     GenAddress address;
     if (target.get_address(address) != kSnmpSuccess)
         return kSnmpInvalidTarget;
-    if (address.get_type() == Address::type_ipx || address.get_type() == Address::type_ipxsock)
-        return kSnmpTransportUnsupported;
-    if (address.get_type() != Address::type_ip && address.get_type() != Address::type_udp)
+    const bool ipx = address.get_type() == Address::type_ipx || address.get_type() == Address::type_ipxsock;
+    if (!ipx && address.get_type() != Address::type_ip && address.get_type() != Address::type_udp)
         return kSnmpInvalidAddress;
     if (target.get_version() != version1 && target.get_version() != version2c)
         return kSnmpUnsupported;
@@ -891,14 +943,25 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     if (community.len() > 0)
         std::memcpy(message->community, community.data(), community.len());
     message->community_len = community.len();
-    auto* pair = static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
-    if (pair == nullptr)
-        return kSnmpResourceUnavailable;
-    pair->remote_addr.sin.sin_family = AF_INET;
-    pair->remote_addr.sin.sin_addr.s_addr = address.ipv4();
-    pair->remote_addr.sin.sin_port = htons(address.port() != 0 ? address.port() : kAgentPort);
-    message->transport_data = pair;
-    message->transport_data_length = sizeof(netsnmp_indexed_addr_pair);
+    if (ipx) {
+        // The session has a UDP transport only: nothing it sends reaches an
+        // IPX address, so every attempt is lost.
+        request->deliverable = false;
+    } else {
+        // Net-SNMP sends to the peer in transport_data only when that is a
+        // whole address pair; the attempts of the request reuse it.
+        auto* pair =
+            static_cast<netsnmp_indexed_addr_pair*>(std::calloc(1, sizeof(netsnmp_indexed_addr_pair)));
+        if (pair == nullptr)
+            return kSnmpResourceUnavailable;
+        request->peerIp = address.ipv4();
+        request->peerPort = address.port() != 0 ? address.port() : kAgentPort;
+        pair->remote_addr.sin.sin_family = AF_INET;
+        pair->remote_addr.sin.sin_addr.s_addr = request->peerIp;
+        pair->remote_addr.sin.sin_port = htons(request->peerPort);
+        message->transport_data = pair;
+        message->transport_data_length = sizeof(netsnmp_indexed_addr_pair);
+    }
     for (const Vb& vb : pdu->vbs()) {
         int status = addBinding(message, vb, command == SNMP_MSG_SET);
         if (status != kSnmpSuccess)
@@ -916,7 +979,7 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     if (wait)
         request->sync = &result;
 
-    int status = d.send(std::move(request));
+    int status = d.attempt(std::move(request));
     if (status != kSnmpSuccess)
         return status;
     if (!wait) {
@@ -1000,22 +1063,32 @@ void Snmp::processTimeouts() {
     if (d.sessp == nullptr)
         return;
     snmp_sess_timeout(d.sessp);
+    d.expireLost();
     d.sendRetries();
     d.dispatch();
 }
 
 int Snmp::nextTimeoutMs() const {
     Impl& d = *m_impl;
+    if (!d.retries.empty())
+        return 0;
+    long ms = -1;
+    if (!d.lost.empty()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(d.lost.begin()->first - Impl::Clock::now());
+        ms = std::max<long>(0, static_cast<long>(left.count()));
+    }
     if (d.sessp == nullptr || d.requests.empty())
-        return d.retries.empty() ? -1 : 0;
+        return static_cast<int>(std::min<long>(ms, 0x7FFFFFFF));
     int numfds = 0;
     int block = 1;
     timeval tv{0, 0};
     NETSNMP_LARGE_FD_ZERO(&d.fdset);
     snmp_sess_select_info2_flags(d.sessp, &numfds, &d.fdset, &tv, &block, NETSNMP_SELECT_NOALARMS);
-    if (block != 0)
-        return -1;
-    long ms = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
+    if (block == 0) {
+        const long netsnmp = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
+        ms = ms < 0 ? netsnmp : std::min(ms, netsnmp);
+    }
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -49,13 +50,16 @@ TEST(SnmpSession, OpensOnAnyPortAndRefusesAPortInUse) {
     }
 }
 
-TEST(SnmpSession, RefusesRequestsItCannotSend) {
+TEST(SnmpSession, RefusesMalformedRequestsAndLosesUndeliverableOnes) {
     int status = -99;
     Snmp session(status, 0);
     ASSERT_EQ(status, kSnmpSuccess);
     Pdu pdu;
     pdu += Vb(Oid(kSysDescr));
-    EXPECT_EQ(session.get(pdu, CTarget(IpxAddress("00000001-00A0C9123456"))), kSnmpTransportUnsupported);
+    CTarget ipx(IpxAddress("00000001-00A0C9123456"));
+    ipx.set_retry(1);
+    ipx.set_timeout(1);
+    EXPECT_EQ(session.get(pdu, ipx), kSnmpTimeout); // no IPX transport: every attempt is lost
     EXPECT_EQ(session.get(pdu, CTarget(IpAddress("not an address"))), kSnmpInvalidTarget);
     Pdu bad;
     bad += Vb(Oid("not.an.oid"));
@@ -307,4 +311,74 @@ TEST_F(SnmpNotificationTest, UnregisteredIdentifiersAreFilteredButInformsAnswere
     Oid id;
     m_received.pdus[0].get_notify_id(id);
     EXPECT_EQ(id.get_printable(), "1.3.6.1.4.1.9999.0.1");
+}
+
+namespace {
+
+// A loopback UDP socket on a port of its own.
+int boundSocket(std::uint16_t& port) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Skips one BER header at p; the offset of its contents.
+std::size_t contents(const std::vector<unsigned char>& m, std::size_t p) {
+    const unsigned char l = m[p + 1];
+    return p + 2 + ((l & 0x80) != 0 ? (l & 0x7F) : 0);
+}
+
+} // namespace
+
+TEST(SnmpSession, AnswersCountOnlyFromTheTargetItself) {
+    int status = -99;
+    Snmp session(status, 0);
+    ASSERT_EQ(status, kSnmpSuccess);
+    std::uint16_t agentPort = 0;
+    std::uint16_t otherPort = 0;
+    const int agent = boundSocket(agentPort);
+    const int other = boundSocket(otherPort);
+
+    // The "agent" turns the request into a response: first with error status
+    // genErr from another port, then without error from its own.
+    std::thread responder([&] {
+        pollfd p{agent, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1)
+            return;
+        std::vector<unsigned char> m(1500);
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(agent, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (n <= 0)
+            return;
+        m.resize(static_cast<std::size_t>(n));
+        std::size_t q = contents(m, 0); // message
+        q = contents(m, q) + m[q + 1];  // version
+        q = contents(m, q) + m[q + 1];  // community
+        const std::size_t pduTag = q;
+        q = contents(m, q);            // the PDU
+        q = contents(m, q) + m[q + 1]; // request id
+        const std::size_t errorStatus = contents(m, q);
+        m[pduTag] = 0xA2;
+        m[errorStatus] = 5;
+        sendto(other, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        m[errorStatus] = 0;
+        sendto(agent, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+    });
+    Pdu pdu;
+    pdu += Vb(Oid(kSysDescr));
+    CTarget target(UdpAddress(IpAddress("127.0.0.1"), agentPort));
+    target.set_retry(0);
+    target.set_timeout(300);
+    EXPECT_EQ(session.get(pdu, target), kSnmpSuccess);
+    responder.join();
+    close(agent);
+    close(other);
 }

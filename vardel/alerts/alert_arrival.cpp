@@ -62,7 +62,10 @@ std::size_t AlertArrival::OnTrapAlerts(std::deque<std::unique_ptr<AlertRecord>>&
     while (!records.empty() && taken < most) {
         std::unique_ptr<AlertRecord> record = std::move(records.front());
         records.pop_front();
-        OnTrapAlert(std::move(record));
+        if (m_deliver)
+            m_deliver(std::move(record));
+        else
+            OnTrapAlert(std::move(record));
         ++taken;
         if (std::chrono::steady_clock::now() >= until)
             break;

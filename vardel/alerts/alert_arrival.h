@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -84,6 +85,12 @@ public:
                              std::chrono::steady_clock::time_point until,
                              std::size_t most = std::numeric_limits<std::size_t>::max());
 
+    // OnTrapAlerts hands each record to `deliver` instead of OnTrapAlert (which
+    // deliver calls, now or later).
+    void setDelivery(std::function<void(std::unique_ptr<AlertRecord>)> deliver) {
+        m_deliver = std::move(deliver);
+    }
+
     // Datagrams were dropped before the listener could read them: a block in
     // the log and a line on standard error say how many.
     void OnTrapsLost(std::uint64_t lost);
@@ -95,4 +102,5 @@ public:
 
 private:
     AlertArrivalContext m_ctx;
+    std::function<void(std::unique_ptr<AlertRecord>)> m_deliver;
 };

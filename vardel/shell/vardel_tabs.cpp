@@ -1,14 +1,19 @@
 #include "vardel_tabs.h"
 
+#include "agents_dialog.h"
+#include "echo_probe.h"
 #include "help.h"
 #include "hostlore.h"
 #include "msgbox.h"
 #include "notify_window.h"
 #include "page_launch.h"
+#include "poll_cycle.h"
 #include "private_events.h"
 #include "profile.h"
 #include "program_env.h"
+#include "server_status_tab.h"
 #include "snmp.h"
+#include "snmp_poll_session.h"
 #include "string_table.h"
 #include "trap_listener.h"
 #include "ui_vardel_tabs.h"
@@ -47,6 +52,28 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CVardelTabs::OnCancel);
     connect(m_ui->helpButton, &QPushButton::clicked, this, &CVardelTabs::OnHelp);
+    m_statusTab = new CServerStatusTab(
+        ServerStatusContext{
+            m_servers,
+            m_settings,
+            [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
+            [this](const std::string& name, const std::string& address, const std::string& kind,
+                   const std::string& community) {
+                return m_openAgentsDialog && m_openAgentsDialog(name, address, kind, community);
+            },
+        },
+        m_ui->serverStatusPage);
+    m_ui->serverStatusLayout->addWidget(m_statusTab);
+    m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
+                                const std::string& community) {
+        CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);
+        dialog.exec();
+        return true;
+    };
+    connect(m_ui->pagesTabWidget, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == kServerStatusTab)
+            m_statusTab->OnSetActive();
+    });
     m_firstPollTimer.setSingleShot(true);
     connect(&m_firstPollTimer, &QTimer::timeout, this, &CVardelTabs::onFirstPollTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
@@ -56,6 +83,11 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
 
 CVardelTabs::~CVardelTabs() {
     m_trapListener.reset();
+    stopPolling();
+}
+
+Snmp* CVardelTabs::pollingSession() {
+    return m_pollSession ? &m_pollSession->snmp() : nullptr;
 }
 
 int CVardelTabs::currentTab() const {
@@ -73,14 +105,14 @@ bool CVardelTabs::OnInitDialog() {
         NotifyWindowContext{
             m_alertStore,
             m_settings,
-            m_alertCounter,
+            *m_statusTab,
             [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
             {},
             {},
         },
         this);
     m_arrival = std::make_unique<AlertArrival>(
-        AlertArrivalContext{m_alertStore, m_servers, m_settings, m_alertCounter, *m_notifyWindow, *this});
+        AlertArrivalContext{m_alertStore, m_servers, m_settings, *m_statusTab, *m_notifyWindow, *this});
 
     // 4. File paths.
     m_settings.iniPath = m_settings.programDirectory + "rlaweb.ini";
@@ -115,9 +147,27 @@ bool CVardelTabs::OnInitDialog() {
     // 13. The polling session.
     snmpInit();
     int status = 0;
-    m_pollingSession = std::make_unique<Snmp>(status, 0);
+    auto session = std::make_unique<Snmp>(status, 0);
     if (status != 0)
         msgbox::show(this, LoadString(IDS_SNMP_POLL_INIT), "OnAddEvent");
+    m_pollSession = std::make_unique<SnmpPollSession>(std::move(session));
+    m_echo = std::make_unique<ThreadedEchoProbe>();
+    m_pollCycle = std::make_unique<PollCycle>(PollCycleContext{
+        m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
+        [this](const std::string& serverName, const std::string& state, int source) {
+            return m_arrival->RaiseStateAlert(serverName, state, source);
+        },
+        [this](std::function<void()> work) { QTimer::singleShot(0, this, std::move(work)); }});
+    // A server whose poll result is being settled takes its traps after it.
+    m_arrival->setDelivery([this](std::unique_ptr<AlertRecord> record) {
+        if (!m_pollCycle) {
+            m_arrival->OnTrapAlert(std::move(record));
+            return;
+        }
+        const std::string address = record->agentAddress;
+        auto held = std::make_shared<std::unique_ptr<AlertRecord>>(std::move(record));
+        m_pollCycle->whenSettled(address, [this, held] { m_arrival->OnTrapAlert(std::move(*held)); });
+    });
 
     // 14. The trap definitions' enterprise list.
     if (_FillListFromIni(m_settings.programDirectory + "VDTrap.ini", m_enterpriseList, "EnterpriseList") != 0)
@@ -236,6 +286,8 @@ void CVardelTabs::armTimers() {
 
 void CVardelTabs::onFirstPollTimer() {
     m_firstPollTimer.stop();
+    if (m_pollCycle)
+        m_pollCycle->OnFirstPollTimer();
 }
 
 void CVardelTabs::onPollTimer() {
@@ -243,6 +295,16 @@ void CVardelTabs::onPollTimer() {
     const long long period = static_cast<long long>(m_settings.pollTime) * 60000;
     if (period > 0 && period <= INT_MAX)
         m_pollTimer.start(static_cast<int>(period));
+    if (m_pollCycle)
+        m_pollCycle->OnPollTimer(FormatNow());
+}
+
+// The session first, so that no answer arrives, then the probe runner, which
+// waits for a probe under way, then the cycle they both call back.
+void CVardelTabs::stopPolling() {
+    m_pollSession.reset();
+    m_echo.reset();
+    m_pollCycle.reset();
 }
 
 void CVardelTabs::OnOK() {
@@ -309,19 +371,25 @@ bool CVardelTabs::event(QEvent* event) {
     return QDialog::event(event);
 }
 
-// The echo and poll answer handlers belong to the poll cycle, which owns the
-// servers' verdicts; until it runs, a trap's proof of life changes nothing more.
-void CVardelTabs::hostReachable(const std::string&) {}
+// A trap's proof of life: the poll cycle's handlers and the status grid.
+void CVardelTabs::hostReachable(const std::string& address) {
+    if (m_pollCycle)
+        m_pollCycle->OnHostReachable(address);
+}
 
-void CVardelTabs::agentAnswered(const std::string&) {}
+void CVardelTabs::agentAnswered(const std::string& address) {
+    if (m_pollCycle)
+        m_pollCycle->OnAgentAnswered(address);
+}
 
-// The status grid shows no cells yet.
-void CVardelTabs::showSnmpStatus(const std::string&, const std::string&) {}
+void CVardelTabs::showSnmpStatus(const std::string& serverName, const std::string& status) {
+    m_statusTab->SetSnmpStatusCell(serverName, status);
+}
 
 void CVardelTabs::Shutdown() {
     m_firstPollTimer.stop();
     m_pollTimer.stop();
-    m_pollingSession.reset();
+    m_pollSession.reset();
     m_arrival.reset();
     // The notify window may be inside one of its own boxes or dialogs, which
     // run on while this window ends: it is hidden now and freed with this window.
@@ -330,5 +398,7 @@ void CVardelTabs::Shutdown() {
     m_servers.clear();
     m_ended = true;
     hide();
+    // A probe under way is waited for with the window already gone.
+    stopPolling();
     emit ended();
 }

@@ -13,13 +13,18 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 
 class CNotifyWindow;
+class CServerStatusTab;
+class PollCycle;
 class Snmp;
+class SnmpPollSession;
+class ThreadedEchoProbe;
 class TrapListenerThread;
 namespace Ui {
 class CVardelTabs;
@@ -66,7 +71,14 @@ public:
     AlertStore& alertStore() { return m_alertStore; }
     CNotifyWindow* notifyWindow() { return m_notifyWindow.get(); }
     TrapListenerThread* trapListener() { return m_trapListener.get(); }
-    Snmp* pollingSession() { return m_pollingSession.get(); }
+    Snmp* pollingSession();
+    PollCycle* pollCycle() { return m_pollCycle.get(); }
+    CServerStatusTab* statusTab() { return m_statusTab; }
+    // Opens the agents dialog of one server (kind "IP" or "IPX"); false when
+    // it could not be created.
+    using AgentsDialogOpener = std::function<bool(const std::string& name, const std::string& address,
+                                                  const std::string& kind, const std::string& community)>;
+    void setAgentsDialogOpener(AgentsDialogOpener opener) { m_openAgentsDialog = std::move(opener); }
     QTimer& firstPollTimer() { return m_firstPollTimer; }
     QTimer& pollTimer() { return m_pollTimer; }
     int currentTab() const;
@@ -90,6 +102,7 @@ private:
     void armTimers();
     void onFirstPollTimer();
     void onPollTimer();
+    void stopPolling();
     void Shutdown();
 
     // The polling side of a trap's proof of life.
@@ -102,7 +115,9 @@ private:
     ConsoleSettings m_settings;
     ServerList m_servers;
     AlertStore m_alertStore;
-    ServerListAlertCounter m_alertCounter{m_servers};
+    // The Server Status tab, a child of its page; it also keeps the alert counts.
+    CServerStatusTab* m_statusTab = nullptr;
+    AgentsDialogOpener m_openAgentsDialog;
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
     // Records from the trap thread, handed over under the mutex; one event
@@ -116,7 +131,9 @@ private:
     // Datagrams lost since the last report, added on the trap thread.
     std::atomic<std::uint64_t> m_trapsLost{0};
     std::unique_ptr<TrapListenerThread> m_trapListener;
-    std::unique_ptr<Snmp> m_pollingSession;
+    std::unique_ptr<SnmpPollSession> m_pollSession;
+    std::unique_ptr<ThreadedEchoProbe> m_echo;
+    std::unique_ptr<PollCycle> m_pollCycle;
     std::list<std::string> m_enterpriseList;
     QTimer m_firstPollTimer;
     QTimer m_pollTimer;

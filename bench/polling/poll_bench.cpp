@@ -1,0 +1,173 @@
+// A poll cycle of the whole console over count servers (127.1.0.1 upwards)
+// that one snmpd answers, then the same GETs from a bare Net-SNMP program.
+// Also: showing the Server Status tab with count servers, MarkAllChecking.
+//
+//   scripts/in-netns build/bench/bench_poll_cycle [count]
+
+#include "fixed_host.h"
+#include "flexgrid.h"
+#include "msgbox.h"
+#include "server_status_tab.h"
+#include "string_table.h"
+#include "testsupport.h"
+#include "vardel_tabs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+long peakKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Open descriptors, and how many of them are sockets.
+std::pair<int, int> openFds() {
+    int all = 0;
+    int sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++all;
+        struct stat st {};
+        if (stat(entry.path().c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+            ++sockets;
+    }
+    return {all, sockets};
+}
+
+std::string address(int i) {
+    const unsigned n = static_cast<unsigned>(i + 1);
+    return "127.1." + std::to_string(n >> 8) + "." + std::to_string(n & 0xFF);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    msgbox::ScopedScript boxes;
+
+    char dirTemplate[] = "/tmp/vardel-pollbench-XXXXXX";
+    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    for (const auto& entry :
+         std::filesystem::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
+        std::filesystem::copy_file(entry.path(), dir + entry.path().filename().string());
+
+    // One snmpd on every local address, with a receive buffer for the burst.
+    std::ofstream(dir + "snmpd.conf")
+        << "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n";
+    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
+    pid_t agent = -1;
+    const std::string conf = dir + "snmpd.conf";
+    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
+                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
+    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0) {
+        std::fprintf(stderr, "snmpd did not start\n");
+        return 1;
+    }
+    QTest::qWait(1000);
+
+    StartupOptions options;
+    options.programDirectory = dir;
+    fixedhost::ip = "127.0.0.1";
+    options.host = fixedhost::library();
+    options.startTrapListener = false;
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    console.firstPollTimer().stop();
+    for (int i = 0; i < count; ++i) {
+        auto s = std::make_unique<ManagedServer>();
+        s->name = "SRV" + std::to_string(100000 + i);
+        s->ipAddress = address(i);
+        console.servers().push_back(std::move(s));
+    }
+    console.resize(800, 600);
+    console.show();
+    QApplication::processEvents();
+
+    // Showing the Server Status tab rebuilds its grid.
+    auto* tabs = console.findChild<QTabWidget*>();
+    auto t = Clock::now();
+    tabs->setCurrentIndex(1);
+    QApplication::processEvents();
+    const double showSeconds = since(t);
+    t = Clock::now();
+    console.statusTab()->MarkAllChecking(LoadString(IDS_CHECKING));
+    QApplication::processEvents();
+    const double markSeconds = since(t);
+
+    // The cycle: the poll timer expires now.
+    const long rssBefore = peakKiB();
+    double longestGap = 0;
+    int maxFds = 0;
+    int maxSockets = 0;
+    auto lastTick = Clock::now();
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, since(lastTick));
+        lastTick = Clock::now();
+        if (++ticks % 20 == 0) {
+            const auto [fds, sockets] = openFds();
+            maxFds = std::max(maxFds, fds);
+            maxSockets = std::max(maxSockets, sockets);
+        }
+    });
+    const auto allUp = [&] {
+        for (const auto& s : console.servers())
+            if (s->pollPending != 0 || s->snmpStatus != "UP" || s->networkStatus != "UP")
+                return false;
+        return true;
+    };
+    const auto start = Clock::now();
+    console.pollTimer().start(0);
+    lastTick = Clock::now();
+    ticker.start(1);
+    const bool complete = QTest::qWaitFor(allUp, 120000);
+    const double cycleSeconds = since(start);
+    ticker.stop();
+    CMSFlexGrid& grid = console.statusTab()->grid();
+    int upRows = 0;
+    for (long r = 1; r < grid.GetRows(); ++r)
+        upRows += grid.GetTextMatrix(r, 2) == "UP" && grid.GetTextMatrix(r, 3) == "UP";
+
+    std::printf("status tab with %d servers shown in %.3f s; MarkAllChecking %.3f s\n", count, showSeconds,
+                markSeconds);
+    std::printf(
+        "console: poll cycle over %d servers: all UP after %.3f s (%d grid rows UP), longest event-loop "
+        "gap %.1f ms, at most %d descriptors open (%d sockets), peak RSS %ld KiB (+%ld KiB in the cycle)\n",
+        count, cycleSeconds, upRows, longestGap * 1000, maxFds, maxSockets, peakKiB(), peakKiB() - rssBefore);
+    std::fflush(stdout);
+
+    const int bare = std::system((std::string(BENCH_BARE) + " " + std::to_string(count)).c_str());
+    kill(agent, SIGTERM);
+    waitpid(agent, nullptr, 0);
+    std::filesystem::remove_all(dir);
+    return complete && upRows == count && bare == 0 ? 0 : 2;
+}

@@ -1,0 +1,113 @@
+// Screenshots of the Server Status tab during and after a poll cycle and of
+// the server chooser, from a console polling snmpd on loopback addresses.
+//
+//   scripts/in-netns build/bench/status_screenshots docs/screenshots
+
+#include "fixed_host.h"
+#include "msgbox.h"
+#include "notify_window.h"
+#include "server_status_tab.h"
+#include "testsupport.h"
+#include "vardel_tabs.h"
+
+#include <QApplication>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+int main(int argc, char** argv) {
+    const std::string out = argc > 1 ? std::string(argv[1]) + "/" : std::string("./");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    msgbox::ScopedScript boxes;
+
+    char dirTemplate[] = "/tmp/vardel-shots-XXXXXX";
+    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    for (const auto& entry :
+         std::filesystem::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
+        std::filesystem::copy_file(entry.path(), dir + entry.path().filename().string());
+    std::ofstream(dir + "snmpd.conf")
+        << "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161\n"
+           "rocommunity public\n";
+    // WEBSRV's agent is silent while its host answers; NWSRV is reachable over IPX only.
+    std::ofstream ini(dir + "rlaweb.ini");
+    ini << "[ServerInfo]\r\nNumServers=5\r\n[SERVERS]\r\n";
+    const char* servers[][3] = {{"NWSRV", "", "0000ABCD-00A0C9112233"},
+                                {"WEBSRV", "127.0.0.5", ""},
+                                {"PRINTSRV", "127.0.0.4", ""},
+                                {"FILESRV", "127.0.0.3", ""},
+                                {"MAILSRV", "127.0.0.2", ""}};
+    for (const auto& s : servers)
+        ini << s[0] << "=1\r\n";
+    for (const auto& s : servers)
+        ini << "[" << s[0] << "]\r\nNOS=NT\r\nIP=" << s[1] << "\r\nIPX=" << s[2]
+            << "\r\nSNMP_COMMUNITY=public\r\n";
+    ini << "[VDINFO]\r\nRETRY=1\r\nTIMEOUT=50\r\nPOLLTIME=60\r\n";
+    ini.close();
+
+    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
+    const std::string conf = dir + "snmpd.conf";
+    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
+                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
+    pid_t agent = -1;
+    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0)
+        return 1;
+    QTest::qWait(1000);
+
+    StartupOptions options;
+    options.programDirectory = dir;
+    fixedhost::ip = "127.0.0.1";
+    options.host = fixedhost::library();
+    options.startTrapListener = false;
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    console.resize(720, 420);
+    console.show();
+    const auto settled = [&] {
+        for (const auto& s : console.servers())
+            if (s->pollPending != 0 || s->networkStatus == "INIT")
+                return false;
+        return true;
+    };
+    // The state alerts of the first cycle pop up the notify window; keep it out of the way.
+    bool ok = QTest::qWaitFor(settled, 60000);
+    console.notifyWindow()->hide();
+    console.statusTab()->OnSetActive();
+
+    // The next cycle, caught right after the poll timer's handler has run.
+    bool during = false;
+    QObject::connect(&console.pollTimer(), &QTimer::timeout, [&] {
+        if (!during) {
+            during = console.grab().save(QString::fromStdString(out + "server_status_during_cycle.png"));
+        }
+    });
+    console.pollTimer().start(0);
+    ok = QTest::qWaitFor([&] { return during; }, 5000) && ok;
+    ok = QTest::qWaitFor(settled, 60000) && ok;
+    QTest::qWait(200);
+    console.notifyWindow()->hide();
+    const bool after = console.grab().save(QString::fromStdString(out + "server_status_after_cycle.png"));
+
+    std::list<std::string> up;
+    CollectServerNamesBySnmpStatus(console.servers(), up, "UP");
+    CServerListDlg chooser(&console, up, 0);
+    chooser.show();
+    QApplication::processEvents();
+    const bool chooserShot = chooser.grab().save(QString::fromStdString(out + "server_chooser.png"));
+
+    kill(agent, SIGTERM);
+    waitpid(agent, nullptr, 0);
+    std::filesystem::remove_all(dir);
+    std::printf("screenshots %s: during %d, after %d, chooser %d\n",
+                ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot);
+    return ok && during && after && chooserShot ? 0 : 2;
+}

@@ -1,0 +1,70 @@
+#pragma once
+// CMSFlexGrid: a grid of text cells with the FlexGrid control's model. Row 0
+// is the fixed header row; a current cell (Row, Col) and a selection end
+// (RowSel, ColSel) address the cell-level operations; colours are Windows
+// colour values (red in the low byte) and widths are in twips.
+
+#include <QTableWidget>
+#include <cstdint>
+#include <string>
+
+class CMSFlexGrid : public QTableWidget {
+    Q_OBJECT
+
+public:
+    // Cell alignment values.
+    enum { flexAlignLeftTop = 0, flexAlignLeftCenter = 1, flexAlignGeneral = 9 };
+    // Sort settings: 5 compares text without regard to case, ascending.
+    enum { flexSortStringNoCaseAscending = 5 };
+
+    explicit CMSFlexGrid(QWidget* parent = nullptr);
+
+    long GetRows() const { return rowCount(); }
+    void SetRows(long rows);
+    long GetCols() const { return columnCount(); }
+    void SetCols(long cols);
+    long GetRow() const { return m_row; }
+    // Selects the current row; the selection end follows it.
+    void SetRow(long row);
+    long GetCol() const { return m_col; }
+    void SetCol(long col);
+    long GetRowSel() const { return m_rowSel; }
+    void SetRowSel(long row) { m_rowSel = row; }
+    long GetColSel() const { return m_colSel; }
+    void SetColSel(long col) { m_colSel = col; }
+
+    std::string GetText() const { return GetTextMatrix(m_row, m_col); }
+    void SetText(const std::string& text) { SetTextMatrix(m_row, m_col, text); }
+    std::string GetTextMatrix(long row, long col) const;
+    void SetTextMatrix(long row, long col, const std::string& text);
+    // Text colour of the current cell.
+    void SetCellForeColor(std::uint32_t colorref);
+    std::uint32_t GetCellForeColor() const;
+    void SetCellAlignment(short alignment);
+    short GetCellAlignment() const;
+    // Width of a column in twips, shown at the screen's resolution.
+    void SetColWidth(long col, long twips);
+    long GetColWidth(long col) const { return m_twips.value(col, 0); }
+
+    // Sorts rows Row..RowSel (every row below the fixed one when they are the
+    // same) on the columns Col..ColSel, left to right.
+    void SetSort(short setting);
+    // Inserts a row at index holding text (tab-separated cells from column 0).
+    void AddItem(const std::string& text, long index);
+    void RemoveItem(long index);
+    // Empties every cell of its text and formatting; the rows stay.
+    void Clear();
+
+    static int twipsToPixels(long twips, int dpi);
+
+private:
+    QTableWidgetItem* cell(long row, long col);
+    const QTableWidgetItem* cell(long row, long col) const;
+    void styleFixedRow();
+
+    long m_row = 1;
+    long m_col = 0;
+    long m_rowSel = 1;
+    long m_colSel = 0;
+    QMap<long, long> m_twips;
+};
