@@ -289,13 +289,6 @@ int writeBack(const Session& session, const std::string& iniPath, const std::str
 
 } // namespace
 
-bool isServerList(std::string_view body) {
-    if (body.size() >= kMaxListSize || body.find('\0') != std::string_view::npos)
-        return false;
-    const profile::Document doc = profile::Document::parse(body);
-    return doc.hasSection("SERVERS") || doc.hasSection("ServerInfo");
-}
-
 std::string etagPath(const std::string& iniPath) {
     return iniPath + ".etag";
 }
