@@ -3,6 +3,7 @@
 #include "profile.h"
 #include "webcall.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -30,15 +31,31 @@ void run(const std::string& command) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    return a;
+}
+
+bool accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
+}
+
+// A socket listening on port that accepts nothing by itself.
+int listening(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in a = loopback(port);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(fd, 4), 0);
+    return fd;
 }
 
 // lighttpd with the management-server configuration of deploy/: users anna
@@ -274,21 +291,30 @@ TEST(WebcallTest, DeadOrSilentServerFailsAndLeavesTheListIntact) {
     EXPECT_EQ(console.call(WEBCALL_PROBE, "anna", "secret", "no-such-host.invalid"), WEBCALL_FAILED);
 
     // A server that accepts and never answers: the whole call's time-out ends it.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(kHttpPort);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
     webcall::Call call;
     call.serverName = "127.0.0.1";
     call.port = kHttpPort;
     call.mode = WEBCALL_FETCH;
     call.firstText = console.transfer();
     call.secondText = console.ini();
+    const int silent = listening(kHttpPort);
     EXPECT_EQ(webcall::transaction(call, "", {500, 1500}), WEBCALL_FAILED);
-    ::close(fd);
+    ::close(silent);
+
+    // One that answers with bytes that are no HTTP.
+    const int junkServer = listening(kHttpPort);
+    std::thread junk([junkServer] {
+        pollfd p{junkServer, POLLIN, 0};
+        if (::poll(&p, 1, 5000) == 1) {
+            const int c = ::accept(junkServer, nullptr, nullptr);
+            const char bytes[] = "\x16\x03garbage\r\n\r\n[SERVERS]\r\n";
+            (void)!::write(c, bytes, sizeof bytes - 1);
+            ::close(c);
+        }
+    });
+    EXPECT_EQ(webcall::transaction(call, "", {500, 5000}), WEBCALL_FAILED);
+    junk.join();
+    ::close(junkServer);
     EXPECT_EQ(readFile(console.ini()), kList);
 }
 
