@@ -6,6 +6,7 @@
 #include "webcall.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -233,6 +235,33 @@ TEST(WebcallTest, SecondWriteBackOfTheSameListIsRefusedAndKept) {
     EXPECT_EQ(server.list(), "[SERVERS]\r\nA=1\r\nC=1\r\n");
     EXPECT_EQ(readFile(second.ini()), "[SERVERS]\r\nA=1\r\nD=1\r\n");
     EXPECT_EQ(readFile(webcall::rejectedPath(second.ini())), "[SERVERS]\r\nA=1\r\nD=1\r\n");
+}
+
+TEST(WebcallTest, ConcurrentWriteBacksLetExactlyOneThrough) {
+    ManagementServer server;
+    server.putList(kList);
+    std::array<Console, 4> consoles;
+    std::array<int, 4> results{};
+    for (size_t i = 0; i < consoles.size(); ++i) {
+        ASSERT_EQ(consoles[i].call(WEBCALL_FETCH), WEBCALL_DONE);
+        writeFile(consoles[i].ini(), kList + "C" + std::to_string(i) + "=1\r\n");
+    }
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < consoles.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = consoles[i].call(WEBCALL_WRITE_BACK); });
+    for (auto& t : threads)
+        t.join();
+    int winners = 0;
+    for (size_t i = 0; i < consoles.size(); ++i) {
+        if (results[i] == WEBCALL_DONE) {
+            ++winners;
+            EXPECT_EQ(server.list(), readFile(consoles[i].ini()));
+        } else {
+            EXPECT_EQ(results[i], WEBCALL_CHANGED);
+            EXPECT_EQ(readFile(webcall::rejectedPath(consoles[i].ini())), readFile(consoles[i].ini()));
+        }
+    }
+    EXPECT_EQ(winners, 1);
 }
 
 TEST(WebcallTest, FetchOfABadListLeavesTheLocalOneIntact) {
