@@ -1,0 +1,40 @@
+#include "webcall.h"
+
+#include "exchange.h"
+
+#include <climits>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string text(const char* s) {
+    return s ? s : "";
+}
+
+// webcall-ca.pem in the program's directory: a private CA the console trusts.
+std::string caFileBesideProgram() {
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0)
+        return {};
+    std::string path(exe, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1) + "webcall-ca.pem";
+}
+
+} // namespace
+
+extern "C" int32_t httpTransaction(const char* serverName, int32_t port, const char* userName,
+                                   const char* password, int32_t mode, const char* firstText,
+                                   const char* secondText, uint8_t useSsl) {
+    webcall::Call call;
+    call.serverName = text(serverName);
+    call.port = port;
+    call.userName = text(userName);
+    call.password = text(password);
+    call.mode = mode;
+    call.firstText = text(firstText);
+    call.secondText = text(secondText);
+    call.useSsl = useSsl == 1;
+    return webcall::transaction(call, caFileBesideProgram());
+}
