@@ -30,7 +30,13 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_WRITE_BACK_FAILED, "Could not write the server list back to the management server"},
         {IDS_CANCEL_QUESTION, "All your changes to the Vardel configuration will be lost. Continue?"},
         {IDS_ENTER_IP, "Please Enter an IP Address."},
+        {IDS_BAD_IP_SYNTAX,
+         "The IP address does not have the right syntax:###.###.###.###.\nThe first entry should "
+         "be between 1 and 223. The second, third and fourth should be between 0 and 255.\n"
+         "Please enter a valid IP address."},
         {IDS_ENTER_IP_OR_IPX, "Please enter either an IP or an IPX Address."},
+        {IDS_BAD_IPX_SYNTAX, "The IPX address does not have the right syntax:(8-12)\nxxxxxxxx-xxxxxxxxxxxx\n"
+                             "Please enter a valid IPX address."},
         {IDS_ENTER_COMMUNITY, "Please enter an Snmp Community."},
         {IDS_SELECT_NOS, "Please select a NOS."},
         {IDS_ADD_SERVERS, "Add Servers"},
@@ -72,6 +78,7 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_NO_ADDRESS, "Cannot find the Adddress of the server."},
         {IDS_NO_SERVER_INFO, "Cannot Access Server Information."},
         {IDS_GETTING_AGENTS, "Trying to get Agents status on:"},
+        {IDS_FRAMEWORK_MAX_CHARS, "Please enter no more than %1 characters."},
     };
     return strings;
 }

@@ -25,7 +25,9 @@ enum StringId : int {
     IDS_WRITE_BACK_FAILED = 128,
     IDS_CANCEL_QUESTION = 129,
     IDS_ENTER_IP = 130,
+    IDS_BAD_IP_SYNTAX = 131,
     IDS_ENTER_IP_OR_IPX = 132,
+    IDS_BAD_IPX_SYNTAX = 133,
     IDS_ENTER_COMMUNITY = 134,
     IDS_SELECT_NOS = 135,
     IDS_ADD_SERVERS = 136,
@@ -63,6 +65,8 @@ enum StringId : int {
     IDS_NO_ADDRESS = 177,
     IDS_NO_SERVER_INFO = 178,
     IDS_GETTING_AGENTS = 179,
+    // The dialog framework's own text for a field longer than it takes; %1 is the limit.
+    IDS_FRAMEWORK_MAX_CHARS = 0xF113,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -1,0 +1,97 @@
+#include "advanced_options_dialog.h"
+
+#include "dialog_manners.h"
+#include "msgbox.h"
+#include "string_table.h"
+#include "ui_advanced_options.h"
+
+#include <limits>
+
+using editing::toQt;
+using editing::toStd;
+
+namespace {
+
+// The leading decimal number of a field; 0 when there is none or when it does
+// not fit below limit.
+unsigned long long leadingNumber(const QString& text, unsigned long long limit) {
+    unsigned long long value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            break;
+        value = value * 10 + static_cast<unsigned>(c.unicode() - u'0');
+        if (value > limit)
+            return 0;
+    }
+    return value;
+}
+
+constexpr unsigned long long kIntMax = std::numeric_limits<std::int32_t>::max();
+
+} // namespace
+
+CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions& values)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CAdvancedOptionsDlg>()), m_values(values) {
+    m_ui->setupUi(this);
+    editing::ApplyDialogManners(this);
+    editing::KeepUpperCase(m_ui->managementServerEdit);
+    for (QLineEdit* edit : {m_ui->portEdit, m_ui->pollTimeEdit, m_ui->retryEdit})
+        editing::AcceptDigitsOnly(edit);
+    m_ui->managementServerEdit->setMaxLength(kTextLimit);
+    m_ui->soundFileEdit->setMaxLength(kTextLimit);
+
+    m_ui->managementServerEdit->setText(toQt(m_values.managementServerName));
+    m_ui->soundFileEdit->setText(toQt(m_values.soundFile));
+    m_ui->sslCheckBox->setChecked(m_values.useSsl != 0);
+    m_ui->dhcpCheckBox->setChecked(m_values.useDhcp != 0);
+    m_ui->soundCheckBox->setChecked(m_values.playSound != 0);
+    m_ui->retryEdit->setText(QString::number(m_values.retry));
+    m_ui->pollTimeEdit->setText(QString::number(m_values.pollTime));
+    m_ui->portEdit->setText(QString::number(m_values.port));
+    m_ui->soundFileEdit->setEnabled(m_values.playSound != 0);
+
+    connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
+    connect(m_ui->saveButton, &QPushButton::clicked, this, &CAdvancedOptionsDlg::OnSave);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+CAdvancedOptionsDlg::~CAdvancedOptionsDlg() = default;
+
+void CAdvancedOptionsDlg::OnSave() {
+    const std::string& title = LoadString(IDS_PRODUCT_TITLE);
+    const auto retry = static_cast<std::int32_t>(leadingNumber(m_ui->retryEdit->text(), kIntMax));
+    if (retry < 1) {
+        m_ui->retryEdit->setText("1");
+        msgbox::show(this, LoadString(IDS_RETRY_TOO_SMALL), title, msgbox::Buttons::Ok,
+                     msgbox::Icon::Warning);
+        return;
+    }
+    m_values.retry = retry;
+
+    const auto pollTime = static_cast<std::int32_t>(leadingNumber(m_ui->pollTimeEdit->text(), kIntMax));
+    if (pollTime < 1) {
+        m_ui->pollTimeEdit->setText("1");
+        msgbox::show(this, LoadString(IDS_POLL_TOO_SMALL), title, msgbox::Buttons::Ok, msgbox::Icon::Warning);
+        return;
+    }
+    m_values.pollTime = pollTime;
+
+    if (m_ui->portEdit->text().isEmpty()) {
+        m_ui->portEdit->setText("80");
+        m_values.port = 80;
+    } else {
+        m_values.port = static_cast<std::uint32_t>(
+            leadingNumber(m_ui->portEdit->text(), std::numeric_limits<std::uint32_t>::max()));
+    }
+
+    m_values.managementServerName = toStd(m_ui->managementServerEdit->text());
+
+    if (m_ui->soundFileEdit->text().isEmpty())
+        m_ui->soundFileEdit->setText("newmail.wav");
+    m_values.soundFile = toStd(m_ui->soundFileEdit->text());
+
+    m_values.useSsl = m_ui->sslCheckBox->isChecked() ? 1 : 0;
+    m_values.useDhcp = m_ui->dhcpCheckBox->isChecked() ? 1 : 0;
+    m_values.playSound = m_ui->soundCheckBox->isChecked() ? 1 : 0;
+    accept();
+}

@@ -1,0 +1,37 @@
+#pragma once
+// What the dialogs of this folder share: the framework's message box, the
+// help key, visible focus in multi-line fields, and the edit styles (upper
+// case, digits only).
+
+#include <QString>
+#include <string>
+
+class QDialog;
+class QLineEdit;
+class QPlainTextEdit;
+class QWidget;
+
+namespace editing {
+
+inline QString toQt(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+inline std::string toStd(const QString& text) {
+    return text.toStdString();
+}
+
+// The framework's box: the program's name as caption, OK, the warning icon.
+void FrameworkMessageBox(QWidget* owner, const std::string& text);
+// The framework's refusal of a field longer than limit bytes.
+void FrameworkMaxCharsBox(QWidget* owner, int limit);
+
+// F1 opens the help contents; multi-line fields show a focus frame.
+void ApplyDialogManners(QDialog* dialog);
+
+// Typed and pasted letters become capitals.
+void KeepUpperCase(QLineEdit* edit);
+void KeepUpperCase(QPlainTextEdit* edit);
+// Only the digits 0 to 9 can be typed or pasted.
+void AcceptDigitsOnly(QLineEdit* edit);
+
+} // namespace editing
