@@ -16,6 +16,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QValidator>
+#include <algorithm>
 
 namespace editing {
 
@@ -89,7 +90,9 @@ void KeepUpperCase(QPlainTextEdit* edit) {
                              return;
                          QTextCursor range(document);
                          range.setPosition(position);
-                         range.setPosition(position + added, QTextCursor::KeepAnchor);
+                         // The count may take in the document's closing separator.
+                         const int end = std::min(position + added, document->characterCount() - 1);
+                         range.setPosition(end, QTextCursor::KeepAnchor);
                          const QString typed = range.selectedText();
                          const QString capitals = upper(typed);
                          if (capitals != typed)
