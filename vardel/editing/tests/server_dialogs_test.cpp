@@ -4,7 +4,6 @@
 #include "advanced_options_dialog.h"
 #include "msgbox.h"
 #include "server_dialogs.h"
-#include "string_table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -70,12 +69,20 @@ protected:
             shown.emplace_back(box.caption, box.text, box.icon);
         return shown;
     }
-    static Box framework(int id) { return {"vardel", LoadString(id), msgbox::Icon::Warning}; }
+    static Box framework(const std::string& text) { return {"vardel", text, msgbox::Icon::Warning}; }
 
     msgbox::ScopedScript boxes;
 };
 
-const std::string kTitle = LoadString(IDS_PRODUCT_TITLE);
+const std::string kTitle = "Orv Corvanta Vardel 5.5";
+const std::string kBadIp =
+    "The IP address does not have the right syntax:###.###.###.###.\nThe first entry should be "
+    "between 1 and 223. The second, third and fourth should be between 0 and 255.\nPlease "
+    "enter a valid IP address.";
+const std::string kBadIpx =
+    "The IPX address does not have the right syntax:(8-12)\nxxxxxxxx-xxxxxxxxxxxx\nPlease "
+    "enter a valid IPX address.";
+const std::string kIpOrIpx = "Please enter either an IP or an IPX Address.";
 
 } // namespace
 
@@ -128,10 +135,10 @@ TEST_F(DialogTest, EnterIpAddressRefusesInOrderAndNeverCutsATextToFit) {
 
     EXPECT_EQ(ok(&dialog), (std::vector<Box>{{kTitle, "Please Enter an IP Address.", msgbox::Icon::None}}));
     type(&dialog, kIp, "1.2.3");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IP_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIp)});
     // 40 characters: cut to the 39 of the work buffer it would read 10.1.2.3.
     type(&dialog, kIp, "10.1.2.3" + QString(31, '.') + "5");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IP_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIp)});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(dialog.ipAddress().empty());
 
@@ -154,15 +161,15 @@ TEST_F(DialogTest, EnterIpAddressCannotConfirmANameLongerThanTheFrameworkTakes) 
 TEST_F(DialogTest, EnterAddressRefusesInOrderAndTakesEitherAddressAlone) {
     CEnterAddressDlg dialog(nullptr, "NW1");
     dialog.show();
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_ENTER_IP_OR_IPX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kIpOrIpx)});
     type(&dialog, kIp, "0.1.2.3");
     type(&dialog, kIpx, "D5533216:000000000001");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IP_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIp)});
     type(&dialog, kIp, "10.1.2.3");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IPX_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIpx)});
     // Valid once the hyphens are squeezed out of a 40-character work copy: still refused.
     type(&dialog, kIpx, "D5533216" + QString(20, '-') + "000000000001");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IPX_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIpx)});
     EXPECT_TRUE(dialog.ipAddress().empty());
 
     type(&dialog, kIp, "");
@@ -187,15 +194,15 @@ TEST_F(DialogTest, EditServerInfoChecksTheCommunityFirstAndKeepsAnUnknownNos) {
         EXPECT_FALSE(ctl<QRadioButton>(&dialog, id)->isChecked());
 
     type(&dialog, kCommunity, "");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_ENTER_COMMUNITY)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework("Please enter an Snmp Community.")});
     type(&dialog, kCommunity, "private");
     type(&dialog, kIp, "");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_ENTER_IP_OR_IPX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kIpOrIpx)});
     type(&dialog, kIp, "1.2.3.256");
     type(&dialog, kIpx, "D553321G-000000000001");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IP_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIp)});
     type(&dialog, kIp, "10.9.9.9");
-    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(IDS_BAD_IPX_SYNTAX)});
+    EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(kBadIpx)});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.community(), "public") << "nothing is taken before OK passes";
 
