@@ -63,6 +63,8 @@ enum StringId : int {
     IDS_NO_ADDRESS = 177,
     IDS_NO_SERVER_INFO = 178,
     IDS_GETTING_AGENTS = 179,
+    // Follows string 128 when the list changed on the management server.
+    IDS_LIST_CHANGED_MEANWHILE = 180,
 };
 
 // The text of a string; empty for a number the table does not hold.
