@@ -175,11 +175,18 @@ TEST_F(ExchangeTest, StartupAsksForCredentialsUntilRightThenFetchesTheList) {
     EXPECT_EQ(console.sheet->settings().userName, "anna");
     // The wait box showed while the calls ran.
     EXPECT_TRUE(driver.waitBoxLines.count(LoadString(IDS_CONTACTING_MS) + "127.0.0.1"));
+
+    // Cancel with full access sends the end notice.
+    boxes.script.answers = {msgbox::IDYES};
+    console.sheet->OnCancel();
+    ASSERT_TRUE(console.sheet->isEnded());
     server.stop();
     const std::string log = server.accessLog();
     const auto start = log.find("event=start");
+    const auto fetch = log.find("GET /vardel/rlaweb.ini");
     ASSERT_NE(start, std::string::npos) << log;
-    EXPECT_LT(start, log.find("GET /vardel/rlaweb.ini")) << log;
+    EXPECT_LT(start, fetch) << log;
+    EXPECT_NE(log.find("event=end", fetch), std::string::npos) << log;
 }
 
 TEST_F(ExchangeTest, ReadOnlyStartSavesNothingAndSendsNothing) {
