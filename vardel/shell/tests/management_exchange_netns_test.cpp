@@ -273,3 +273,25 @@ TEST_F(ExchangeTest, UnreachableServerIsReportedUnlessThePromptTimedOut) {
     EXPECT_EQ(unattended.serverNames(), std::vector<std::string>{"LOCAL"});
     EXPECT_EQ(unattended.sheet->settings().startupServerName, "127.0.0.1");
 }
+
+TEST_F(ExchangeTest, WriteBackToAnotherServerAsksForItsCredentials) {
+    ManagementServer server;
+    server.putList(kServerList);
+    Console console;
+    DialogDriver driver;
+    driver.then(kPrompt, retrieve);
+    driver.then(kCredentials, credentials("anna", "secret"));
+    console.start();
+    ASSERT_TRUE(driver.done());
+
+    // The same server under another name: the credentials of the first are not sent.
+    console.sheet->settings().managementServerName = "localhost";
+    console.addServer("ADDED");
+    driver.then(kCredentials, credentials("anna", "secret"));
+    boxes.script.answers = {msgbox::IDYES};
+    console.sheet->OnOK();
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(texts(), std::vector<std::string>{LoadString(IDS_WRITE_BACK_QUESTION) + " localhost ?"});
+    EXPECT_TRUE(contains(server.list(), "ADDED=1"));
+    EXPECT_TRUE(driver.waitBoxLines.count(LoadString(IDS_WRITING_LIST) + "localhost"));
+}
