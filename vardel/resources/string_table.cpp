@@ -79,6 +79,8 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_NO_SERVER_INFO, "Cannot Access Server Information."},
         {IDS_GETTING_AGENTS, "Trying to get Agents status on:"},
         {IDS_FRAMEWORK_MAX_CHARS, "Please enter no more than %1 characters."},
+        {IDS_LIST_CHANGED_MEANWHILE, "Another console changed the server list on the management server "
+                                     "meanwhile. This console's list is kept in"},
     };
     return strings;
 }

@@ -67,6 +67,8 @@ enum StringId : int {
     IDS_GETTING_AGENTS = 179,
     // The dialog framework's own text for a field longer than it takes; %1 is the limit.
     IDS_FRAMEWORK_MAX_CHARS = 0xF113,
+    // Follows string 128 when the list changed on the management server.
+    IDS_LIST_CHANGED_MEANWHILE = 180,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -4,6 +4,7 @@
 #include "echo_probe.h"
 #include "help.h"
 #include "hostlore.h"
+#include "management_exchange.h"
 #include "msgbox.h"
 #include "notify_window.h"
 #include "page_launch.h"
@@ -125,6 +126,10 @@ bool CVardelTabs::OnInitDialog() {
 
     // 5. Registry.
     ReadRegistrySettings(registryPath(), m_settings);
+
+    // 6. The management server's list.
+    if (exchange().RunStartupExchange() != 0)
+        return false;
 
     // 7. The trap listener thread.
     if (m_options.startTrapListener)
@@ -307,13 +312,27 @@ void CVardelTabs::stopPolling() {
     m_pollCycle.reset();
 }
 
+ManagementExchange CVardelTabs::exchange() {
+    return ManagementExchange(m_settings, this, m_options.programName, m_options.promptTickMs);
+}
+
 void CVardelTabs::OnOK() {
     if (m_settings.readOnly == 1) {
         Shutdown();
         return;
     }
+    bool writeBack = false;
+    if (!m_settings.managementServerName.empty()) {
+        const int answer = exchange().AskWriteBack();
+        if (answer == msgbox::IDCANCEL)
+            return;
+        writeBack = answer == msgbox::IDYES;
+    }
     SaveRegistrySettings(registryPath(), m_settings);
     SaveConsoleIni(m_settings, m_servers);
+    exchange().NotifyManagementServer(m_settings.startupServerName, ManagementExchange::Notice::end);
+    if (writeBack && exchange().WriteBackServerList() == ManagementExchange::WriteBack::windowNotCreated)
+        return;
     Shutdown();
 }
 
@@ -322,6 +341,9 @@ void CVardelTabs::OnCancel() {
                                      msgbox::Buttons::YesNo, msgbox::Icon::Warning);
     if (answer != msgbox::IDYES)
         return;
+    // The end notice answers the start notice, which only full access sends.
+    if (m_settings.readOnly == 0)
+        exchange().NotifyManagementServer(m_settings.startupServerName, ManagementExchange::Notice::end);
     Shutdown();
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 
 class CNotifyWindow;
+class ManagementExchange;
 class CServerStatusTab;
 class PollCycle;
 class Snmp;
@@ -47,6 +48,8 @@ struct StartupOptions {
     // The trap listener thread on this UDP port (tests of the window alone run without it).
     bool startTrapListener = true;
     std::uint16_t trapPort = 162;
+    // The step of the management-server prompt's countdown.
+    int promptTickMs = 1000;
 };
 
 class CVardelTabs : public QDialog, private LivenessHooks {
@@ -104,6 +107,7 @@ private:
     void onPollTimer();
     void stopPolling();
     void Shutdown();
+    ManagementExchange exchange();
 
     // The polling side of a trap's proof of life.
     void hostReachable(const std::string& address) override;
