@@ -124,7 +124,8 @@ netsnmp_transport* create(std::uint16_t localSocket, const ipx::sockaddr_ipx* pe
     t->domain = kDomain;
     t->domain_length = static_cast<int>(std::size(kDomain));
     t->sock = fd;
-    t->flags = NETSNMP_TRANSPORT_FLAG_EMPTY_PKT | (peer == nullptr ? NETSNMP_TRANSPORT_FLAG_LISTEN : 0);
+    // Not NETSNMP_TRANSPORT_FLAG_LISTEN: that marks a stream transport that accepts.
+    t->flags = NETSNMP_TRANSPORT_FLAG_EMPTY_PKT;
     t->data = data;
     t->data_length = sizeof(TransportData);
     t->msgMaxSize = kMaxMessage;
