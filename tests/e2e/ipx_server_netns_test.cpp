@@ -1,7 +1,8 @@
 // A console polls a server that has only an IPX address, through the
 // simulated NetWare host and a real snmpd behind it: UP while the agent
 // answers; network UP, SNMP DOWN once the agent falls silent while the host
-// still answers diagnostics.
+// still answers diagnostics. A trap it sends over IPX becomes an alert with
+// its name.
 
 #include "fixed_host.h"
 #include "flexgrid.h"
@@ -12,6 +13,7 @@
 #include "snmp.h"
 #include "snmpd_peer.h"
 #include "testsupport.h"
+#include "trap_listener.h"
 #include "vardel_tabs.h"
 
 #include <QTest>
@@ -39,7 +41,8 @@ TEST(IpxServerRoad, PolledUpThenAgentDownWhileTheHostAnswers) {
     writeFile(dir.file("peer.ini"), "[Adapters]\r\n0=00000020:000000000007 127.0.0.7\r\n"
                                     "[Routes]\r\n00000010=127.0.0.1\r\n"
                                     "[Servers]\r\nNOVELL=00000020:000000000007\r\n"
-                                    "[Snmp]\r\nAgent=127.0.0.1:161\r\n");
+                                    "[Snmp]\r\nAgent=127.0.0.1:161\r\nTrapRelay=1162\r\n"
+                                    "TrapTo=00000010:000000000001\r\n");
     fs::create_directories(dir.file("agent"));
     testsupport::SnmpdPeer agent(dir.file("agent/"), "agentaddress udp:127.0.0.1:161\nrocommunity public\n");
     ASSERT_TRUE(agent.ready("127.0.0.1:161", "public"));
@@ -63,6 +66,17 @@ TEST(IpxServerRoad, PolledUpThenAgentDownWhileTheHostAnswers) {
     EXPECT_EQ(server.networkStatus, "UP");
     EXPECT_EQ(console.statusTab()->grid().GetTextMatrix(1, 2), "UP");
     EXPECT_GT(peer.snmpRequests(), 0);
+
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+    ASSERT_EQ(
+        0, testsupport::runProcess({"snmptrap", "-v", "1", "-c", "public", "-m", "", "127.0.0.7:1162",
+                                    "1.3.6.1.4.1.9999", "127.0.0.7", "6", "1001", "0", "1.3.6.1.4.1.9999.1.1",
+                                    "s", "cpu", "1.3.6.1.4.1.9999.1.2", "s", "fan3"}));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return readFile(dir.file("VDLog.txt")).find("Fan failure") != std::string::npos; }, 10000));
+    EXPECT_NE(readFile(dir.file("VDLog.txt")).find("Server Name:novell\r\nDescription:Fan failure"),
+              std::string::npos)
+        << readFile(dir.file("VDLog.txt"));
 
     peer.setAgentSilent(true);
     console.pollTimer().start(10);
