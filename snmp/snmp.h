@@ -326,8 +326,11 @@ class Snmp {
 public:
     // Opens a UDP session on local port `port` of every local IPv4 address
     // (0: any free port). status: 0, or kSnmpTransportInUse / kSnmpTransportAccessDenied
-    // / kSnmpTransportFailed / kSnmpResourceUnavailable.
-    explicit Snmp(int& status, std::uint16_t port = 0);
+    // / kSnmpTransportFailed / kSnmpResourceUnavailable. When the machine has
+    // IPX, the session also holds IPX socket `ipxSocket` (0: any free one) and
+    // IpxAddress targets are reached over it (agent socket 0x900F); without
+    // IPX, or with that socket taken, their attempts are lost.
+    explicit Snmp(int& status, std::uint16_t port = 0, std::uint16_t ipxSocket = 0);
     ~Snmp();
     Snmp(const Snmp&) = delete;
     Snmp& operator=(const Snmp&) = delete;
@@ -353,6 +356,8 @@ public:
     // Ends run() for good; callable from any thread.
     void stop();
     int socketDescriptor() const;
+    // The IPX socket, -1 when the session has none; a driver watches it too.
+    int ipxSocketDescriptor() const;
     std::uint16_t localPort() const;
     // Reads what the socket holds (at most max datagrams), handles time-outs
     // and calls the callbacks that are due.

@@ -8,6 +8,10 @@ SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_
         m_notifier = new QSocketNotifier(m_session.socketDescriptor(), QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
     }
+    if (m_session.ipxSocketDescriptor() >= 0) {
+        auto* ipx = new QSocketNotifier(m_session.ipxSocketDescriptor(), QSocketNotifier::Read, this);
+        connect(ipx, &QSocketNotifier::activated, this, [this] { onReadable(); });
+    }
     // A burst of requests re-arms the timer once, when control returns to the
     // event loop: finding the next time-out walks every outstanding request.
     m_session.setScheduleHook([this] {

@@ -11,6 +11,7 @@
 
 #include "snmp.h"
 #include "snmp_internal.h"
+#include "snmp_ipx.h"
 
 #include <algorithm>
 #include <atomic>
@@ -256,6 +257,7 @@ int snmpInit() {
         static char noMibs[] = "mibs :";
         netsnmp_config_remember(noMibs);
         init_snmp("vardel");
+        snmp_ipx::registerDomain();
         g_initialised = true;
         return 0;
     }();
@@ -279,7 +281,11 @@ struct Snmp::Impl {
         // The responder an answer must come from (network byte order, port).
         std::uint32_t peerIp = 0;
         std::uint16_t peerPort = 0;
-        // False when the session has no transport for the address (IPX).
+        // Over IPX: the responder's network and node, peerPort its socket.
+        bool overIpx = false;
+        unsigned char peerIpx[10] = {};
+        // False when the session has no transport for the address (IPX on a
+        // machine without it).
         bool deliverable = true;
         ~Request() {
             if (message != nullptr)
@@ -297,6 +303,9 @@ struct Snmp::Impl {
     Snmp* owner = nullptr;
     void* sessp = nullptr;
     int fd = -1;
+    // The IPX session and its socket, when the machine has IPX.
+    void* ipxSessp = nullptr;
+    int ipxFd = -1;
     int wakeFd = -1;
     std::uint16_t port = 0;
     std::atomic<bool> stopRequested{false};
@@ -334,6 +343,8 @@ struct Snmp::Impl {
     std::uint64_t lossReported = 0;
 
     int open(std::uint16_t localPort);
+    void openIpx(std::uint16_t socket);
+    void readIpx();
     void useQueue();
     void receiveLoop();
     int drainQueue(int max);
@@ -344,7 +355,7 @@ struct Snmp::Impl {
 
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     static int onRequest(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
-    void handleNotification(netsnmp_pdu* pdu);
+    void handleNotification(netsnmp_pdu* pdu, bool overIpx);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
     // Sends one attempt, or counts it lost; 0 unless the request itself is unusable.
     int attempt(std::unique_ptr<Request> request);
@@ -408,6 +419,37 @@ int Snmp::Impl::open(std::uint16_t localPort) {
     return kSnmpSuccess;
 }
 
+// A second Net-SNMP session on the IPX transport; none (IPX requests are then
+// lost attempts) when the machine has no IPX or the socket is taken.
+void Snmp::Impl::openIpx(std::uint16_t socket) {
+    std::lock_guard<std::mutex> lock(sessionMutex());
+    netsnmp_transport* transport = snmp_ipx::openLocal(socket);
+    if (transport == nullptr)
+        return;
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.retries = 0;
+    session.timeout = 1000000;
+    session.callback = &Impl::onMessage;
+    session.callback_magic = this;
+    session.flags |= SNMP_FLAGS_DONT_PROBE;
+    session.sndMsgMaxSize = snmp_ipx::kMaxMessage;
+    session.rcvMsgMaxSize = snmp_ipx::kMaxMessage;
+    ipxSessp = snmp_sess_add(&session, transport, nullptr, nullptr);
+    if (ipxSessp != nullptr)
+        ipxFd = transport->sock;
+}
+
+void Snmp::Impl::readIpx() {
+    netsnmp_large_fd_set set;
+    netsnmp_large_fd_set_init(&set, ipxFd + 1);
+    NETSNMP_LARGE_FD_SET(ipxFd, &set);
+    snmp_sess_read2(ipxSessp, &set);
+    netsnmp_large_fd_set_cleanup(&set);
+    sendRetries();
+    dispatch();
+}
+
 Snmp::Impl::~Impl() {
     closing = true;
     if (receiver.joinable()) {
@@ -421,9 +463,12 @@ Snmp::Impl::~Impl() {
         close(receiverStopFd);
     retries.clear();
     lost.clear();
-    if (sessp != nullptr) {
+    if (sessp != nullptr || ipxSessp != nullptr) {
         std::lock_guard<std::mutex> lock(sessionMutex());
-        snmp_sess_close(sessp);
+        if (sessp != nullptr)
+            snmp_sess_close(sessp);
+        if (ipxSessp != nullptr)
+            snmp_sess_close(ipxSessp);
     }
     requests.clear();
     if (fdsetReady)
@@ -432,16 +477,17 @@ Snmp::Impl::~Impl() {
         close(wakeFd);
 }
 
-int Snmp::Impl::onMessage(int op, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic) {
+int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pdu, void* magic) {
     auto* self = static_cast<Impl*>(magic);
     if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
         return 1;
+    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
     if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
-        self->handleNotification(pdu);
+        self->handleNotification(pdu, overIpx);
     return 1;
 }
 
-void Snmp::Impl::handleNotification(netsnmp_pdu* pdu) {
+void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
     if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c)
         return;
     if (pdu->command == SNMP_MSG_INFORM) {
@@ -451,13 +497,18 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu) {
             reply->command = SNMP_MSG_RESPONSE;
             reply->errstat = 0;
             reply->errindex = 0;
-            if (snmp_sess_send(sessp, reply) == 0)
+            if (snmp_sess_send(overIpx ? ipxSessp : sessp, reply) == 0)
                 snmp_free_pdu(reply);
         }
     }
     std::uint32_t ip = 0;
     std::uint16_t fromPort = 0;
-    if (!registered || !senderOf(pdu, ip, fromPort))
+    unsigned char ipx[10] = {};
+    if (!registered)
+        return;
+    if (overIpx ? !snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
+                                    fromPort)
+                : !senderOf(pdu, ip, fromPort))
         return;
     Pdu notification;
     if (!notificationFrom(pdu, notification))
@@ -478,8 +529,14 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu) {
         bool known = false;
         for (const auto& target : notifyTargets.items()) {
             GenAddress address;
-            if (target->get_address(address) == kSnmpSuccess && address.ipv4() == ip &&
-                (address.get_type() == Address::type_ip || address.get_type() == Address::type_udp)) {
+            if (target->get_address(address) != kSnmpSuccess)
+                continue;
+            const Address::addr_type type = address.get_type();
+            const bool match =
+                overIpx ? (type == Address::type_ipx || type == Address::type_ipxsock) &&
+                              std::memcmp(address.ipx(), ipx, sizeof ipx) == 0
+                        : (type == Address::type_ip || type == Address::type_udp) && address.ipv4() == ip;
+            if (match) {
                 known = true;
                 break;
             }
@@ -488,7 +545,12 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu) {
             return;
     }
     OctetStr community(pdu->community, pdu->community_len);
-    auto target = std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
+    // An IPX sender is named in the servers' own form, NNNNNNNN-HHHHHHHHHHHH.
+    char ipxText[22];
+    std::snprintf(ipxText, sizeof ipxText, "%02X%02X%02X%02X-%02X%02X%02X%02X%02X%02X", ipx[0], ipx[1],
+                  ipx[2], ipx[3], ipx[4], ipx[5], ipx[6], ipx[7], ipx[8], ipx[9]);
+    auto target = overIpx ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
+                          : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
     target->set_version(pdu->version == SNMP_VERSION_2c ? version2c : version1);
     events.push_back(
         Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
@@ -506,8 +568,15 @@ int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu,
         // address is not the target's, and the request goes on waiting.
         std::uint32_t ip = 0;
         std::uint16_t port = 0;
+        unsigned char ipx[10];
         const Request& pending = *it->second;
-        if (!senderOf(pdu, ip, port) || ip != pending.peerIp || port != pending.peerPort)
+        const bool fromPeer =
+            pending.overIpx
+                ? snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
+                                   port) &&
+                      std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
+                : senderOf(pdu, ip, port) && ip == pending.peerIp && port == pending.peerPort;
+        if (!fromPeer)
             return 0;
         Pdu answer;
         answer.set_type(pdu->command);
@@ -559,11 +628,12 @@ bool Snmp::Impl::trySend(std::unique_ptr<Request>& request) {
     netsnmp_pdu* copy = snmp_clone_pdu(request->message);
     if (copy == nullptr)
         return false;
-    netsnmp_session* session = snmp_sess_session(sessp);
+    void* via = request->overIpx ? ipxSessp : sessp;
+    netsnmp_session* session = snmp_sess_session(via);
     session->timeout = request->timeoutUs;
     session->retries = 0;
     session->s_snmp_errno = 0;
-    int reqid = snmp_sess_async_send(sessp, copy, &Impl::onRequest, this);
+    int reqid = snmp_sess_async_send(via, copy, &Impl::onRequest, this);
     if (reqid == 0) {
         snmp_free_pdu(copy);
         return false;
@@ -577,7 +647,8 @@ int Snmp::Impl::attempt(std::unique_ptr<Request> request) {
         return kSnmpSuccess;
     // A request Net-SNMP cannot even build is refused; one that could not be
     // sent (no route, no transport for its address) is a lost attempt.
-    const int error = snmp_sess_session(sessp)->s_snmp_errno;
+    const int error =
+        request->deliverable ? snmp_sess_session(request->overIpx ? ipxSessp : sessp)->s_snmp_errno : 0;
     if (request->deliverable && error != 0 && error != SNMPERR_BAD_SENDTO)
         return kSnmpError;
     const auto due = Clock::now() + std::chrono::microseconds(request->timeoutUs);
@@ -629,9 +700,9 @@ void Snmp::Impl::dispatch() {
 }
 
 bool Snmp::Impl::waitReadable(int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    int n = poll(&p, 1, timeoutMs);
-    return n > 0 && (p.revents & POLLIN) != 0;
+    pollfd p[2] = {{fd, POLLIN, 0}, {ipxFd, POLLIN, 0}};
+    int n = poll(p, ipxFd >= 0 ? 2 : 1, timeoutMs);
+    return n > 0 && ((p[0].revents | p[1].revents) & POLLIN) != 0;
 }
 
 // ---- In-memory receiving
@@ -802,9 +873,11 @@ std::uint64_t Snmp::Impl::dropped() const {
 
 // ---- Snmp
 
-Snmp::Snmp(int& status, std::uint16_t port) : m_impl(std::make_unique<Impl>()) {
+Snmp::Snmp(int& status, std::uint16_t port, std::uint16_t ipxSocket) : m_impl(std::make_unique<Impl>()) {
     m_impl->owner = this;
     status = m_impl->open(port);
+    if (status == kSnmpSuccess)
+        m_impl->openIpx(ipxSocket);
 }
 
 Snmp::~Snmp() = default;
@@ -944,9 +1017,18 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
         std::memcpy(message->community, community.data(), community.len());
     message->community_len = community.len();
     if (ipx) {
-        // The session has a UDP transport only: nothing it sends reaches an
-        // IPX address, so every attempt is lost.
-        request->deliverable = false;
+        request->overIpx = true;
+        std::memcpy(request->peerIpx, address.ipx(), sizeof request->peerIpx);
+        request->peerPort = address.port() != 0 ? address.port() : snmp_ipx::kAgentSocket;
+        if (d.ipxSessp == nullptr) {
+            // No IPX here: nothing sent reaches the address, every attempt is lost.
+            request->deliverable = false;
+        } else {
+            message->transport_data = snmp_ipx::makePeer(request->peerIpx, request->peerPort);
+            if (message->transport_data == nullptr)
+                return kSnmpResourceUnavailable;
+            message->transport_data_length = snmp_ipx::kPeerSize;
+        }
     } else {
         // Net-SNMP sends to the peer in transport_data only when that is a
         // whole address pair; the attempts of the request reuse it.
@@ -1003,8 +1085,8 @@ int Snmp::run() {
     if (d.receiver.joinable())
         return d.runQueued();
     while (!d.stopRequested.load()) {
-        pollfd p[2] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}};
-        int n = poll(p, 2, nextTimeoutMs());
+        pollfd p[3] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}, {d.ipxFd, POLLIN, 0}};
+        int n = poll(p, d.ipxFd >= 0 ? 3 : 2, nextTimeoutMs());
         if (n < 0 && errno != EINTR)
             return -1;
         if (n > 0 && (p[1].revents & POLLIN) != 0) {
@@ -1019,6 +1101,8 @@ int Snmp::run() {
         }
         if (n > 0 && (p[0].revents & POLLIN) != 0)
             processReadable();
+        if (n > 0 && (p[2].revents & POLLIN) != 0)
+            d.readIpx();
         processTimeouts();
     }
     return 0;
@@ -1036,6 +1120,10 @@ int Snmp::socketDescriptor() const {
     return m_impl->fd;
 }
 
+int Snmp::ipxSocketDescriptor() const {
+    return m_impl->ipxFd;
+}
+
 std::uint16_t Snmp::localPort() const {
     return m_impl->port;
 }
@@ -1044,11 +1132,20 @@ void Snmp::processReadable(int max) {
     Impl& d = *m_impl;
     if (d.sessp == nullptr)
         return;
+    for (int i = 0; i < max && d.ipxFd >= 0; ++i) {
+        pollfd p{d.ipxFd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+            break;
+        d.readIpx();
+    }
     if (d.receiver.joinable()) {
         d.drainQueue(max);
         return;
     }
-    for (int i = 0; i < max && d.waitReadable(0); ++i) {
+    for (int i = 0; i < max; ++i) {
+        pollfd p{d.fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+            break;
         NETSNMP_LARGE_FD_ZERO(&d.fdset);
         NETSNMP_LARGE_FD_SET(d.fd, &d.fdset);
         snmp_sess_read2(d.sessp, &d.fdset);
@@ -1063,6 +1160,8 @@ void Snmp::processTimeouts() {
     if (d.sessp == nullptr)
         return;
     snmp_sess_timeout(d.sessp);
+    if (d.ipxSessp != nullptr)
+        snmp_sess_timeout(d.ipxSessp);
     d.expireLost();
     d.sendRetries();
     d.dispatch();
@@ -1081,13 +1180,19 @@ int Snmp::nextTimeoutMs() const {
     if (d.sessp == nullptr || d.requests.empty())
         return static_cast<int>(std::min<long>(ms, 0x7FFFFFFF));
     int numfds = 0;
-    int block = 1;
-    timeval tv{0, 0};
-    NETSNMP_LARGE_FD_ZERO(&d.fdset);
-    snmp_sess_select_info2_flags(d.sessp, &numfds, &d.fdset, &tv, &block, NETSNMP_SELECT_NOALARMS);
-    if (block == 0) {
-        const long netsnmp = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
-        ms = ms < 0 ? netsnmp : std::min(ms, netsnmp);
+    for (void* sp : {d.sessp, d.ipxSessp}) {
+        if (sp == nullptr)
+            continue;
+        int block = 1;
+        timeval tv{0, 0};
+        netsnmp_large_fd_set set;
+        netsnmp_large_fd_set_init(&set, std::max(d.fd, d.ipxFd) + 1);
+        snmp_sess_select_info2_flags(sp, &numfds, &set, &tv, &block, NETSNMP_SELECT_NOALARMS);
+        netsnmp_large_fd_set_cleanup(&set);
+        if (block == 0) {
+            const long netsnmp = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
+            ms = ms < 0 ? netsnmp : std::min(ms, netsnmp);
+        }
     }
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
@@ -1148,8 +1253,8 @@ int Snmp::Impl::runQueued() {
             const int ms = static_cast<int>(std::max<long long>(0, left.count()));
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
-        pollfd p[2] = {{readyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        int n = poll(p, 2, timeout);
+        pollfd p[3] = {{readyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {ipxFd, POLLIN, 0}};
+        int n = poll(p, ipxFd >= 0 ? 3 : 2, timeout);
         if (n < 0 && errno != EINTR)
             return -1;
         std::uint64_t drained;
@@ -1159,6 +1264,8 @@ int Snmp::Impl::runQueued() {
         if (n > 0 && (p[0].revents & POLLIN) != 0)
             while (read(readyFd, &drained, sizeof drained) > 0) {
             }
+        if (n > 0 && (p[2].revents & POLLIN) != 0)
+            readIpx();
         int handled = 0;
         // In slices, so that time-outs are handled during a long burst.
         for (int got; !stopRequested.load() && (got = drainQueue(1024)) > 0;) {

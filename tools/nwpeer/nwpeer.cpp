@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,6 +17,9 @@ namespace {
 constexpr std::uint16_t kDiagnosticSocket = 0x0456;
 constexpr std::uint16_t kSapSocket = 0x0452;
 constexpr std::uint16_t kNcpSocket = 0x0451;
+constexpr std::uint16_t kSnmpSocket = 0x900F;
+constexpr std::uint16_t kSnmpTrapSocket = 0x9010;
+constexpr std::size_t kMaxRelays = 4096;
 constexpr std::uint16_t kFileServer = 0x0004;
 constexpr std::uint16_t kGeneralQuery = 1, kGeneralResponse = 2, kNearestQuery = 3, kNearestResponse = 4;
 constexpr std::size_t kSapEntry = 64;
@@ -60,6 +64,9 @@ NetWarePeer::NetWarePeer(const std::string& configPath) : m_config(ipx::Config::
     for (const std::string& name : doc.sectionKeys("Servers", 1 << 20))
         if (auto a = ipx::parseAddress(doc.getString("Servers", name, "", 64)))
             m_servers.push_back(Server{name, *a});
+    m_agent = doc.getString("Snmp", "Agent", "", 64);
+    m_trapTo = ipx::parseAddress(doc.getString("Snmp", "TrapTo", "", 64));
+    m_trapRelayPort = static_cast<std::uint16_t>(doc.getInt("Snmp", "TrapRelay", 0));
 }
 
 NetWarePeer::~NetWarePeer() {
@@ -77,8 +84,13 @@ bool NetWarePeer::start(std::string* error) {
         m_diagnosticSocket = openUdp(udp, kDiagnosticSocket, &reason);
         if (m_diagnosticSocket >= 0)
             m_sapSocket = openUdp(udp, kSapSocket, &reason);
+        if (m_sapSocket >= 0 && !m_agent.empty())
+            m_snmpSocket = openUdp(udp, kSnmpSocket, &reason);
+        if (m_sapSocket >= 0 && m_trapRelayPort != 0 && (m_agent.empty() || m_snmpSocket >= 0))
+            m_trapRelaySocket = openUdp(udp, m_trapRelayPort, &reason);
     }
-    if (m_sapSocket < 0) {
+    if (m_sapSocket < 0 || (!m_agent.empty() && m_snmpSocket < 0) ||
+        (m_trapRelayPort != 0 && m_trapRelaySocket < 0)) {
         if (error)
             *error = reason;
         stop();
@@ -94,7 +106,11 @@ void NetWarePeer::stop() {
         [[maybe_unused]] const ssize_t n = write(m_wake[1], &byte, 1);
         m_thread.join();
     }
-    for (int* fd : {&m_diagnosticSocket, &m_sapSocket, &m_wake[0], &m_wake[1]}) {
+    for (const auto& relay : m_relays)
+        ::close(relay.first);
+    m_relays.clear();
+    for (int* fd :
+         {&m_diagnosticSocket, &m_sapSocket, &m_snmpSocket, &m_trapRelaySocket, &m_wake[0], &m_wake[1]}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -112,17 +128,27 @@ std::vector<std::uint8_t> NetWarePeer::lastDiagnosticData() const {
 }
 
 void NetWarePeer::run() {
-    pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_diagnosticSocket, POLLIN, 0}, {m_sapSocket, POLLIN, 0}};
     std::uint8_t buf[ipx::kMaxPacket + 1];
+    std::vector<pollfd> fds;
     for (;;) {
-        if (poll(fds, 3, -1) < 0) {
+        fds.clear();
+        for (int fd : {m_wake[0], m_diagnosticSocket, m_sapSocket, m_snmpSocket, m_trapRelaySocket})
+            fds.push_back({fd, POLLIN, 0}); // a negative descriptor is ignored
+        for (const auto& relay : m_relays)
+            fds.push_back({relay.first, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
         if (fds[0].revents)
             return;
-        for (int i = 1; i < 3; ++i) {
+        if (fds[4].revents & POLLIN)
+            relayTrap();
+        for (std::size_t i = 5; i < fds.size(); ++i)
+            if (fds[i].revents & POLLIN)
+                relayAnswer(fds[i].fd);
+        for (int i = 1; i < 4; ++i) {
             if (!(fds[i].revents & POLLIN))
                 continue;
             const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
@@ -136,6 +162,11 @@ void NetWarePeer::run() {
 }
 
 void NetWarePeer::handle(int fd, const ipx::Header& header, const std::uint8_t* data, std::size_t size) {
+    if (fd == m_snmpSocket) {
+        if (header.destination.socket == kSnmpSocket)
+            relayRequest(header, data, size);
+        return;
+    }
     if (fd == m_diagnosticSocket) {
         if (header.destination.socket != kDiagnosticSocket)
             return;
@@ -216,4 +247,79 @@ void NetWarePeer::answer(const ipx::Header& request, const ipx::Address& from,
     const std::vector<std::uint8_t> packet = ipx::encode(header, data.data(), data.size());
     ::sendto(from.socket == kSapSocket ? m_sapSocket : m_diagnosticSocket, packet.data(), packet.size(), 0,
              reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+void NetWarePeer::relayRequest(const ipx::Header& header, const std::uint8_t* data, std::size_t size) {
+    const Server* server = nullptr;
+    for (const Server& s : m_servers)
+        if (!ipx::isBroadcastNode(header.destination.node) && addressedTo(header.destination, s.address))
+            server = &s;
+    if (server == nullptr || header.source.socket == 0)
+        return;
+    ++m_snmpRequests;
+    if (m_silent || m_agentSilent)
+        return;
+    ipx::Address from = server->address;
+    from.socket = kSnmpSocket;
+    int relayFd = -1;
+    for (const auto& [fd, relay] : m_relays)
+        if (relay.requester == header.source && relay.server == from)
+            relayFd = fd;
+    if (relayFd < 0) {
+        const std::size_t colon = m_agent.rfind(':');
+        sockaddr_in agent{};
+        agent.sin_family = AF_INET;
+        if (m_relays.size() >= kMaxRelays || colon == std::string::npos ||
+            inet_pton(AF_INET, m_agent.substr(0, colon).c_str(), &agent.sin_addr) != 1)
+            return;
+        agent.sin_port = htons(static_cast<std::uint16_t>(std::atoi(m_agent.c_str() + colon + 1)));
+        relayFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (relayFd < 0)
+            return;
+        if (::connect(relayFd, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+            ::close(relayFd);
+            return;
+        }
+        m_relays[relayFd] = Relay{header.source, from};
+    }
+    [[maybe_unused]] const ssize_t n = ::send(relayFd, data, size, MSG_DONTWAIT);
+}
+
+void NetWarePeer::relayAnswer(int fd) {
+    std::uint8_t buf[ipx::kMaxData];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    const auto it = m_relays.find(fd);
+    if (n <= 0 || it == m_relays.end() || m_silent || m_agentSilent)
+        return;
+    sendIpx(m_snmpSocket, it->second.server, it->second.requester, buf, static_cast<std::size_t>(n));
+}
+
+void NetWarePeer::relayTrap() {
+    std::uint8_t buf[ipx::kMaxData];
+    const ssize_t n = ::recv(m_trapRelaySocket, buf, sizeof buf, MSG_DONTWAIT);
+    if (n <= 0 || !m_trapTo || m_servers.empty() || m_silent)
+        return;
+    ipx::Address from = m_servers.front().address;
+    from.socket = kSnmpSocket;
+    ipx::Address to = *m_trapTo;
+    to.socket = kSnmpTrapSocket;
+    sendIpx(m_snmpSocket >= 0 ? m_snmpSocket : m_diagnosticSocket, from, to, buf,
+            static_cast<std::size_t>(n));
+}
+
+void NetWarePeer::sendIpx(int fd, const ipx::Address& from, const ipx::Address& to, const std::uint8_t* data,
+                          std::size_t size) {
+    const std::string udp = m_config.routeTo(to);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(to.socket);
+    if (udp.empty() || inet_pton(AF_INET, udp.c_str(), &target.sin_addr) != 1)
+        return;
+    ipx::Header header;
+    header.destination = to;
+    header.source = from;
+    const std::vector<std::uint8_t> packet = ipx::encode(header, data, size);
+    if (!packet.empty())
+        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target),
+                 sizeof target);
 }

@@ -7,11 +7,20 @@
 // Its configuration file has the form of ipx.ini: adapter 0 gives the UDP
 // address it listens on, the routes carry its answers; [Servers] lists
 // name=NNNNNNNN:HHHHHHHHHHHH for each server it stands for, in order.
+//
+// SNMP (optional section [Snmp]): with Agent=a.b.c.d:port, SNMP requests to
+// socket 0x900F of a server are relayed over UDP to that agent and its answers
+// carried back, from the server, to the requester. With TrapRelay=port and
+// TrapTo=NNNNNNNN:HHHHHHHHHHHH, SNMP messages arriving at that UDP port of
+// adapter 0's address are sent over IPX from the first server to socket
+// 0x9010 of TrapTo.
 
 #include "ipx.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +43,11 @@ public:
 
     // A silent peer still counts what it receives but answers nothing.
     void setSilent(bool silent) { m_silent = silent; }
+    // A silent agent: SNMP requests are dropped while the host still answers
+    // diagnostics and SAP.
+    void setAgentSilent(bool silent) { m_agentSilent = silent; }
+    // SNMP requests relayed to the agent so far.
+    int snmpRequests() const { return m_snmpRequests; }
     const std::vector<Server>& servers() const { return m_servers; }
 
     // Diagnostic requests and SAP queries received, answered or not.
@@ -47,11 +61,30 @@ private:
     void run();
     void handle(int fd, const ipx::Header& header, const std::uint8_t* data, std::size_t size);
     void answer(const ipx::Header& request, const ipx::Address& from, const std::vector<std::uint8_t>& data);
+    void relayRequest(const ipx::Header& header, const std::uint8_t* data, std::size_t size);
+    void relayAnswer(int fd);
+    void relayTrap();
+    void sendIpx(int fd, const ipx::Address& from, const ipx::Address& to, const std::uint8_t* data,
+                 std::size_t size);
 
+    // One UDP socket towards the agent per requester and server, so that an
+    // answer goes back to whoever asked, from the server asked.
+    struct Relay {
+        ipx::Address requester;
+        ipx::Address server;
+    };
     ipx::Config m_config;
     std::vector<Server> m_servers;
     int m_diagnosticSocket = -1;
     int m_sapSocket = -1;
+    int m_snmpSocket = -1;
+    int m_trapRelaySocket = -1;
+    std::string m_agent; // a.b.c.d:port, empty: no SNMP
+    std::optional<ipx::Address> m_trapTo;
+    std::uint16_t m_trapRelayPort = 0;
+    std::map<int, Relay> m_relays;
+    std::atomic<bool> m_agentSilent{false};
+    std::atomic<int> m_snmpRequests{0};
     int m_wake[2] = {-1, -1};
     std::thread m_thread;
     std::atomic<bool> m_silent{false};

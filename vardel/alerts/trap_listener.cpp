@@ -10,6 +10,9 @@
 
 namespace {
 
+// Where traps arrive over IPX when the machine has it.
+constexpr std::uint16_t kIpxTrapSocket = 0x9010;
+
 bool listed(const std::list<std::string>& list, const std::string& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
 }
@@ -146,7 +149,7 @@ int TrapListenerThread::registerSession() {
     }
 
     int status = kSnmpError;
-    auto session = std::make_unique<Snmp>(status, m_port);
+    auto session = std::make_unique<Snmp>(status, m_port, kIpxTrapSocket);
     if (status != kSnmpSuccess) {
         m_failureReason = portFailure(status, m_port);
         return -1;
