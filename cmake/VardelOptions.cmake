@@ -11,11 +11,11 @@ if(VARDEL_TSAN)
   target_link_options(vardel_options INTERFACE -fsanitize=thread)
 endif()
 
-# vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [ENV <k=v...>])
+# vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [SERIAL] [ENV <k=v...>])
 # One GoogleTest executable; each test case becomes its own ctest entry so that
 # ctest -j spreads them. NETNS runs it in a fresh network namespace with lo up.
 function(vardel_add_gtest)
-  cmake_parse_arguments(T "NETNS" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "NETNS;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock vardel_options)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -37,10 +37,16 @@ function(vardel_add_gtest)
   endif()
   # Set before discovery, which reads it for both listing and running the cases.
   set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
+  # SERIAL: cases that flood a socket run alone, so that a loaded machine
+  # does not starve their receiver.
+  set(serial "")
+  if(T_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${T_NAME}."
-    PROPERTIES TIMEOUT ${T_TIMEOUT})
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ${serial})
 endfunction()
 
 # vardel_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [SECONDS n])
@@ -66,11 +72,11 @@ function(vardel_add_fuzzer)
   endif()
 endfunction()
 
-# vardel_add_folder_tests(PREFIX <prefix> LIBS <targets...>)
+# vardel_add_folder_tests(PREFIX <prefix> LIBS <targets...> [SERIAL <names...>])
 # Each tests/<name>_test.cpp of the calling folder is one test program
 # <prefix>_<name>_test; a name ending in _netns_test runs in a network namespace.
 function(vardel_add_folder_tests)
-  cmake_parse_arguments(F "" "PREFIX" "LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "PREFIX" "LIBS;SERIAL" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   foreach(src ${sources})
     get_filename_component(name ${src} NAME_WE)
@@ -78,7 +84,11 @@ function(vardel_add_folder_tests)
     if(name MATCHES "_netns_test$")
       set(netns NETNS)
     endif()
-    vardel_add_gtest(NAME ${F_PREFIX}_${name} SOURCES ${src} LIBS ${F_LIBS} ${netns})
+    set(serial "")
+    if(name IN_LIST F_SERIAL)
+      set(serial SERIAL)
+    endif()
+    vardel_add_gtest(NAME ${F_PREFIX}_${name} SOURCES ${src} LIBS ${F_LIBS} ${netns} ${serial})
   endforeach()
 endfunction()
 

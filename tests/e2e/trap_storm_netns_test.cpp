@@ -89,6 +89,12 @@ TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
         }
     });
     clicker.start(1);
+    // What a loaded machine drops before the console reads it is counted, and
+    // not what this test is about.
+    const auto received = [&] {
+        Snmp* session = console.trapListener()->session();
+        return kTraps - static_cast<int>(session ? session->droppedDatagrams() : 0);
+    };
     QEventLoop loop;
     QTimer watch;
     int seen = -1;
@@ -98,7 +104,7 @@ TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
             seen = console.alertStore().count;
             lastProgress = std::chrono::steady_clock::now();
         }
-        if ((countAtClick >= 0 && seen == kTraps - 1) ||
+        if ((countAtClick >= 0 && seen == received() - 1) ||
             std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(10))
             loop.quit();
     });
@@ -106,7 +112,7 @@ TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
     loop.exec();
 
     EXPECT_GT(countAtClick, 0);
-    EXPECT_LT(countAtClick, kTraps / 2) << "the click waited for the burst";
-    EXPECT_EQ(console.alertStore().count, kTraps - 1);
-    EXPECT_EQ(console.servers().front()->outstandingAlerts, kTraps - 1);
+    EXPECT_LT(countAtClick, received() / 2) << "the click waited for the burst";
+    EXPECT_EQ(console.alertStore().count, received() - 1);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, received() - 1);
 }
