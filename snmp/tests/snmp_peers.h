@@ -3,6 +3,7 @@
 // snmpinform, and a silent UDP socket.
 
 #include "snmp.h"
+#include "snmpd_peer.h"
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -17,35 +18,15 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace peers {
 
 inline pid_t spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return testsupport::spawnProcess(args, output);
 }
 
-// Runs a command to its end; its exit status, or -1.
 inline int run(const std::vector<std::string>& args) {
-    pid_t pid = spawn(args);
-    if (pid < 0)
-        return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return testsupport::runProcess(args);
 }
 
 // A UDP port that was free a moment ago.
