@@ -4,11 +4,10 @@
 #include "alert_record.h"
 #include "alert_store.h"
 #include "notify_window.h"
+#include "screenshots.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QPixmap>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -28,17 +27,11 @@ struct Sample {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+    const std::optional<QDir> out = screenshots::outputDirectory(argc, argv);
+    if (!out)
         return 2;
-    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QDir out(QString::fromLocal8Bit(argv[1]));
-    if (!out.mkpath(".")) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
 
     const Sample samples[] = {
         {"notify-critical.png", kSeverityCritical, "Fan failure", "Fan 2 failed on SRV1"},
@@ -66,13 +59,8 @@ int main(int argc, char** argv) {
 
         CNotifyWindow window(NotifyWindowContext{store, settings, counter, {}, {}, {}});
         window.ShowAlert(1);
-        app.processEvents();
-        const QString path = out.filePath(QString::fromLatin1(sample.file));
-        if (!window.grab().save(path)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        if (!screenshots::save(window, *out, sample.file))
             return 1;
-        }
-        std::printf("%s\n", qPrintable(path));
     }
     return 0;
 }
