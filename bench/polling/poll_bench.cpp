@@ -74,9 +74,7 @@ int main(int argc, char** argv) {
 
     char dirTemplate[] = "/tmp/vardel-pollbench-XXXXXX";
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
-    for (const auto& entry :
-         std::filesystem::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
-        std::filesystem::copy_file(entry.path(), dir + entry.path().filename().string());
+    testsupport::copyProgramData(dir);
 
     // One snmpd on every local address, with a receive buffer for the burst.
     std::ofstream(dir + "snmpd.conf")

@@ -32,9 +32,7 @@ int main(int argc, char** argv) {
 
     char dirTemplate[] = "/tmp/vardel-shots-XXXXXX";
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
-    for (const auto& entry :
-         std::filesystem::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
-        std::filesystem::copy_file(entry.path(), dir + entry.path().filename().string());
+    testsupport::copyProgramData(dir);
     std::ofstream(dir + "snmpd.conf")
         << "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161\n"
            "rocommunity public\n";

@@ -18,7 +18,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace peers {
 
 inline pid_t spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
@@ -43,31 +42,9 @@ inline std::uint16_t freePort() {
 }
 
 // A bound loopback socket that never answers; counts what reaches it.
-class SilentPort {
-public:
-    SilentPort() {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t length = sizeof a;
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
-    }
-    ~SilentPort() { close(m_fd); }
-    std::uint16_t port() const { return m_port; }
-    int drain() {
-        char buffer[2048];
-        int n = 0;
-        while (recv(m_fd, buffer, sizeof buffer, 0) >= 0)
-            ++n;
-        return n;
-    }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
+struct SilentPort : testsupport::SilentUdpPort {
+    SilentPort() : SilentUdpPort("127.0.0.1", 0) {}
+    int drain() { return received(); }
 };
 
 // snmpd on 127.0.0.1:port with community "public" (read) and "private"

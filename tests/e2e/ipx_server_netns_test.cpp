@@ -31,9 +31,7 @@ TEST(IpxServerRoad, PolledUpThenAgentDownWhileTheHostAnswers) {
     programDir.write("ipx.ini", "[Adapters]\r\n0=00000010:000000000001 127.0.0.1\r\n"
                                 "[Routes]\r\n00000020=127.0.0.7\r\n");
     testsupport::TempDir dir;
-    namespace fs = std::filesystem;
-    for (const auto& entry : fs::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
-        fs::copy_file(entry.path(), dir.file(entry.path().filename().string()));
+    testsupport::copyProgramData(dir.path());
     writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nnovell=1\r\n"
                                       "[novell]\r\nNOS=NetWare\r\nIP=\r\nIPX=00000020-000000000007\r\n"
                                       "SNMP_COMMUNITY=public\r\n"
@@ -43,7 +41,7 @@ TEST(IpxServerRoad, PolledUpThenAgentDownWhileTheHostAnswers) {
                                     "[Servers]\r\nNOVELL=00000020:000000000007\r\n"
                                     "[Snmp]\r\nAgent=127.0.0.1:161\r\nTrapRelay=1162\r\n"
                                     "TrapTo=00000010:000000000001\r\n");
-    fs::create_directories(dir.file("agent"));
+    std::filesystem::create_directories(dir.file("agent"));
     testsupport::SnmpdPeer agent(dir.file("agent/"), "agentaddress udp:127.0.0.1:161\nrocommunity public\n");
     ASSERT_TRUE(agent.ready("127.0.0.1:161", "public"));
     NetWarePeer peer(dir.file("peer.ini"));

@@ -127,9 +127,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(netlab::inPrivateNetns());
         ASSERT_TRUE(peer.ok());
-        namespace fs = std::filesystem;
-        for (const auto& entry : fs::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
-            fs::copy_file(entry.path(), dir.file(entry.path().filename().string()));
+        testsupport::copyProgramData(dir.path());
         // [SERVERS] loads in reverse: the list is alpha, bravo, charlie, delta, foxtrot, echo.
         std::string ini = "[ServerInfo]\r\nNumServers=6\r\n[SERVERS]\r\n";
         for (const char* name : {"echo", "foxtrot", "delta", "charlie", "bravo", "alpha"})

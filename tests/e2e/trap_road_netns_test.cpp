@@ -35,9 +35,7 @@ std::string text(QWidget* w) {
 class TrapRoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        namespace fs = std::filesystem;
-        for (const auto& entry : fs::directory_iterator(testsupport::sourcePath("vardel/resources/data")))
-            fs::copy_file(entry.path(), dir.file(entry.path().filename().string()));
+        testsupport::copyProgramData(dir.path());
         writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV2=1\r\n"
                                           "[SRV2]\r\nNOS=NT\r\nIP=127.0.0.2\r\nSNMP_COMMUNITY=public\r\n");
         StartupOptions options;

@@ -80,7 +80,8 @@ private:
     pid_t m_pid = -1;
 };
 
-// A UDP socket on address:port that never answers and counts what reaches it.
+// A UDP socket on address:port (0: any free port) that never answers and
+// counts what reaches it.
 class SilentUdpPort {
 public:
     SilentUdpPort(const char* address, std::uint16_t port) {
@@ -90,11 +91,15 @@ public:
         a.sin_port = htons(port);
         a.sin_addr.s_addr = inet_addr(address);
         m_bound = bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        socklen_t length = sizeof a;
+        if (m_bound && getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+            m_port = ntohs(a.sin_port);
     }
     ~SilentUdpPort() { close(m_fd); }
     SilentUdpPort(const SilentUdpPort&) = delete;
     SilentUdpPort& operator=(const SilentUdpPort&) = delete;
     bool bound() const { return m_bound; }
+    std::uint16_t port() const { return m_port; }
     int received() {
         char buffer[2048];
         int n = 0;
@@ -106,6 +111,7 @@ public:
 private:
     int m_fd = -1;
     bool m_bound = false;
+    std::uint16_t m_port = 0;
 };
 
 } // namespace testsupport

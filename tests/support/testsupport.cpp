@@ -50,4 +50,10 @@ std::string sourcePath(const std::string& relative) {
     return std::string(root ? root : VARDEL_SOURCE_DIR_FALLBACK) + "/" + relative;
 }
 
+void copyProgramData(const std::string& directory) {
+    namespace fs = std::filesystem;
+    for (const auto& entry : fs::directory_iterator(sourcePath("vardel/resources/data")))
+        fs::copy_file(entry.path(), directory + entry.path().filename().string());
+}
+
 } // namespace testsupport

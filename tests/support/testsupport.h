@@ -30,5 +30,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 // A file of the source tree, relative to its root.
 std::string sourcePath(const std::string& relative);
+// Copies the shipped data files (trap definitions, agents.ini, help pages)
+// into a program directory (with its trailing '/').
+void copyProgramData(const std::string& directory);
 
 } // namespace testsupport
