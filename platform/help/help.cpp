@@ -2,6 +2,7 @@
 
 #include "desktop.h"
 #include "msgbox.h"
+#include "progdir.h"
 
 #include <QFile>
 #include <QString>
@@ -23,17 +24,11 @@ Launcher& launcher() {
     return instance;
 }
 
-fs::path programDirectory() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path(ec) : exe.parent_path();
-}
-
 // The HTML rendition of a help file: same directory and base name, extension .html.
 fs::path rendition(const std::string& hlpPath) {
     fs::path path(hlpPath);
     if (path.is_relative())
-        path = programDirectory() / path;
+        path = fs::path(progdir::programDirectory()) / path;
     path.replace_extension(".html");
     return path;
 }

@@ -1,20 +1,14 @@
 #include "program_env.h"
 
+#include "progdir.h"
+
 #include <cstdio>
 #include <iomanip>
 #include <locale>
 #include <sstream>
-#include <unistd.h>
-#include <vector>
 
 std::string ProgramDirectory() {
-    std::vector<char> buf(4096);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0)
-        return "./";
-    std::string path(buf.data(), static_cast<std::size_t>(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    return progdir::programDirectory();
 }
 
 std::string FormatLocalTime(std::time_t when) {

@@ -5,7 +5,8 @@
 #include <ctime>
 #include <string>
 
-// Directory of the running program file, with its trailing '/'.
+// The program directory, with its trailing '/': that of the running program
+// file, or the data directory of an installed console (progdir.h).
 std::string ProgramDirectory();
 
 // Local time as "%B %d, %Y, %H:%M:%S" with English month names, whatever the
