@@ -1,10 +1,9 @@
 #include "webcall.h"
 
 #include "exchange.h"
+#include "progdir.h"
 
-#include <climits>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -12,14 +11,9 @@ std::string text(const char* s) {
     return s ? s : "";
 }
 
-// webcall-ca.pem in the program's directory: a private CA the console trusts.
+// webcall-ca.pem in the program directory: a private CA the console trusts.
 std::string caFileBesideProgram() {
-    char exe[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0)
-        return {};
-    std::string path(exe, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + "webcall-ca.pem";
+    return progdir::programDirectory() + "webcall-ca.pem";
 }
 
 } // namespace

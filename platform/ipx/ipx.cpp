@@ -1,6 +1,7 @@
 #include "ipx.h"
 
 #include "profile.h"
+#include "progdir.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -297,11 +298,7 @@ std::string Config::routeTo(const Address& destination) const {
 }
 
 std::string configPath() {
-    char buf[4096];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string path = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-    const auto slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) + "ipx.ini";
+    return progdir::programDirectory() + "ipx.ini";
 }
 
 int socket(int family, int type, int protocol) {
