@@ -3,7 +3,8 @@
 // answers; network UP, SNMP DOWN once the agent falls silent while the host
 // still answers diagnostics. A trap it sends over IPX becomes an alert with
 // its name; its alert destination is set, and its agents queried, over IPX;
-// the whole host falling silent brings the network DOWN alert.
+// the whole host falling silent brings the network DOWN alert, and its
+// return the two UP alerts.
 
 #include "alert_destination.h"
 #include "fixed_host.h"
@@ -151,6 +152,15 @@ TEST(IpxServerRoad, PolledSetQueriedAndWatchedOverIpx) {
     const std::string silence = readFile(dir.file("VDLog.txt")).substr(logBefore);
     EXPECT_NE(silence.find("The server does not answer on the network"), std::string::npos) << silence;
     EXPECT_EQ(silence.find("The SNMP agent on the server is not responding"), std::string::npos) << silence;
+
+    // Back again: the agent's UP alert, then the host's.
+    peer.setSilent(false);
+    console.pollTimer().start(10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.networkStatus == "UP" && settled(); }, 30000));
+    const std::string back = readFile(dir.file("VDLog.txt")).substr(logBefore + silence.size());
+    const std::size_t agentUp = back.find("The SNMP agent on the server is responding again");
+    ASSERT_NE(agentUp, std::string::npos) << back;
+    EXPECT_NE(back.find("The server answers on the network again", agentUp), std::string::npos) << back;
 }
 
 } // namespace
