@@ -435,6 +435,10 @@ void Snmp::Impl::openIpx(std::uint16_t socket) {
     session.flags |= SNMP_FLAGS_DONT_PROBE;
     session.sndMsgMaxSize = snmp_ipx::kMaxMessage;
     session.rcvMsgMaxSize = snmp_ipx::kMaxMessage;
+    // The same room as the UDP socket for a whole cycle's answers.
+    int big = kReceiveBuffer;
+    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
     ipxSessp = snmp_sess_add(&session, transport, nullptr, nullptr);
     if (ipxSessp != nullptr)
         ipxFd = transport->sock;

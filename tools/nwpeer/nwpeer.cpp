@@ -8,7 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ constexpr std::uint16_t kFileServer = 0x0004;
 constexpr std::uint16_t kGeneralQuery = 1, kGeneralResponse = 2, kNearestQuery = 3, kNearestResponse = 4;
 constexpr std::size_t kSapEntry = 64;
 constexpr std::size_t kEntriesPerPacket = 7;
+// Room for a whole poll cycle's requests arriving at once.
+constexpr int kReceiveBuffer = 4 << 20;
 
 int openUdp(const std::string& address, std::uint16_t port, std::string* error) {
     sockaddr_in sa{};
@@ -74,6 +77,13 @@ NetWarePeer::~NetWarePeer() {
 }
 
 bool NetWarePeer::start(std::string* error) {
+    // A relay socket per requester and server: many servers need more than
+    // the usual soft limit of descriptors.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     std::string reason;
     if (m_config.adapters.empty()) {
         reason = "no adapter 0 in the configuration";
@@ -96,8 +106,40 @@ bool NetWarePeer::start(std::string* error) {
         stop();
         return false;
     }
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) {
+        if (error)
+            *error = std::strerror(errno);
+        stop();
+        return false;
+    }
+    for (int fd : {m_wake[0], m_diagnosticSocket, m_sapSocket, m_snmpSocket, m_trapRelaySocket})
+        watch(fd);
+    if (m_snmpSocket >= 0)
+        setsockopt(m_snmpSocket, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     m_thread = std::thread([this] { run(); });
     return true;
+}
+
+void NetWarePeer::watch(int fd) {
+    if (fd < 0)
+        return;
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.fd = fd;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &e);
+}
+
+NetWarePeer::RelayKey NetWarePeer::relayKey(const ipx::Address& requester, const ipx::Address& server) {
+    RelayKey key{};
+    auto* at = key.data();
+    for (const ipx::Address* a : {&requester, &server}) {
+        at = std::copy(a->network, a->network + 4, at);
+        at = std::copy(a->node, a->node + 6, at);
+        *at++ = static_cast<std::uint8_t>(a->socket >> 8);
+        *at++ = static_cast<std::uint8_t>(a->socket);
+    }
+    return key;
 }
 
 void NetWarePeer::stop() {
@@ -109,8 +151,9 @@ void NetWarePeer::stop() {
     for (const auto& relay : m_relays)
         ::close(relay.first);
     m_relays.clear();
-    for (int* fd :
-         {&m_diagnosticSocket, &m_sapSocket, &m_snmpSocket, &m_trapRelaySocket, &m_wake[0], &m_wake[1]}) {
+    m_relayByKey.clear();
+    for (int* fd : {&m_diagnosticSocket, &m_sapSocket, &m_snmpSocket, &m_trapRelaySocket, &m_wake[0],
+                    &m_wake[1], &m_epoll}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -129,34 +172,36 @@ std::vector<std::uint8_t> NetWarePeer::lastDiagnosticData() const {
 
 void NetWarePeer::run() {
     std::uint8_t buf[ipx::kMaxPacket + 1];
-    std::vector<pollfd> fds;
+    epoll_event events[64];
     for (;;) {
-        fds.clear();
-        for (int fd : {m_wake[0], m_diagnosticSocket, m_sapSocket, m_snmpSocket, m_trapRelaySocket})
-            fds.push_back({fd, POLLIN, 0}); // a negative descriptor is ignored
-        for (const auto& relay : m_relays)
-            fds.push_back({relay.first, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready = epoll_wait(m_epoll, events, 64, -1);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (fds[0].revents)
-            return;
-        if (fds[4].revents & POLLIN)
-            relayTrap();
-        for (std::size_t i = 5; i < fds.size(); ++i)
-            if (fds[i].revents & POLLIN)
-                relayAnswer(fds[i].fd);
-        for (int i = 1; i < 4; ++i) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
-            ipx::Header header;
-            const std::uint8_t* data = nullptr;
-            std::size_t size = 0;
-            if (n > 0 && ipx::decode(buf, static_cast<std::size_t>(n), header, data, size) == ipx::Decode::Ok)
-                handle(fds[i].fd, header, data, size);
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == m_wake[0])
+                return;
+            if (fd == m_trapRelaySocket) {
+                relayTrap();
+            } else if (fd == m_diagnosticSocket || fd == m_sapSocket || fd == m_snmpSocket) {
+                // Drain what has queued up; the descriptors are level-triggered.
+                for (int n = 0; n < 64; ++n) {
+                    const ssize_t got = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+                    if (got < 0)
+                        break;
+                    ipx::Header header;
+                    const std::uint8_t* data = nullptr;
+                    std::size_t size = 0;
+                    if (ipx::decode(buf, static_cast<std::size_t>(got), header, data, size) ==
+                        ipx::Decode::Ok)
+                        handle(fd, header, data, size);
+                }
+            } else {
+                relayAnswer(fd);
+            }
         }
     }
 }
@@ -261,10 +306,9 @@ void NetWarePeer::relayRequest(const ipx::Header& header, const std::uint8_t* da
         return;
     ipx::Address from = server->address;
     from.socket = kSnmpSocket;
-    int relayFd = -1;
-    for (const auto& [fd, relay] : m_relays)
-        if (relay.requester == header.source && relay.server == from)
-            relayFd = fd;
+    const RelayKey key = relayKey(header.source, from);
+    const auto known = m_relayByKey.find(key);
+    int relayFd = known == m_relayByKey.end() ? -1 : known->second;
     if (relayFd < 0) {
         const std::size_t colon = m_agent.rfind(':');
         sockaddr_in agent{};
@@ -281,6 +325,8 @@ void NetWarePeer::relayRequest(const ipx::Header& header, const std::uint8_t* da
             return;
         }
         m_relays[relayFd] = Relay{header.source, from};
+        m_relayByKey[key] = relayFd;
+        watch(relayFd);
     }
     [[maybe_unused]] const ssize_t n = ::send(relayFd, data, size, MSG_DONTWAIT);
 }

@@ -17,6 +17,7 @@
 
 #include "ipx.h"
 
+#include <array>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -64,6 +65,7 @@ private:
     void relayRequest(const ipx::Header& header, const std::uint8_t* data, std::size_t size);
     void relayAnswer(int fd);
     void relayTrap();
+    void watch(int fd);
     void sendIpx(int fd, const ipx::Address& from, const ipx::Address& to, const std::uint8_t* data,
                  std::size_t size);
 
@@ -73,6 +75,8 @@ private:
         ipx::Address requester;
         ipx::Address server;
     };
+    using RelayKey = std::array<std::uint8_t, 24>;
+    static RelayKey relayKey(const ipx::Address& requester, const ipx::Address& server);
     ipx::Config m_config;
     std::vector<Server> m_servers;
     int m_diagnosticSocket = -1;
@@ -83,6 +87,8 @@ private:
     std::optional<ipx::Address> m_trapTo;
     std::uint16_t m_trapRelayPort = 0;
     std::map<int, Relay> m_relays;
+    std::map<RelayKey, int> m_relayByKey;
+    int m_epoll = -1;
     std::atomic<bool> m_agentSilent{false};
     std::atomic<int> m_snmpRequests{0};
     int m_wake[2] = {-1, -1};
