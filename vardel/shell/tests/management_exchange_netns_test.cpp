@@ -237,6 +237,8 @@ TEST_F(ExchangeTest, StartupAsksForCredentialsUntilRightThenFetchesTheList) {
     EXPECT_EQ(console.sheet->settings().readOnly, 0);
     EXPECT_EQ(console.sheet->settings().startupServerName, "127.0.0.1");
     EXPECT_EQ(console.sheet->settings().userName, "anna");
+    // The transfer file is named in the program directory.
+    EXPECT_EQ(readFile(console.dir.file("result.txt")), kServerList);
     // The wait box showed while the calls ran.
     EXPECT_TRUE(driver.waitBoxLines.count(LoadString(IDS_CONTACTING_MS) + "127.0.0.1"));
 
