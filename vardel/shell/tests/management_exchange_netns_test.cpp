@@ -2,6 +2,7 @@
 // lighttpd: start-up fetch, credentials, read-only start, write-back on OK,
 // two consoles writing back, the unattended prompt, HTTPS, failed start-ups.
 #include "fixed_host.h"
+#include "management_exchange.h"
 #include "management_server.h"
 #include "msgbox.h"
 #include "private_program_dir.h"
@@ -505,4 +506,27 @@ TEST_F(ExchangeTest, AServerAddedOnOneConsoleReachesTheOtherAtItsNextStart) {
     auto names = second.serverNames();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"ADDED", "FS1"}));
+}
+
+TEST(ManagementPromptTest, StopTimerHoldsThePromptAndEscapeKeepsTheOpeningName) {
+    CManagementServerDlg stopped(nullptr, "ms1", 0, 2);
+    CManagementServerDlg running(nullptr, "ms1", 0, 2);
+    stopped.show();
+    running.show();
+    click(&stopped, 1079);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !running.isVisible(); }, 10000));
+    EXPECT_TRUE(running.timedOut());
+    EXPECT_TRUE(stopped.isVisible());
+    EXPECT_EQ(control<QLabel>(&stopped, 1078)->text(), "0");
+    EXPECT_FALSE(control<QWidget>(&stopped, 1079)->isEnabled());
+
+    control<QLineEdit>(&stopped, 1064)->setText("ms2");
+    control<QAbstractButton>(&stopped, 1094)->click();
+    click(&stopped, 1065);
+    QTest::keyClick(&stopped, Qt::Key_Escape);
+    EXPECT_FALSE(stopped.isVisible());
+    EXPECT_EQ(stopped.serverName(), "ms1");
+    EXPECT_EQ(stopped.useSsl(), 1);
+    EXPECT_FALSE(stopped.retrieve());
+    EXPECT_FALSE(stopped.timedOut());
 }
