@@ -404,38 +404,26 @@ TEST_F(ExchangeTest, FailedStartupIsReportedAndKeepsTheLocalList) {
     const std::string huge = kServerList + "; " + std::string(16 * 1024 * 1024, 'x') + "\r\n";
     struct Case {
         const char* what;
-        std::function<void()> arrange;
         int port;
         std::string name;
         bool ssl;
         std::function<void(QWidget*)> credentials; // the answer to the server's 401, if it comes to that
+        std::function<void()> arrange;
     };
     const std::vector<Case> cases = {
         // The call's own 60-second bound is the library's; here the peer gives up first.
-        {"accepts and stays silent",
-         [&] { peer = std::make_unique<RawPeer>(kRawPort, "", 1500); },
-         kRawPort,
-         "127.0.0.1",
-         false,
-         {}},
-        {"answers bytes that are no HTTP",
-         [&] { peer = std::make_unique<RawPeer>(kRawPort, "\x16\x03garbage\r\n\r\n[SERVERS]\r\nX=1\r\n"); },
-         kRawPort,
-         "127.0.0.1",
-         false,
-         {}},
-        {"serves a page for the list", [&] { server.putList("<html><body>Welcome</body></html>\n"); },
-         kHttpPort, "127.0.0.1", false, anna},
-        {"serves a list over 16 MiB", [&] { server.putList(huge); }, kHttpPort, "127.0.0.1", false, anna},
-        {"credentials cancelled", [&] { server.putList(kServerList); }, kHttpPort, "127.0.0.1", false,
-         [](QWidget* dialog) { click(dialog, 2); }},
-        {"untrusted certificate", [] {}, kHttpsPort, "localhost", true, {}},
-        {"certificate for another host name",
-         [&] { programDir.write("webcall-ca.pem", server.caPem()); },
-         kHttpsPort,
-         "127.0.0.2",
-         true,
-         {}},
+        {"accepts and stays silent", kRawPort, "127.0.0.1", false, nullptr,
+         [&] { peer = std::make_unique<RawPeer>(kRawPort, "", 1500); }},
+        {"answers bytes that are no HTTP", kRawPort, "127.0.0.1", false, nullptr,
+         [&] { peer = std::make_unique<RawPeer>(kRawPort, "\x16\x03garbage\r\n\r\n[SERVERS]\r\nX=1\r\n"); }},
+        {"serves a page for the list", kHttpPort, "127.0.0.1", false, anna,
+         [&] { server.putList("<html><body>Welcome</body></html>\n"); }},
+        {"serves a list over 16 MiB", kHttpPort, "127.0.0.1", false, anna, [&] { server.putList(huge); }},
+        {"credentials cancelled", kHttpPort, "127.0.0.1", false, [](QWidget* dialog) { click(dialog, 2); },
+         [&] { server.putList(kServerList); }},
+        {"untrusted certificate", kHttpsPort, "localhost", true, nullptr, [] {}},
+        {"certificate for another host name", kHttpsPort, "127.0.0.2", true, nullptr,
+         [&] { programDir.write("webcall-ca.pem", server.caPem()); }},
     };
     for (const Case& c : cases) {
         c.arrange();
