@@ -90,6 +90,8 @@ TEST(WebcallTest, FetchReplacesTheListAndWriteBackReturnsIt) {
     server.putList(kList);
     Console console;
     writeFile(console.ini(), "[SERVERS]\r\nOLD=1\r\n");
+    EXPECT_EQ(console.call(WEBCALL_FETCH, "bo", "wrong"), WEBCALL_DENIED);
+    EXPECT_EQ(readFile(console.ini()), "[SERVERS]\r\nOLD=1\r\n");
     ASSERT_EQ(console.call(WEBCALL_FETCH, "bo", "reader"), WEBCALL_DONE);
     EXPECT_EQ(readFile(console.ini()), kList);
     EXPECT_FALSE(readFile(webcall::etagPath(console.ini())).empty());

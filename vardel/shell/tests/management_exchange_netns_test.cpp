@@ -1,9 +1,11 @@
 // The console's exchange with the management server of deploy/ on a real
 // lighttpd: start-up fetch, credentials, read-only start, write-back on OK,
-// two consoles writing back, the unattended prompt.
+// two consoles writing back, the unattended prompt, HTTPS, failed start-ups.
 #include "fixed_host.h"
+#include "management_exchange.h"
 #include "management_server.h"
 #include "msgbox.h"
+#include "private_program_dir.h"
 #include "string_table.h"
 #include "testsupport.h"
 #include "vardel_tabs.h"
@@ -14,13 +16,20 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <set>
+#include <thread>
 
 using testsupport::control;
+using testsupport::kHttpPort;
+using testsupport::kHttpsPort;
 using testsupport::ManagementServer;
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -39,8 +48,13 @@ const std::string kLocalList =
     "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nLOCAL=1\r\n[LOCAL]\r\nNOS=NT\r\nIP=10.0.0.9\r\nIPX=\r\n"
     "SNMP_COMMUNITY=public\r\n";
 
+void click(QWidget* dialog, int id) {
+    QTest::mouseClick(control<QAbstractButton>(dialog, id), Qt::LeftButton);
+}
+
 // Acts on the console's dialogs as they open, in the order given, and notes
-// the lines of every wait box seen meanwhile.
+// the lines of every wait box seen meanwhile. A credentials dialog that no
+// step expects is cancelled, and the driver is then never done.
 class DialogDriver {
 public:
     DialogDriver() {
@@ -48,7 +62,7 @@ public:
         m_timer.start(5);
     }
     void then(int id, std::function<void(QWidget*)> act) { m_steps.push_back({id, std::move(act)}); }
-    bool done() const { return m_steps.empty(); }
+    bool done() const { return m_steps.empty() && !m_unexpected; }
     std::set<std::string> waitBoxLines;
 
 private:
@@ -66,6 +80,11 @@ private:
                 act(window);
                 return;
             }
+            if (id == kCredentials) {
+                m_unexpected = true;
+                click(window, 2);
+                return;
+            }
         }
     }
     struct Step {
@@ -73,16 +92,24 @@ private:
         std::function<void(QWidget*)> act;
     };
     std::deque<Step> m_steps;
+    bool m_unexpected = false;
     QTimer m_timer;
 };
-
-void click(QWidget* dialog, int id) {
-    QTest::mouseClick(control<QAbstractButton>(dialog, id), Qt::LeftButton);
-}
 
 void retrieve(QWidget* prompt) {
     click(prompt, 1065);
     click(prompt, 1);
+}
+
+// Types the server's name, ticks SSL when asked, retrieves.
+std::function<void(QWidget*)> retrieveFrom(const std::string& name, bool ssl) {
+    return [name, ssl](QWidget* prompt) {
+        control<QLineEdit>(prompt, 1064)->setText(QString::fromStdString(name));
+        // The box's middle may lie beside its text: click() as on the text.
+        if (ssl)
+            control<QAbstractButton>(prompt, 1094)->click();
+        retrieve(prompt);
+    };
 }
 
 std::function<void(QWidget*)> credentials(const std::string& user, const std::string& password) {
@@ -95,12 +122,12 @@ std::function<void(QWidget*)> credentials(const std::string& user, const std::st
 
 // One console in its own program directory, its management server 127.0.0.1.
 struct Console {
-    Console() {
+    explicit Console(int port = kHttpPort) {
         writeFile(dir.file("vardel.reg"),
                   "Windows Registry Editor Version 5.00\r\n\r\n"
                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
                   "\"Name\"=\"127.0.0.1\"\r\n\"Port\"=\"" +
-                      std::to_string(testsupport::kHttpPort) + "\"\r\n\r\n");
+                      std::to_string(port) + "\"\r\n\r\n");
         writeFile(dir.file("rlaweb.ini"), kLocalList);
         writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=1\n[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
     }
@@ -150,6 +177,44 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// A peer on a loopback port that is no web server: to each connection it
+// sends reply and closes, or, with no reply, stays silent for holdMs first.
+class RawPeer {
+public:
+    RawPeer(int port, std::string reply, int holdMs = 0) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const sockaddr_in a = testsupport::loopback(port);
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(m_fd, 4), 0);
+        m_thread = std::thread([this, reply = std::move(reply), holdMs] {
+            for (int served = 0; served < 4 && !m_stop;) {
+                pollfd p{m_fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) != 1)
+                    continue;
+                const int c = ::accept(m_fd, nullptr, nullptr);
+                ++served;
+                if (!reply.empty())
+                    (void)!::write(c, reply.data(), reply.size());
+                for (int held = 0; held < holdMs && !m_stop; held += 50)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ::close(c);
+            }
+        });
+    }
+    ~RawPeer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_fd);
+    }
+
+private:
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 } // namespace
 
 TEST_F(ExchangeTest, StartupAsksForCredentialsUntilRightThenFetchesTheList) {
@@ -173,6 +238,8 @@ TEST_F(ExchangeTest, StartupAsksForCredentialsUntilRightThenFetchesTheList) {
     EXPECT_EQ(console.sheet->settings().readOnly, 0);
     EXPECT_EQ(console.sheet->settings().startupServerName, "127.0.0.1");
     EXPECT_EQ(console.sheet->settings().userName, "anna");
+    // The transfer file is named in the program directory.
+    EXPECT_EQ(readFile(console.dir.file("result.txt")), kServerList);
     // The wait box showed while the calls ran.
     EXPECT_TRUE(driver.waitBoxLines.count(LoadString(IDS_CONTACTING_MS) + "127.0.0.1"));
 
@@ -294,4 +361,160 @@ TEST_F(ExchangeTest, WriteBackToAnotherServerAsksForItsCredentials) {
     EXPECT_EQ(texts(), std::vector<std::string>{LoadString(IDS_WRITE_BACK_QUESTION) + " localhost ?"});
     EXPECT_TRUE(contains(server.list(), "ADDED=1"));
     EXPECT_TRUE(driver.waitBoxLines.count(LoadString(IDS_WRITING_LIST) + "localhost"));
+    // The end notice still goes to the server of the start-up.
+    server.stop();
+    const std::string log = server.accessLog();
+    const auto end = log.find("event=end");
+    ASSERT_NE(end, std::string::npos) << log;
+    const std::string line = log.substr(log.rfind('\n', end) + 1, end - log.rfind('\n', end));
+    EXPECT_TRUE(contains(line, " 127.0.0.1:" + std::to_string(kHttpPort) + " ")) << line;
+}
+
+TEST_F(ExchangeTest, OverHttpsWithThePrivateCaBesideTheProgram) {
+    testsupport::PrivateProgramDirectory programDir;
+    ASSERT_TRUE(programDir.ok());
+    ManagementServer server;
+    server.putList(kServerList);
+    programDir.write("webcall-ca.pem", server.caPem());
+    Console console(kHttpsPort);
+    DialogDriver driver;
+    driver.then(kPrompt, retrieveFrom("localhost", true));
+    driver.then(kCredentials, credentials("anna", "secret"));
+    console.start();
+    ASSERT_TRUE(driver.done());
+    EXPECT_TRUE(texts().empty());
+    EXPECT_EQ(console.serverNames(), std::vector<std::string>{"FS1"});
+
+    console.addServer("ADDED");
+    boxes.script.answers = {msgbox::IDYES};
+    console.sheet->OnOK();
+    EXPECT_TRUE(console.sheet->isEnded());
+    EXPECT_EQ(texts(), std::vector<std::string>{LoadString(IDS_WRITE_BACK_QUESTION) + " localhost ?"});
+    EXPECT_TRUE(contains(server.list(), "ADDED=1"));
+    EXPECT_TRUE(contains(readFile(console.dir.file("vardel.reg")), "\"SSL\"=\"1\""));
+}
+
+TEST_F(ExchangeTest, FailedStartupIsReportedAndKeepsTheLocalList) {
+    testsupport::PrivateProgramDirectory programDir;
+    ASSERT_TRUE(programDir.ok());
+    ManagementServer server;
+    constexpr int kRawPort = 8081;
+    std::unique_ptr<RawPeer> peer;
+    const auto anna = credentials("anna", "secret");
+    const std::string huge = kServerList + "; " + std::string(16 * 1024 * 1024, 'x') + "\r\n";
+    struct Case {
+        const char* what;
+        int port;
+        std::string name;
+        bool ssl;
+        std::function<void(QWidget*)> credentials; // the answer to the server's 401, if it comes to that
+        std::function<void()> arrange;
+    };
+    const std::vector<Case> cases = {
+        // The call's own 60-second bound is the library's; here the peer gives up first.
+        {"accepts and stays silent", kRawPort, "127.0.0.1", false, nullptr,
+         [&] { peer = std::make_unique<RawPeer>(kRawPort, "", 1500); }},
+        {"answers bytes that are no HTTP", kRawPort, "127.0.0.1", false, nullptr,
+         [&] { peer = std::make_unique<RawPeer>(kRawPort, "\x16\x03garbage\r\n\r\n[SERVERS]\r\nX=1\r\n"); }},
+        {"serves a page for the list", kHttpPort, "127.0.0.1", false, anna,
+         [&] { server.putList("<html><body>Welcome</body></html>\n"); }},
+        {"serves a list over 16 MiB", kHttpPort, "127.0.0.1", false, anna, [&] { server.putList(huge); }},
+        {"credentials cancelled", kHttpPort, "127.0.0.1", false, [](QWidget* dialog) { click(dialog, 2); },
+         [&] { server.putList(kServerList); }},
+        {"untrusted certificate", kHttpsPort, "localhost", true, nullptr, [] {}},
+        {"certificate for another host name", kHttpsPort, "127.0.0.2", true, nullptr,
+         [&] { programDir.write("webcall-ca.pem", server.caPem()); }},
+    };
+    for (const Case& c : cases) {
+        c.arrange();
+        Console console(c.port);
+        DialogDriver driver;
+        driver.then(kPrompt, retrieveFrom(c.name, c.ssl));
+        if (c.credentials)
+            driver.then(kCredentials, c.credentials);
+        boxes.script.shown.clear();
+        console.start();
+        peer.reset();
+        EXPECT_TRUE(driver.done()) << c.what;
+        EXPECT_EQ(texts(), std::vector<std::string>{LoadString(IDS_MS_LIST_FAILED) + " " + c.name + ". " +
+                                                    LoadString(IDS_USE_LOCAL)})
+            << c.what;
+        EXPECT_EQ(console.serverNames(), std::vector<std::string>{"LOCAL"}) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(console.dir.file("rlaweb.ini.etag"))) << c.what;
+    }
+}
+
+TEST_F(ExchangeTest, WriteBackToADeadServerIsReportedAfterTheLocalSave) {
+    // No server listens; the list stays local at start-up.
+    Console console;
+    DialogDriver driver;
+    driver.then(kPrompt, [](QWidget* prompt) { click(prompt, 1); });
+    console.start();
+    ASSERT_TRUE(driver.done());
+
+    console.addServer("ADDED");
+    boxes.script.answers = {msgbox::IDYES};
+    console.sheet->OnOK();
+    EXPECT_TRUE(console.sheet->isEnded());
+    // The failed end notice shows nothing.
+    EXPECT_EQ(texts(), (std::vector<std::string>{LoadString(IDS_WRITE_BACK_QUESTION) + " 127.0.0.1 ?",
+                                                 LoadString(IDS_WRITE_BACK_FAILED) + " 127.0.0.1"}));
+    EXPECT_TRUE(contains(console.ini(), "ADDED=1"));
+}
+
+TEST_F(ExchangeTest, AServerAddedOnOneConsoleReachesTheOtherAtItsNextStart) {
+    ManagementServer server;
+    server.putList(kServerList);
+    const auto startRetrieving = [](Console& console) {
+        DialogDriver driver;
+        driver.then(kPrompt, retrieve);
+        driver.then(kCredentials, credentials("anna", "secret"));
+        console.start();
+        EXPECT_TRUE(driver.done());
+    };
+    const auto clickOk = [](Console& console) {
+        console.sheet->show();
+        click(console.sheet.get(), 1);
+        EXPECT_TRUE(console.sheet->isEnded());
+    };
+    Console first, second;
+    startRetrieving(first);
+    startRetrieving(second);
+
+    // Added as the Configuration tab adds a server, then OK and written back.
+    first.addServer("ADDED");
+    boxes.script.answers = {msgbox::IDYES};
+    clickOk(first);
+    // The second, started before, saves without writing back.
+    boxes.script.answers = {msgbox::IDNO};
+    clickOk(second);
+    EXPECT_FALSE(contains(second.ini(), "ADDED=1"));
+
+    startRetrieving(second);
+    auto names = second.serverNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ADDED", "FS1"}));
+}
+
+TEST(ManagementPromptTest, StopTimerHoldsThePromptAndEscapeKeepsTheOpeningName) {
+    CManagementServerDlg stopped(nullptr, "ms1", 0, 2);
+    CManagementServerDlg running(nullptr, "ms1", 0, 2);
+    stopped.show();
+    running.show();
+    click(&stopped, 1079);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !running.isVisible(); }, 10000));
+    EXPECT_TRUE(running.timedOut());
+    EXPECT_TRUE(stopped.isVisible());
+    EXPECT_EQ(control<QLabel>(&stopped, 1078)->text(), "0");
+    EXPECT_FALSE(control<QWidget>(&stopped, 1079)->isEnabled());
+
+    control<QLineEdit>(&stopped, 1064)->setText("ms2");
+    control<QAbstractButton>(&stopped, 1094)->click();
+    click(&stopped, 1065);
+    QTest::keyClick(&stopped, Qt::Key_Escape);
+    EXPECT_FALSE(stopped.isVisible());
+    EXPECT_EQ(stopped.serverName(), "ms1");
+    EXPECT_EQ(stopped.useSsl(), 1);
+    EXPECT_FALSE(stopped.retrieve());
+    EXPECT_FALSE(stopped.timedOut());
 }
