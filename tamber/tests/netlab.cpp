@@ -186,6 +186,9 @@ IcmpCapture::IcmpCapture(int nsFd) {
     m_injector = socketIn(nsFd, AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
     int big = 1 << 20;
     setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    // Arrival times from the kernel: a busy machine may wake this thread late.
+    int on = 1;
+    setsockopt(m_socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     m_thread = std::thread([this] { loop(); });
 }
 
@@ -225,11 +228,29 @@ void IcmpCapture::loop() {
             continue;
         }
         std::uint8_t buf[65536];
-        const ssize_t n = recv(m_socket, buf, sizeof buf, MSG_DONTWAIT);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT);
         if (n < 28) {
             continue;
         }
-        Packet packet{Bytes(buf, buf + n), Clock::now()};
+        Clock::time_point at = Clock::now();
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp;
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                const auto sinceArrival =
+                    std::chrono::system_clock::now().time_since_epoch() -
+                    (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
+                at -= std::chrono::duration_cast<Clock::duration>(sinceArrival);
+            }
+        }
+        Packet packet{Bytes(buf, buf + n), at};
         if (packet.icmpLength() < 8) {
             continue;
         }
