@@ -4,8 +4,11 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace netenum;
 namespace samba = testsupport::samba;
@@ -48,7 +51,32 @@ std::vector<std::string> browse(const std::string& remote) {
     return out;
 }
 
+// The IPv4 address name resolves to, or "" when it does not resolve.
+std::string resolve(const char* name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0)
+        return "";
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    return text;
+}
+
 } // namespace
+
+TEST(SmbPeers, AThreadStartedAfterJoiningResolvesOneServerOnly) {
+    if (const std::string why = samba::join(samba::Lan::smb1); !why.empty())
+        GTEST_SKIP() << why;
+    std::string first, second;
+    std::thread([&] {
+        first = resolve(samba::kServer1);
+        second = resolve(samba::kServer2);
+    }).join();
+    EXPECT_EQ(first, "10.77.0.11");
+    EXPECT_EQ(second, "");
+}
 
 TEST(SmbProvider, ListsTheWorkgroupsAndTheirServersWithItsOwnConfiguration) {
     if (const std::string why = samba::join(samba::Lan::smb1); !why.empty())
