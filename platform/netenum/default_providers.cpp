@@ -1,11 +1,16 @@
 #include "netenum.h"
 #include "netware_provider.h"
+#include "smb_provider.h"
 
 namespace netenum {
 
-// The machine's providers, in the order the network shows them.
+// The machine's providers, in enumeration order. A provider of another network
+// is added here.
 std::vector<std::shared_ptr<Provider>> defaultProviders() {
-    return {std::make_shared<NetWareProvider>()};
+    return {
+        std::make_shared<SmbProvider>(),
+        std::make_shared<NetWareProvider>(),
+    };
 }
 
 } // namespace netenum
