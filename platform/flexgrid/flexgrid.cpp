@@ -192,9 +192,24 @@ void CMSFlexGrid::AddItem(const std::string& text, long index) {
 }
 
 void CMSFlexGrid::RemoveItem(long index) {
-    if (index < 0 || index >= rowCount() || rowCount() <= 1)
+    RemoveItems(index, 1);
+}
+
+void CMSFlexGrid::AddItems(long index, long count) {
+    if (index < 0 || index > rowCount())
+        index = rowCount();
+    if (count <= 0)
         return;
-    removeRow(static_cast<int>(index));
+    model()->insertRows(static_cast<int>(index), static_cast<int>(count));
+    if (index == 0)
+        styleFixedRow();
+}
+
+void CMSFlexGrid::RemoveItems(long index, long count) {
+    count = std::min(count, static_cast<long>(rowCount()) - 1);
+    if (index < 0 || count <= 0 || index + count > rowCount())
+        return;
+    model()->removeRows(static_cast<int>(index), static_cast<int>(count));
     // The current cell and the selection end stay inside the grid.
     const long last = rowCount() - 1;
     m_row = std::min(m_row, last);

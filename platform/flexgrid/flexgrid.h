@@ -55,6 +55,10 @@ public:
     // Inserts a row at index holding text (tab-separated cells from column 0).
     void AddItem(const std::string& text, long index);
     void RemoveItem(long index);
+    // count empty rows inserted at index, or count rows removed from index,
+    // in one change of the grid (row by row, a large grid costs quadratic time).
+    void AddItems(long index, long count);
+    void RemoveItems(long index, long count);
     // Empties every cell of its text and formatting; the rows stay.
     void Clear();
 

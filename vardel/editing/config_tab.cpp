@@ -15,8 +15,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
-#include <cstdlib>
 #include <new>
+#include <unordered_map>
 
 namespace {
 
@@ -101,8 +101,11 @@ void CConfigTab::OnInitDialog() {
         g.SetColWidth(c, kColumnTwips[c]);
         g.SetTextMatrix(0, c, LoadString(kColumnHeaders[c]));
     }
+    std::vector<const ManagedServer*> listed;
+    listed.reserve(m_ctx.servers.size());
     for (const auto& server : m_ctx.servers)
-        InsertServerRow(*server);
+        listed.push_back(server.get());
+    insertServerRows(listed);
     TrimAndSortGrid();
     g.setUpdatesEnabled(true);
 
@@ -121,16 +124,33 @@ void CConfigTab::OnInitDialog() {
 }
 
 void CConfigTab::InsertServerRow(const ManagedServer& server) {
+    insertServerRows({&server});
+}
+
+// The blank last row takes the first server; every other server gets a row of
+// its own inserted before the last row, in order. The current row ends on the
+// row inserted last.
+void CConfigTab::insertServerRows(const std::vector<const ManagedServer*>& servers) {
+    if (servers.empty())
+        return;
     CMSFlexGrid& g = grid();
     const long last = g.GetRows() - 1;
-    g.SetRow(last);
+    const bool blankLast = g.GetTextMatrix(last, kNameCol).empty();
+    const long count = static_cast<long>(servers.size()) - (blankLast ? 1 : 0);
+    g.AddItems(last, count);
+    std::size_t next = blankLast ? 1 : 0;
+    for (long row = last; row < last + count; ++row)
+        fillRow(row, *servers[next++]);
+    if (blankLast)
+        fillRow(last + count, *servers.front());
+    g.SetRow(count > 0 ? last + count - 1 : last);
+}
+
+void CConfigTab::fillRow(long row, const ManagedServer& server) {
+    CMSFlexGrid& g = grid();
+    g.SetRow(row);
     g.SetCol(kNameCol);
-    if (g.GetText().empty()) {
-        g.SetText(server.name);
-    } else {
-        g.AddItem(server.name, last);
-        g.SetRow(last);
-    }
+    g.SetText(server.name);
     g.SetCol(kNosCol);
     if (const char* nos = NosTextFromCode(server.nosCode))
         g.SetText(nos);
@@ -227,19 +247,13 @@ void CConfigTab::OnAddServers() {
 
     CMSFlexGrid& g = grid();
     g.setUpdatesEnabled(false);
-    std::vector<std::string> listed;
-    for (auto& server : added) {
-        const ManagedServer& fresh = *server;
-        if (AddServerIfNew(m_ctx.servers, server) == 0) {
-            InsertServerRow(fresh);
-            listed.push_back(fresh.name);
-        }
-    }
+    const std::vector<ManagedServer*> listed = AddServersIfNew(m_ctx.servers, added);
+    insertServerRows({listed.begin(), listed.end()});
     if (!listed.empty() && m_ctx.listChanged)
         m_ctx.listChanged();
     if (m_ctx.pollServer)
-        for (const std::string& name : listed)
-            m_ctx.pollServer(name);
+        for (const ManagedServer* server : listed)
+            m_ctx.pollServer(server->name);
 
     if (!m_ctx.servers.empty())
         EnableControls(true);
@@ -249,28 +263,30 @@ void CConfigTab::OnAddServers() {
     g.setUpdatesEnabled(true);
 }
 
+// Row by row, the block goes from its top row down; the last data row of the
+// grid is blanked rather than removed. Done here in one change of the grid
+// and one pass over the list.
 void CConfigTab::OnRemoveServers() {
     CMSFlexGrid& g = grid();
-    const long r = g.GetRow();
-    const long s = g.GetRowSel();
-    const long count = std::abs(r - s) + 1;
-    g.setUpdatesEnabled(false);
-    for (long i = 0; i < count; ++i) {
-        const long c = r < s ? g.GetRow() : g.GetRowSel();
-        std::string name;
-        if (c == 1 && g.GetRows() == 2) {
-            name = g.GetTextMatrix(1, kNameCol);
+    const long top = std::max(1L, std::min(g.GetRow(), g.GetRowSel()));
+    const long bottom = std::min(std::max(g.GetRow(), g.GetRowSel()), g.GetRows() - 1);
+    std::vector<std::string> names;
+    for (long row = top; row <= bottom; ++row)
+        names.push_back(g.GetTextMatrix(row, kNameCol));
+    if (!names.empty()) {
+        g.setUpdatesEnabled(false);
+        if (top == 1 && bottom == g.GetRows() - 1) {
+            g.RemoveItems(1, bottom - 1);
             for (long col = 0; col < kColumns; ++col)
                 g.SetTextMatrix(1, col, std::string());
         } else {
-            name = g.GetTextMatrix(c, kNameCol);
-            g.RemoveItem(c);
+            g.RemoveItems(top, bottom - top + 1);
         }
-        RemoveServer(m_ctx.servers, name);
+        g.setUpdatesEnabled(true);
+        RemoveServers(m_ctx.servers, names);
+        if (m_ctx.listChanged)
+            m_ctx.listChanged();
     }
-    g.setUpdatesEnabled(true);
-    if (m_ctx.listChanged)
-        m_ctx.listChanged();
     EnableEditButtons(!m_ctx.servers.empty());
 }
 
@@ -315,20 +331,27 @@ void CConfigTab::ResetAlertDestinations() {
         CMSFlexGrid& g = grid();
         const long top = std::min(g.GetRow(), g.GetRowSel());
         const long bottom = std::max(g.GetRow(), g.GetRowSel());
-        // The block is read before any row moves; each server's row is
-        // rewritten as its outcome arrives, and the grid sorted once at the end.
+        // Each server's row is rewritten in place as its outcome arrives: its
+        // name and NOS stay, so the sort would put it back where it is.
+        std::unordered_map<std::string, ManagedServer*> byName; // FindServer: the first wins
+        for (const auto& server : m_ctx.servers)
+            byName.emplace(server->name, server.get());
         std::vector<ManagedServer*> selected;
+        std::unordered_map<const ManagedServer*, long> rowOf;
         for (long i = top; i <= bottom; ++i) {
             std::string name = g.GetTextMatrix(i, kNameCol);
             if (name.size() > kNameBuffer)
                 name.resize(kNameBuffer);
-            if (ManagedServer* server = FindServer(m_ctx.servers, name))
+            const auto found = byName.find(name);
+            ManagedServer* server = found == byName.end() ? nullptr : found->second;
+            if (server && rowOf.emplace(server, i).second)
                 selected.push_back(server);
         }
         if (!selected.empty()) {
-            setAlertDestinations(selected, [this](ManagedServer& server) {
-                DeleteServerRow(server.name);
-                InsertServerRow(server);
+            setAlertDestinations(selected, [this, &rowOf](ManagedServer& server) {
+                const long row = rowOf.at(&server);
+                if (grid().GetTextMatrix(row, kNameCol) == server.name)
+                    fillRow(row, server);
             });
             TrimAndSortGrid();
         }

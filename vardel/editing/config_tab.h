@@ -82,6 +82,10 @@ protected:
 
 private:
     class BusyScope;
+    // Writes a server into a row that exists.
+    void fillRow(long row, const ManagedServer& server);
+    // InsertServerRow for each server in turn, the rows added in one go.
+    void insertServerRows(const std::vector<const ManagedServer*>& servers);
     void setAlertDestinations(const std::vector<ManagedServer*>& servers,
                               const std::function<void(ManagedServer&)>& applied);
     void noMemory();

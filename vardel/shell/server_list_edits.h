@@ -4,8 +4,10 @@
 
 #include "config_store.h"
 
+#include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The first server with that name, or nullptr.
 ManagedServer* FindServer(const ServerList& servers, const std::string& name);
@@ -24,3 +26,11 @@ void RemoveServer(ServerList& servers, const std::string& name);
 ManagedServer* UpdateServer(ServerList& servers, const std::string& name, const std::string& nosText,
                             const std::string& ipAddress, const std::string& ipxAddress,
                             const std::string& community);
+
+// AddServerIfNew for each server of fresh in turn, in one pass over the list.
+// Returns the servers added, in order; the refused ones stay in fresh.
+std::vector<ManagedServer*> AddServersIfNew(ServerList& servers,
+                                            std::list<std::unique_ptr<ManagedServer>>& fresh);
+
+// RemoveServer for each name in turn, in one pass over the list.
+void RemoveServers(ServerList& servers, const std::vector<std::string>& names);
