@@ -238,10 +238,13 @@ void CConfigTab::OnAddServers() {
     BusyScope busy(*this);
     EnableControls(false);
 
-    // Every new server is contacted, a name already listed included.
+    // Every new server is contacted, a name already listed included. The SETs
+    // are outstanding together and the servers then added in order: the same
+    // outcome as contacting and adding them one after the other.
     std::vector<ManagedServer*> contacted;
     for (const auto& server : added)
-        contacted.push_back(server.get());
+        if (server)
+            contacted.push_back(server.get());
     if (!contacted.empty())
         setAlertDestinations(contacted, {});
 

@@ -1,5 +1,6 @@
 #include "server_list_edits.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -29,10 +30,14 @@ TEST(ServerListEdits, AddRefusesOnlyTheSameNameInTheSameCase) {
     ASSERT_NE(same, nullptr);
     EXPECT_EQ(list.front()->ipAddress, "10.0.0.1");
 
-    auto lower = server("alpha");
-    EXPECT_EQ(AddServerIfNew(list, lower), 0);
-    auto b = server("BETA");
-    EXPECT_EQ(AddServerIfNew(list, b), 0);
+    // A batch refuses as the single call does, names earlier in the batch included.
+    std::list<std::unique_ptr<ManagedServer>> fresh;
+    for (const char* n : {"ALPHA", "alpha", "BETA", "BETA"})
+        fresh.push_back(server(n));
+    const std::vector<ManagedServer*> added = AddServersIfNew(list, fresh);
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(added[1]->name, "BETA");
+    EXPECT_EQ(std::count(fresh.begin(), fresh.end(), nullptr), 2);
     EXPECT_EQ(names(list), (std::vector<std::string>{"ALPHA", "alpha", "BETA"}));
     EXPECT_EQ(FindServer(list, "alpha"), std::next(list.begin())->get());
     EXPECT_EQ(FindServer(list, "Alpha"), nullptr);
@@ -40,13 +45,15 @@ TEST(ServerListEdits, AddRefusesOnlyTheSameNameInTheSameCase) {
 
 TEST(ServerListEdits, RemoveTakesTheExactNameOnly) {
     ServerList list;
-    for (const char* n : {"A", "a", "B"}) {
+    for (const char* n : {"A", "a", "B", "C", "D"}) {
         auto s = server(n);
         AddServerIfNew(list, s);
     }
     RemoveServer(list, "a");
-    RemoveServer(list, "C");
-    EXPECT_EQ(names(list), (std::vector<std::string>{"A", "B"}));
+    RemoveServer(list, "E");
+    EXPECT_EQ(names(list), (std::vector<std::string>{"A", "B", "C", "D"}));
+    RemoveServers(list, {"D", "b", "B", ""});
+    EXPECT_EQ(names(list), (std::vector<std::string>{"A", "C"}));
 }
 
 TEST(ServerListEdits, UpdateClearsPollPendingOnlyWhenAnAddressChanges) {
