@@ -1,6 +1,7 @@
 #include "flexgrid.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QScreen>
 #include <algorithm>
 #include <vector>
@@ -191,12 +192,65 @@ void CMSFlexGrid::AddItem(const std::string& text, long index) {
 }
 
 void CMSFlexGrid::RemoveItem(long index) {
-    if (index < 0 || index >= rowCount() || rowCount() <= 1)
+    RemoveItems(index, 1);
+}
+
+void CMSFlexGrid::AddItems(long index, long count) {
+    if (index < 0 || index > rowCount())
+        index = rowCount();
+    if (count <= 0)
         return;
-    removeRow(static_cast<int>(index));
+    model()->insertRows(static_cast<int>(index), static_cast<int>(count));
+    if (index == 0)
+        styleFixedRow();
+}
+
+void CMSFlexGrid::RemoveItems(long index, long count) {
+    count = std::min(count, static_cast<long>(rowCount()) - 1);
+    if (index < 0 || count <= 0 || index + count > rowCount())
+        return;
+    model()->removeRows(static_cast<int>(index), static_cast<int>(count));
+    // The current cell and the selection end stay inside the grid.
+    const long last = rowCount() - 1;
+    m_row = std::min(m_row, last);
+    m_rowSel = std::min(m_rowSel, last);
 }
 
 void CMSFlexGrid::Clear() {
     clearContents();
     styleFixedRow();
+}
+
+void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
+    if (m_selectionMode != flexSelectionByRow || event->button() != Qt::LeftButton) {
+        QTableWidget::mousePressEvent(event);
+        return;
+    }
+    const int row = rowAt(event->position().toPoint().y());
+    if (row < 1)
+        return;
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_row = row;
+    m_rowSel = row;
+    showRowSelection();
+}
+
+void CMSFlexGrid::mouseMoveEvent(QMouseEvent* event) {
+    if (m_selectionMode != flexSelectionByRow || !(event->buttons() & Qt::LeftButton)) {
+        QTableWidget::mouseMoveEvent(event);
+        return;
+    }
+    const int row = rowAt(event->position().toPoint().y());
+    if (row < 1 || row == m_rowSel)
+        return;
+    m_rowSel = row;
+    showRowSelection();
+}
+
+void CMSFlexGrid::showRowSelection() {
+    const int top = static_cast<int>(std::min(m_row, m_rowSel));
+    const int bottom = static_cast<int>(std::max(m_row, m_rowSel));
+    selectionModel()->select(
+        QItemSelection(model()->index(top, 0), model()->index(bottom, columnCount() - 1)),
+        QItemSelectionModel::ClearAndSelect);
 }

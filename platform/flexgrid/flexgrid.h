@@ -16,6 +16,9 @@ public:
     enum { flexAlignLeftTop = 0, flexAlignLeftCenter = 1, flexAlignGeneral = 9 };
     // Sort settings: 5 compares text without regard to case, ascending.
     enum { flexSortStringNoCaseAscending = 5 };
+    // Selection modes: free (set by the program only), or a block of whole
+    // rows chosen with the mouse (click, shift-click, drag).
+    enum { flexSelectionFree = 0, flexSelectionByRow = 1 };
 
     explicit CMSFlexGrid(QWidget* parent = nullptr);
 
@@ -52,12 +55,24 @@ public:
     // Inserts a row at index holding text (tab-separated cells from column 0).
     void AddItem(const std::string& text, long index);
     void RemoveItem(long index);
+    // count empty rows inserted at index, or count rows removed from index,
+    // in one change of the grid (row by row, a large grid costs quadratic time).
+    void AddItems(long index, long count);
+    void RemoveItems(long index, long count);
     // Empties every cell of its text and formatting; the rows stay.
     void Clear();
 
+    void SetSelectionMode(int mode) { m_selectionMode = mode; }
+
     static int twipsToPixels(long twips, int dpi);
 
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
 private:
+    // Highlights the rows Row..RowSel.
+    void showRowSelection();
     QTableWidgetItem* cell(long row, long col);
     const QTableWidgetItem* cell(long row, long col) const;
     void styleFixedRow();
@@ -66,5 +81,6 @@ private:
     long m_col = 0;
     long m_rowSel = 1;
     long m_colSel = 0;
+    int m_selectionMode = flexSelectionFree;
     QMap<long, long> m_twips;
 };

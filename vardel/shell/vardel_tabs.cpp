@@ -1,6 +1,7 @@
 #include "vardel_tabs.h"
 
 #include "agents_dialog.h"
+#include "config_tab.h"
 #include "echo_probe.h"
 #include "help.h"
 #include "hostlore.h"
@@ -53,6 +54,25 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CVardelTabs::OnCancel);
     connect(m_ui->helpButton, &QPushButton::clicked, this, &CVardelTabs::OnHelp);
+    m_configTab = new CConfigTab(ConfigTabContext{
+                                     m_servers,
+                                     m_settings,
+                                     m_ui->okButton,
+                                     m_ui->cancelButton,
+                                     [this](bool busy) { setConfigurationBusy(busy); },
+                                     [this](const std::string& serverName) {
+                                         if (m_pollCycle)
+                                             m_pollCycle->PollServer(serverName);
+                                     },
+                                     [this] {
+                                         if (m_pollCycle)
+                                             m_pollCycle->OnServerListChanged();
+                                     },
+                                     {},
+                                     {},
+                                 },
+                                 m_ui->configurationPage);
+    m_ui->configurationLayout->addWidget(m_configTab);
     m_statusTab = new CServerStatusTab(
         ServerStatusContext{
             m_servers,
@@ -180,6 +200,9 @@ bool CVardelTabs::OnInitDialog() {
 
     // 15. Timers.
     armTimers();
+
+    // 16. The pages.
+    m_configTab->OnInitDialog();
 
     // 17-18.
     m_settings.lastPollTime = FormatNow();

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+class CConfigTab;
 class CNotifyWindow;
 class ManagementExchange;
 class CServerStatusTab;
@@ -77,6 +78,7 @@ public:
     Snmp* pollingSession();
     PollCycle* pollCycle() { return m_pollCycle.get(); }
     CServerStatusTab* statusTab() { return m_statusTab; }
+    CConfigTab* configTab() { return m_configTab; }
     // Opens the agents dialog of one server (kind "IP" or "IPX"); false when
     // it could not be created.
     using AgentsDialogOpener = std::function<bool(const std::string& name, const std::string& address,
@@ -119,6 +121,8 @@ private:
     ConsoleSettings m_settings;
     ServerList m_servers;
     AlertStore m_alertStore;
+    // The Configuration tab, a child of its page.
+    CConfigTab* m_configTab = nullptr;
     // The Server Status tab, a child of its page; it also keeps the alert counts.
     CServerStatusTab* m_statusTab = nullptr;
     AgentsDialogOpener m_openAgentsDialog;

@@ -1,4 +1,6 @@
+#include "config_tab.h"
 #include "fixed_host.h"
+#include "flexgrid.h"
 #include "help.h"
 #include "msgbox.h"
 #include "notify_window.h"
@@ -111,6 +113,25 @@ TEST_F(ConsoleTest, ConsolesRegisterInTurnAndOnlyNewLaterOnesAreTold) {
     auto returning = start();
     EXPECT_EQ(returning->settings().clientSection, "CLIENT1");
     EXPECT_TRUE(boxes.script.shown.empty());
+}
+
+TEST_F(ConsoleTest, ConfigurationTabEditsTheConsolesListAndHoldsTheSheetButtons) {
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\nNumServers=2\n[SERVERS]\nbeta=1\nAlpha=1\n"
+                                      "[beta]\nIP=10.0.0.2\n[Alpha]\nIP=10.0.0.1\n");
+    auto sheet = start();
+    auto* grid = testsupport::control<CMSFlexGrid>(sheet.get(), 1011);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->GetTextMatrix(1, 0), "Alpha");
+    EXPECT_EQ(grid->GetTextMatrix(2, 0), "beta");
+
+    grid->SetRow(1);
+    QTest::mouseClick(testsupport::control<QPushButton>(sheet.get(), 1006), Qt::LeftButton);
+    ASSERT_EQ(sheet->servers().size(), 1u);
+    EXPECT_EQ(sheet->servers().front()->name, "beta");
+
+    sheet->configTab()->EnableControls(false);
+    EXPECT_FALSE(testsupport::control<QPushButton>(sheet.get(), 1)->isEnabled());
+    EXPECT_FALSE(testsupport::control<QPushButton>(sheet.get(), 2)->isEnabled());
 }
 
 TEST_F(ConsoleTest, ServerListOpensOnTheStatusTabAndPollTimeArmsTheCycle) {
