@@ -1,0 +1,325 @@
+// The Add Servers dialog driven through its widgets, over in-process network
+// providers, in a network namespace of its own: names resolve through
+// /etc/hosts alone, and a simulated NetWare host answers SAP.
+
+#include "add_servers_dialog.h"
+#include "msgbox.h"
+#include "nwpeer.h"
+#include "private_program_dir.h"
+#include "test_network.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+enum Ctl {
+    kOk = 1,
+    kCancel = 2,
+    kTree = 1012,
+    kChosen = 1013,
+    kAdd = 1014,
+    kRemove = 1015,
+    kShowNetwork = 1016,
+    kManually = 1017,
+    kNetWareManual = 1018,
+    kWindowsNt = 1019,
+    kServers = 1022,
+    kIp = 1024,
+    kIpx = 1050,
+};
+
+template <typename T> T* ctl(QWidget* root, int id) {
+    T* widget = testsupport::control<T>(root, id);
+    EXPECT_NE(widget, nullptr) << "control " << id;
+    return widget;
+}
+
+void click(QWidget* root, int id) {
+    QAbstractButton* button = ctl<QAbstractButton>(root, id);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+}
+
+// Answers the modal dialogs as they open, one step each, in order.
+class ModalScript {
+public:
+    ModalScript() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->property("scripted").toBool() || m_steps.empty())
+                return;
+            dialog->setProperty("scripted", true);
+            const auto step = std::move(m_steps.front());
+            m_steps.pop_front();
+            handled.push_back(dialog->property("ctlId").toInt());
+            step(dialog);
+        });
+        m_timer.start(10);
+    }
+    void then(std::function<void(QDialog*)> step) { m_steps.push_back(std::move(step)); }
+    bool done() const { return m_steps.empty(); }
+    std::vector<int> handled; // template numbers of the dialogs answered
+
+private:
+    QTimer m_timer;
+    std::deque<std::function<void(QDialog*)>> m_steps;
+};
+
+class AddServersTest : public ::testing::Test {
+protected:
+    AddServersTest() { QCoreApplication::setApplicationName("vardel"); }
+
+    QTreeWidget* tree() { return ctl<QTreeWidget>(&dialog, kTree); }
+    QStringList chosen() {
+        QStringList out;
+        auto* list = ctl<QListWidget>(&dialog, kChosen);
+        for (int row = 0; row < list->count(); ++row)
+            out << list->item(row)->text();
+        return out;
+    }
+    std::vector<std::pair<std::string, int>> servers() {
+        std::vector<std::pair<std::string, int>> out;
+        for (const auto& s : dialog.servers())
+            out.emplace_back(s->name, s->nosCode);
+        return out;
+    }
+    static QStringList texts(QTreeWidgetItem* parent) {
+        QStringList out;
+        for (int i = 0; i < parent->childCount(); ++i)
+            out << parent->child(i)->text(0);
+        return out;
+    }
+    QTreeWidgetItem* topLevel(const QString& text) {
+        const auto found = tree()->findItems(text, Qt::MatchExactly);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    void select(QTreeWidgetItem* item) {
+        tree()->scrollToItem(item);
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(item).center());
+        ASSERT_EQ(tree()->currentItem(), item);
+    }
+    void expand(QTreeWidgetItem* item) {
+        select(item);
+        QTest::keyClick(tree(), Qt::Key_Plus);
+    }
+    void collapse(QTreeWidgetItem* item) {
+        select(item);
+        QTest::keyClick(tree(), Qt::Key_Minus);
+    }
+    // Adds the server under parent through Add->.
+    void add(QTreeWidgetItem* parent, const QString& text) {
+        for (int i = 0; i < parent->childCount(); ++i)
+            if (parent->child(i)->text(0) == text) {
+                select(parent->child(i));
+                click(&dialog, kAdd);
+                return;
+            }
+        ADD_FAILURE() << "no item " << text.toStdString();
+    }
+    // Types lines into Add Servers Manually under one operating system.
+    void addManually(int nosButton, const QString& lines) {
+        ModalScript script;
+        script.then([nosButton, lines](QDialog* manual) {
+            click(manual, nosButton);
+            ctl<QPlainTextEdit>(manual, kServers)->setPlainText(lines);
+            click(manual, kOk);
+        });
+        click(&dialog, kManually);
+        EXPECT_TRUE(script.done());
+    }
+
+    std::shared_ptr<TestNetwork> microsoft = std::make_shared<TestNetwork>(
+        "Microsoft Windows Network",
+        std::map<std::string, std::vector<netenum::Resource>>{
+            {"", {workgroup("WORKGROUP")}},
+            {"WORKGROUP", {server("mail"), server("SERVER12"), server("FS1"), server("SERVER1")}}});
+    std::shared_ptr<TestNetwork> netWare = std::make_shared<TestNetwork>(
+        "NetWare Network", std::map<std::string, std::vector<netenum::Resource>>{{"", {{"NW1", "", 2, 0}}}});
+    std::shared_ptr<TestNetwork> other = std::make_shared<TestNetwork>(
+        "Banyan Vines", std::map<std::string, std::vector<netenum::Resource>>{{"", {{"VINES1", "", 2, 0}}}});
+    ScopedProviders providers{{microsoft, netWare, other}};
+    msgbox::ScopedScript boxes;
+    CAddServersDlg dialog;
+};
+
+TEST_F(AddServersTest, ShowNetworkPutsTheLastProviderOnTopAndEachExpansionEnumeratesAfresh) {
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    ASSERT_EQ(tree()->topLevelItemCount(), 3);
+    EXPECT_EQ(tree()->topLevelItem(0)->text(0), "Banyan Vines");
+    EXPECT_EQ(tree()->topLevelItem(2)->text(0), "Microsoft Windows Network");
+    EXPECT_FALSE(ctl<QPushButton>(&dialog, kShowNetwork)->isEnabled());
+
+    QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
+    expand(network);
+    ASSERT_EQ(texts(network), QStringList{"WORKGROUP"});
+    QTreeWidgetItem* group = network->child(0);
+    expand(group);
+    // Sorted without regard to case, backslashes gone; servers have no expand button.
+    EXPECT_EQ(texts(group), (QStringList{"FS1", "mail", "SERVER1", "SERVER12"}));
+    EXPECT_EQ(group->child(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
+    EXPECT_EQ(group->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+
+    const int before = microsoft->enumerations;
+    collapse(network);
+    EXPECT_EQ(network->childCount(), 0);
+    expand(network);
+    EXPECT_EQ(texts(network), QStringList{"WORKGROUP"});
+    EXPECT_EQ(microsoft->enumerations, before + 1);
+    EXPECT_TRUE(boxes.script.shown.empty());
+}
+
+TEST_F(AddServersTest, AddTakesServersOnlyRefusesPrefixesAndTakesTheSystemFromTheProvider) {
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
+    click(&dialog, kAdd); // nothing selected
+    select(network);
+    click(&dialog, kAdd);
+    expand(network);
+    select(network->child(0));
+    click(&dialog, kAdd);
+    EXPECT_TRUE(chosen().isEmpty());
+
+    QTreeWidgetItem* group = network->child(0);
+    expand(group);
+    add(group, "SERVER12");
+    add(group, "SERVER1"); // "SERVER12" begins with it
+    add(group, "mail");
+    // A double-click adds too.
+    QTreeWidgetItem* fs1 = group->child(0);
+    QTest::mouseDClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(fs1).center());
+    QTreeWidgetItem* nw = topLevel("NetWare Network");
+    expand(nw);
+    add(nw, "NW1");
+    QTreeWidgetItem* vines = topLevel("Banyan Vines");
+    expand(vines);
+    add(vines, "VINES1");
+
+    EXPECT_EQ(chosen(), (QStringList{"FS1", "mail", "NW1", "SERVER12", "VINES1"}));
+    EXPECT_EQ(servers(), (std::vector<std::pair<std::string, int>>{
+                             {"SERVER12", 10}, {"mail", 10}, {"FS1", 10}, {"NW1", 5}, {"VINES1", 0}}));
+}
+
+TEST_F(AddServersTest, ManualEntryRefusesSameNamesInOtherCaseRemoveAndCancelDropServers) {
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    QTreeWidgetItem* group = topLevel("Microsoft Windows Network");
+    expand(group);
+    group = group->child(0);
+    expand(group);
+    add(group, "SERVER12");
+    add(group, "mail");
+    // Exact search here: a beginning of a chosen name is a new name.
+    addManually(kNetWareManual, "server1\nMail\n\nnw2");
+    EXPECT_EQ(chosen(), (QStringList{"mail", "NW2", "SERVER1", "SERVER12"}));
+    EXPECT_EQ(servers(), (std::vector<std::pair<std::string, int>>{
+                             {"SERVER12", 10}, {"mail", 10}, {"NW2", 5}, {"SERVER1", 5}}));
+
+    auto* list = ctl<QListWidget>(&dialog, kChosen);
+    for (int row : {0, 2})
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(row)).center());
+    click(&dialog, kRemove);
+    EXPECT_EQ(chosen(), (QStringList{"NW2", "SERVER12"}));
+    EXPECT_EQ(servers(), (std::vector<std::pair<std::string, int>>{{"SERVER12", 10}, {"NW2", 5}}));
+
+    click(&dialog, kCancel);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(dialog.takeServers().empty());
+}
+
+TEST_F(AddServersTest, RefusedProtocolIsSaidInsteadOfAnEmptyTree) {
+    microsoft->failure = netenum::Failure::protocolRefused;
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
+    expand(network);
+    EXPECT_EQ(network->childCount(), 0);
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].caption, "Orv Corvanta Vardel 5.5");
+    EXPECT_EQ(boxes.script.shown[0].text,
+              "The Microsoft Windows Network cannot be browsed: its computers refuse the SMB1 protocol "
+              "that network browsing needs. Add the servers with Add Servers Manually.");
+
+    // Nothing there is silent.
+    microsoft->failure = netenum::Failure::noNetwork;
+    collapse(network);
+    expand(network);
+    EXPECT_EQ(boxes.script.shown.size(), 1u);
+}
+
+// OK finds the addresses: localhost resolves; NOVELL is known by SAP only;
+// the rest are asked for, and a server the user gives no address is dropped.
+TEST(AddServersOk, LooksUpAddressesAndAsksForTheMissingOnes) {
+    testsupport::PrivateProgramDirectory programDir;
+    ASSERT_TRUE(programDir.ok());
+    programDir.write("ipx.ini", "[Adapters]\r\n0=0A0B0C0D:00163E5F0001 127.0.0.1\r\n"
+                                "[Routes]\r\nDefault=127.0.0.2\r\n");
+    testsupport::TempDir peerDir;
+    testsupport::writeFile(peerDir.file("peer.ini"), "[Adapters]\r\n0=0A0B0C0D:0000000000FE 127.0.0.2\r\n"
+                                                     "[Routes]\r\nDefault=127.0.0.1\r\n"
+                                                     "[Servers]\r\nNOVELL=D5533216:000000000001\r\n");
+    NetWarePeer peer(peerDir.file("peer.ini"));
+    std::string error;
+    ASSERT_TRUE(peer.start(&error)) << error;
+    QCoreApplication::setApplicationName("vardel");
+    msgbox::ScopedScript boxes;
+
+    ModalScript script;
+    script.then([](QDialog* addServers) {
+        QTimer::singleShot(0, addServers, [addServers] {
+            click(addServers, kManually);
+            click(addServers, kManually);
+            click(addServers, kOk);
+        });
+    });
+    script.then([](QDialog* manual) {
+        click(manual, kWindowsNt);
+        ctl<QPlainTextEdit>(manual, kServers)->setPlainText("localhost\nnosuch-nt\nnosuch-nt2");
+        click(manual, kOk);
+    });
+    script.then([](QDialog* manual) {
+        click(manual, kNetWareManual);
+        ctl<QPlainTextEdit>(manual, kServers)->setPlainText("novell\nnosuch-nw");
+        click(manual, kOk);
+    });
+    // The questions come in list order: last line first.
+    script.then([](QDialog* enterIp) { click(enterIp, kCancel); }); // NOSUCH-NT2
+    script.then([](QDialog* enterIp) {                              // NOSUCH-NT
+        ctl<QLineEdit>(enterIp, kIp)->setText("10.1.1.20");
+        click(enterIp, kOk);
+    });
+    script.then([](QDialog* enterAddress) { // NOSUCH-NW
+        ctl<QLineEdit>(enterAddress, kIpx)->setText("D5533216-0000000000AA");
+        click(enterAddress, kOk);
+    });
+    bool created = false;
+    const auto servers = RunAddServersDialog(nullptr, created);
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(script.handled, (std::vector<int>{136, 141, 141, 142, 142, 153}));
+
+    std::vector<std::tuple<std::string, int, std::string, std::string>> got;
+    for (const auto& s : servers)
+        got.emplace_back(s->name, s->nosCode, s->ipAddress, s->ipxAddress);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, int, std::string, std::string>>{
+                       {"NOSUCH-NT", 10, "10.1.1.20", ""},
+                       {"LOCALHOST", 10, "127.0.0.1", ""},
+                       {"NOSUCH-NW", 5, "", "D5533216-0000000000AA"},
+                       {"NOVELL", 5, "", "D5533216-000000000001"}}));
+    EXPECT_TRUE(boxes.script.shown.empty());
+}
+
+} // namespace
