@@ -145,9 +145,9 @@ protected:
             {"", {workgroup("WORKGROUP")}},
             {"WORKGROUP", {server("mail"), server("SERVER12"), server("FS1"), server("SERVER1")}}});
     std::shared_ptr<TestNetwork> netWare = std::make_shared<TestNetwork>(
-        "NetWare Network", std::map<std::string, std::vector<netenum::Resource>>{{"", {{"NW1", "", 2, 0}}}});
+        "NetWare Network", std::map<std::string, std::vector<netenum::Resource>>{{"", {server("NW1")}}});
     std::shared_ptr<TestNetwork> other = std::make_shared<TestNetwork>(
-        "Banyan Vines", std::map<std::string, std::vector<netenum::Resource>>{{"", {{"VINES1", "", 2, 0}}}});
+        "Banyan Vines", std::map<std::string, std::vector<netenum::Resource>>{{"", {server("VINES1")}}});
     ScopedProviders providers{{microsoft, netWare, other}};
     msgbox::ScopedScript boxes;
     CAddServersDlg dialog;
@@ -199,6 +199,7 @@ TEST_F(AddServersTest, AddTakesServersOnlyRefusesPrefixesAndTakesTheSystemFromTh
     add(group, "mail");
     // A double-click adds too.
     QTreeWidgetItem* fs1 = group->child(0);
+    select(fs1);
     QTest::mouseDClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(fs1).center());
     QTreeWidgetItem* nw = topLevel("NetWare Network");
     expand(nw);
