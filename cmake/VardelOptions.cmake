@@ -11,11 +11,21 @@ if(VARDEL_TSAN)
   target_link_options(vardel_options INTERFACE -fsanitize=thread)
 endif()
 
-# vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [SERIAL] [ENV <k=v...>])
+# The Samba hosts of the network-browsing tests (scripts/samba-peers), started
+# once per ctest run by the fixture samba_peers; the tag keeps the namespaces of
+# two build trees apart.
+string(MD5 samba_hash "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${samba_hash}" 0 8 VARDEL_SAMBA_TAG)
+set(VARDEL_SAMBA_DIR ${CMAKE_BINARY_DIR}/samba-peers)
+
+# vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [SERIAL] [SAMBA_PEERS]
+#                  [ENV <k=v...>])
 # One GoogleTest executable; each test case becomes its own ctest entry so that
 # ctest -j spreads them. NETNS runs it in a fresh network namespace with lo up.
+# SAMBA_PEERS needs the fixture samba_peers and tells the cases where its hosts
+# are (tests/support/samba_peers.h); such cases join its namespaces themselves.
 function(vardel_add_gtest)
-  cmake_parse_arguments(T "NETNS;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "NETNS;SERIAL;SAMBA_PEERS" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock vardel_options)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -30,6 +40,9 @@ function(vardel_add_gtest)
   endif()
   # The environment and the namespace come through the launcher of each case:
   # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list.
+  if(T_SAMBA_PEERS)
+    list(APPEND T_ENV VARDEL_SAMBA_PEERS=${VARDEL_SAMBA_TAG}:${VARDEL_SAMBA_DIR})
+  endif()
   set(launcher env QT_QPA_PLATFORM=offscreen VARDEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}
       VARDEL_PROGRAM_DIR=${VARDEL_PROGRAM_DIR} ${sanitizer_env} ${T_ENV})
   if(T_NETNS)
@@ -39,14 +52,17 @@ function(vardel_add_gtest)
   set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
   # SERIAL: cases that flood a socket run alone, so that a loaded machine
   # does not starve their receiver.
-  set(serial "")
+  set(properties "")
   if(T_SERIAL)
-    set(serial RUN_SERIAL TRUE)
+    list(APPEND properties RUN_SERIAL TRUE)
+  endif()
+  if(T_SAMBA_PEERS)
+    list(APPEND properties FIXTURES_REQUIRED samba_peers)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${T_NAME}."
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ${serial})
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ${properties})
 endfunction()
 
 # vardel_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>] [SECONDS n])
@@ -72,11 +88,11 @@ function(vardel_add_fuzzer)
   endif()
 endfunction()
 
-# vardel_add_folder_tests(PREFIX <prefix> LIBS <targets...> [SERIAL <names...>])
+# vardel_add_folder_tests(PREFIX <prefix> LIBS <targets...> [SERIAL <names...>] [SAMBA_PEERS <names...>])
 # Each tests/<name>_test.cpp of the calling folder is one test program
 # <prefix>_<name>_test; a name ending in _netns_test runs in a network namespace.
 function(vardel_add_folder_tests)
-  cmake_parse_arguments(F "" "PREFIX" "LIBS;SERIAL" ${ARGN})
+  cmake_parse_arguments(F "" "PREFIX" "LIBS;SERIAL;SAMBA_PEERS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   foreach(src ${sources})
     get_filename_component(name ${src} NAME_WE)
@@ -88,7 +104,11 @@ function(vardel_add_folder_tests)
     if(name IN_LIST F_SERIAL)
       set(serial SERIAL)
     endif()
-    vardel_add_gtest(NAME ${F_PREFIX}_${name} SOURCES ${src} LIBS ${F_LIBS} ${netns} ${serial})
+    set(samba "")
+    if(name IN_LIST F_SAMBA_PEERS)
+      set(samba SAMBA_PEERS)
+    endif()
+    vardel_add_gtest(NAME ${F_PREFIX}_${name} SOURCES ${src} LIBS ${F_LIBS} ${netns} ${serial} ${samba})
   endforeach()
 endfunction()
 
