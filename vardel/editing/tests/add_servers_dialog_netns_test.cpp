@@ -3,6 +3,7 @@
 // /etc/hosts alone, and a simulated NetWare host answers SAP.
 
 #include "add_servers_dialog.h"
+#include "modal_script.h"
 #include "msgbox.h"
 #include "nwpeer.h"
 #include "private_program_dir.h"
@@ -16,65 +17,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
-#include <deque>
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
-
-enum Ctl {
-    kOk = 1,
-    kCancel = 2,
-    kTree = 1012,
-    kChosen = 1013,
-    kAdd = 1014,
-    kRemove = 1015,
-    kShowNetwork = 1016,
-    kManually = 1017,
-    kNetWareManual = 1018,
-    kWindowsNt = 1019,
-    kServers = 1022,
-    kIp = 1024,
-    kIpx = 1050,
-};
-
-template <typename T> T* ctl(QWidget* root, int id) {
-    T* widget = testsupport::control<T>(root, id);
-    EXPECT_NE(widget, nullptr) << "control " << id;
-    return widget;
-}
-
-void click(QWidget* root, int id) {
-    QAbstractButton* button = ctl<QAbstractButton>(root, id);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-// Answers the modal dialogs as they open, one step each, in order.
-class ModalScript {
-public:
-    ModalScript() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog || dialog->property("scripted").toBool() || m_steps.empty())
-                return;
-            dialog->setProperty("scripted", true);
-            const auto step = std::move(m_steps.front());
-            m_steps.pop_front();
-            handled.push_back(dialog->property("ctlId").toInt());
-            step(dialog);
-        });
-        m_timer.start(10);
-    }
-    void then(std::function<void(QDialog*)> step) { m_steps.push_back(std::move(step)); }
-    bool done() const { return m_steps.empty(); }
-    std::vector<int> handled; // template numbers of the dialogs answered
-
-private:
-    QTimer m_timer;
-    std::deque<std::function<void(QDialog*)>> m_steps;
-};
 
 class AddServersTest : public ::testing::Test {
 protected:
@@ -94,39 +40,16 @@ protected:
             out.emplace_back(s->name, s->nosCode);
         return out;
     }
-    static QStringList texts(QTreeWidgetItem* parent) {
-        QStringList out;
-        for (int i = 0; i < parent->childCount(); ++i)
-            out << parent->child(i)->text(0);
-        return out;
-    }
-    QTreeWidgetItem* topLevel(const QString& text) {
-        const auto found = tree()->findItems(text, Qt::MatchExactly);
-        return found.isEmpty() ? nullptr : found.first();
-    }
-    void select(QTreeWidgetItem* item) {
-        tree()->scrollToItem(item);
-        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(item).center());
-        ASSERT_EQ(tree()->currentItem(), item);
-    }
-    void expand(QTreeWidgetItem* item) {
-        select(item);
-        QTest::keyClick(tree(), Qt::Key_Plus);
-    }
+    static QStringList texts(QTreeWidgetItem* parent) { return childTexts(parent); }
+    QTreeWidgetItem* topLevel(const QString& text) { return topLevelItem(tree(), text); }
+    void select(QTreeWidgetItem* item) { selectItem(tree(), item); }
+    void expand(QTreeWidgetItem* item) { expandItem(tree(), item); }
     void collapse(QTreeWidgetItem* item) {
         select(item);
         QTest::keyClick(tree(), Qt::Key_Minus);
     }
     // Adds the server under parent through Add->.
-    void add(QTreeWidgetItem* parent, const QString& text) {
-        for (int i = 0; i < parent->childCount(); ++i)
-            if (parent->child(i)->text(0) == text) {
-                select(parent->child(i));
-                click(&dialog, kAdd);
-                return;
-            }
-        ADD_FAILURE() << "no item " << text.toStdString();
-    }
+    void add(QTreeWidgetItem* parent, const QString& text) { addFromTree(&dialog, parent, text); }
     // Types lines into Add Servers Manually under one operating system.
     void addManually(int nosButton, const QString& lines) {
         ModalScript script;
