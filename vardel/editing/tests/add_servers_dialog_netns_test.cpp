@@ -40,15 +40,8 @@ protected:
             out.emplace_back(s->name, s->nosCode);
         return out;
     }
-    static QStringList texts(QTreeWidgetItem* parent) { return childTexts(parent); }
     QTreeWidgetItem* topLevel(const QString& text) { return topLevelItem(tree(), text); }
-    void select(QTreeWidgetItem* item) { selectItem(tree(), item); }
     void expand(QTreeWidgetItem* item) { expandItem(tree(), item); }
-    void collapse(QTreeWidgetItem* item) {
-        select(item);
-        QTest::keyClick(tree(), Qt::Key_Minus);
-    }
-    // Adds the server under parent through Add->.
     void add(QTreeWidgetItem* parent, const QString& text) { addFromTree(&dialog, parent, text); }
     // Types lines into Add Servers Manually under one operating system.
     void addManually(int nosButton, const QString& lines) {
@@ -86,19 +79,20 @@ TEST_F(AddServersTest, ShowNetworkPutsTheLastProviderOnTopAndEachExpansionEnumer
 
     QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
     expand(network);
-    ASSERT_EQ(texts(network), QStringList{"WORKGROUP"});
+    ASSERT_EQ(childTexts(network), QStringList{"WORKGROUP"});
     QTreeWidgetItem* group = network->child(0);
     expand(group);
     // Sorted without regard to case, backslashes gone; servers have no expand button.
-    EXPECT_EQ(texts(group), (QStringList{"FS1", "mail", "SERVER1", "SERVER12"}));
+    EXPECT_EQ(childTexts(group), (QStringList{"FS1", "mail", "SERVER1", "SERVER12"}));
     EXPECT_EQ(group->child(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     EXPECT_EQ(group->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
 
     const int before = microsoft->enumerations;
-    collapse(network);
+    selectItem(tree(), network);
+    QTest::keyClick(tree(), Qt::Key_Minus);
     EXPECT_EQ(network->childCount(), 0);
     expand(network);
-    EXPECT_EQ(texts(network), QStringList{"WORKGROUP"});
+    EXPECT_EQ(childTexts(network), QStringList{"WORKGROUP"});
     EXPECT_EQ(microsoft->enumerations, before + 1);
     EXPECT_TRUE(boxes.script.shown.empty());
 }
@@ -108,10 +102,10 @@ TEST_F(AddServersTest, AddTakesServersOnlyRefusesPrefixesAndTakesTheSystemFromTh
     click(&dialog, kShowNetwork);
     QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
     click(&dialog, kAdd); // nothing selected
-    select(network);
+    selectItem(tree(), network);
     click(&dialog, kAdd);
     expand(network);
-    select(network->child(0));
+    selectItem(tree(), network->child(0));
     click(&dialog, kAdd);
     EXPECT_TRUE(chosen().isEmpty());
 
@@ -122,7 +116,7 @@ TEST_F(AddServersTest, AddTakesServersOnlyRefusesPrefixesAndTakesTheSystemFromTh
     add(group, "mail");
     // A double-click adds too.
     QTreeWidgetItem* fs1 = group->child(0);
-    select(fs1);
+    selectItem(tree(), fs1);
     QTest::mouseDClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(fs1).center());
     QTreeWidgetItem* nw = topLevel("NetWare Network");
     expand(nw);
@@ -162,26 +156,6 @@ TEST_F(AddServersTest, ManualEntryRefusesSameNamesInOtherCaseRemoveAndCancelDrop
     click(&dialog, kCancel);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_TRUE(dialog.takeServers().empty());
-}
-
-TEST_F(AddServersTest, RefusedProtocolIsSaidInsteadOfAnEmptyTree) {
-    microsoft->failure = netenum::Failure::protocolRefused;
-    dialog.show();
-    click(&dialog, kShowNetwork);
-    QTreeWidgetItem* network = topLevel("Microsoft Windows Network");
-    expand(network);
-    EXPECT_EQ(network->childCount(), 0);
-    ASSERT_EQ(boxes.script.shown.size(), 1u);
-    EXPECT_EQ(boxes.script.shown[0].caption, "Orv Corvanta Vardel 5.5");
-    EXPECT_EQ(boxes.script.shown[0].text,
-              "The Microsoft Windows Network cannot be browsed: its computers refuse the SMB1 protocol "
-              "that network browsing needs. Add the servers with Add Servers Manually.");
-
-    // Nothing there is silent.
-    microsoft->failure = netenum::Failure::noNetwork;
-    collapse(network);
-    expand(network);
-    EXPECT_EQ(boxes.script.shown.size(), 1u);
 }
 
 // OK finds the addresses: localhost resolves; NOVELL is known by SAP only;
