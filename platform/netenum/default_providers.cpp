@@ -3,9 +3,12 @@
 
 namespace netenum {
 
-// The machine's providers, in the order the network shows them.
+// The machine's providers, in enumeration order. A provider of another network
+// is added here.
 std::vector<std::shared_ptr<Provider>> defaultProviders() {
-    return {std::make_shared<SmbProvider>()};
+    return {
+        std::make_shared<SmbProvider>(),
+    };
 }
 
 } // namespace netenum

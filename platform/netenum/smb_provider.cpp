@@ -1,12 +1,15 @@
 #include "smb_provider.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <libsmbclient.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace netenum {
 
@@ -19,14 +22,14 @@ constexpr int kTimeoutMs = 3000;
 // libsmbclient keeps its configuration, log and protocol settings process-wide.
 std::mutex g_libraryMutex;
 
-// Set by the log callback while the calling thread enumerates: a peer refused
-// the SMB1 dialect.
-thread_local bool t_refused = false;
+// Set by the log callback (on whichever thread logs) while an enumeration
+// holds g_libraryMutex: a peer refused the SMB1 dialect.
+std::atomic<bool> g_refused{false};
 
 void onLog(void*, int, const char* message) {
     if (std::strstr(message, "No compatible protocol selected by server") != nullptr ||
         std::strstr(message, "protocol negotiation failed") != nullptr)
-        t_refused = true;
+        g_refused = true;
 }
 
 void noCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, int userLength, char* password,
@@ -65,16 +68,20 @@ std::string privateDirectory() {
             return {};
         directory = temporary;
     }
+    // Written aside and renamed, so that another process never reads half a file.
     const std::string file = directory + "/.smb/smb.conf";
-    std::ofstream out(file, std::ios::trunc);
+    const std::string written = file + "." + std::to_string(getpid());
+    std::ofstream out(written, std::ios::trunc);
     out << "[global]\n";
     for (const char* key : {"lock directory", "state directory", "cache directory", "private dir",
                             "ncalrpc dir", "pid directory"})
         out << "  " << key << " = " << directory << "\n";
     out << "  client min protocol = " << kProtocol << "\n  client max protocol = " << kProtocol << "\n";
     out.close();
-    if (!out)
+    if (!out || std::rename(written.c_str(), file.c_str()) != 0) {
+        std::remove(written.c_str());
         return {};
+    }
     path = directory;
     return path;
 }
@@ -149,12 +156,12 @@ Failure SmbProvider::enumerate(const std::string& container, std::vector<Resourc
         return Failure::noNetwork;
     smbc_setOptionProtocols(c, kProtocol, kProtocol);
 
-    t_refused = false;
+    g_refused = false;
     const std::string url = container.empty() ? "smb://" : "smb://" + urlEncode(container) + "/";
     SMBCFILE* listing = smbc_getFunctionOpendir(c)(c, url.c_str());
     const int error = errno;
     if (listing == nullptr) {
-        if (t_refused)
+        if (g_refused)
             return Failure::protocolRefused;
         if (container.empty() || error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH)
             return Failure::noNetwork;
@@ -178,7 +185,7 @@ Failure SmbProvider::enumerate(const std::string& container, std::vector<Resourc
     }
     smbc_getFunctionClosedir(c)(c, listing);
     // A network whose browsers all refused SMB1 reads as an empty one.
-    if (found.empty() && t_refused)
+    if (found.empty() && g_refused)
         return Failure::protocolRefused;
     out.insert(out.end(), found.begin(), found.end());
     return Failure::none;
