@@ -77,10 +77,12 @@ inline void addFromTree(QWidget* dialog, QTreeWidgetItem* parent, const QString&
     ADD_FAILURE() << "no item " << text.toStdString();
 }
 
-// Answers the modal dialogs as they open, one step each, in order.
+// Answers the modal dialogs that open after it was made, one step each, in order.
 class ModalScript {
 public:
     ModalScript() {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            window->setProperty("scripted", true);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             if (!dialog || dialog->property("scripted").toBool() || m_steps.empty())
