@@ -17,8 +17,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -156,6 +159,39 @@ TEST_F(AddServersTest, ManualEntryRefusesSameNamesInOtherCaseRemoveAndCancelDrop
     click(&dialog, kCancel);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_TRUE(dialog.takeServers().empty());
+}
+
+// A slow provider: it answers once the user-interface thread has turned its
+// event loop (a timer) while the enumeration waited.
+class SlowNetwork : public TestNetwork {
+public:
+    using TestNetwork::TestNetwork;
+    netenum::Failure enumerate(const std::string& container, std::vector<netenum::Resource>& out) override {
+        for (int i = 0; i < 500 && !released; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return released ? TestNetwork::enumerate(container, out) : netenum::Failure::noNetwork;
+    }
+    std::atomic<bool> released{false};
+};
+
+TEST(AddServersWait, EnumerationRunsUnderTheWaitCursorWhileTheEventLoopTurns) {
+    auto slow = std::make_shared<SlowNetwork>(
+        "Slow Network", std::map<std::string, std::vector<netenum::Resource>>{{"", {server("FAR")}}});
+    ScopedProviders providers{{slow}};
+    CAddServersDlg dialog;
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    bool waitCursor = false;
+    QTimer::singleShot(50, [&] {
+        waitCursor =
+            QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        slow->released = true;
+    });
+    auto* tree = ctl<QTreeWidget>(&dialog, kTree);
+    expandItem(tree, topLevelItem(tree, "Slow Network"));
+    EXPECT_TRUE(waitCursor);
+    EXPECT_EQ(childTexts(topLevelItem(tree, "Slow Network")), QStringList{"FAR"});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // OK finds the addresses: localhost resolves; NOVELL is known by SAP only;
