@@ -89,6 +89,10 @@ std::vector<std::shared_ptr<Provider>> defaultProviders();
 // WNetEnumResourceA, which returns ERROR_EXTENDED_ERROR when it failed
 // (WNetGetLastErrorA tells why) and ERROR_NO_MORE_ITEMS once everything has
 // been returned (at once for an empty container).
+// Only RESOURCE_GLOBALNET is enumerated; ERROR_NOT_CONTAINER when start's
+// usage lacks RESOURCEUSAGE_CONTAINER, ERROR_NO_NETWORK when there is no
+// provider. A usage of RESOURCEUSAGE_CONTAINER or RESOURCEUSAGE_CONNECTABLE
+// keeps only such resources. A handle serves one thread at a time.
 std::uint32_t WNetOpenEnumA(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
                             const NETRESOURCEA* start, HANDLE* handle);
 // Fills buffer with as many entries as fit, up to *count; sets *count to the

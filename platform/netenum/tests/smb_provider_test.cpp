@@ -78,21 +78,26 @@ TEST(SmbPeers, AThreadStartedAfterJoiningResolvesOneServerOnly) {
     EXPECT_EQ(second, "");
 }
 
-TEST(SmbProvider, ListsTheWorkgroupsAndTheirServersWithItsOwnConfiguration) {
+// The provider's cache directory is the test's own, under a home whose user
+// configuration would make browsing fail if it were read.
+class SmbBrowsing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mkdir(m_home.file(".smb").c_str(), 0700);
+        for (const char* file : {".smb/smb.conf", ".smb/smb.conf.append"})
+            testsupport::writeFile(m_home.file(file),
+                                   "[global]\n  name resolve order = lmhosts\n"
+                                   "  interfaces = 192.0.2.1/24\n  bind interfaces only = yes\n");
+        setenv("HOME", m_home.path().c_str(), 1);
+        setenv("XDG_CACHE_HOME", m_home.file("cache").c_str(), 1);
+    }
+    testsupport::TempDir m_home;
+};
+
+TEST_F(SmbBrowsing, ListsTheWorkgroupsAndTheirServersWithItsOwnConfiguration) {
     if (const std::string why = samba::join(samba::Lan::smb1); !why.empty())
         GTEST_SKIP() << why;
-    // A user configuration that would make browsing fail, and a cache
-    // directory of the test's own.
-    testsupport::TempDir home;
-    mkdir(home.file(".smb").c_str(), 0700);
-    for (const char* file : {".smb/smb.conf", ".smb/smb.conf.append"})
-        testsupport::writeFile(home.file(file),
-                               "[global]\n  name resolve order = lmhosts\n"
-                               "  interfaces = 192.0.2.1/24\n  bind interfaces only = yes\n");
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("XDG_CACHE_HOME", home.file("cache").c_str(), 1);
-
-    SmbProvider smb;
+    netenum::SmbProvider smb;
     std::vector<Resource> found;
     ASSERT_EQ(smb.enumerate("", found), Failure::none);
     EXPECT_EQ(names(found, RESOURCEDISPLAYTYPE_DOMAIN),
@@ -106,7 +111,7 @@ TEST(SmbProvider, ListsTheWorkgroupsAndTheirServersWithItsOwnConfiguration) {
     EXPECT_NE(smb.enumerate("NOSUCHWG", found), Failure::none);
     EXPECT_TRUE(found.empty());
     struct stat cache {};
-    EXPECT_EQ(stat(home.file("cache/vardel/smbclient/gencache.tdb").c_str(), &cache), 0);
+    EXPECT_EQ(stat(m_home.file("cache/vardel/smbclient/gencache.tdb").c_str(), &cache), 0);
 
     // The same through the machine's providers, as the browse dialog walks it.
     const auto machine = providers();
@@ -116,10 +121,10 @@ TEST(SmbProvider, ListsTheWorkgroupsAndTheirServersWithItsOwnConfiguration) {
     EXPECT_EQ(browse(samba::kWorkgroup2), std::vector<std::string>{std::string("\\\\") + samba::kServer3});
 }
 
-TEST(SmbProvider, ANetworkThatRefusesSmb1IsReportedAsSuch) {
+TEST_F(SmbBrowsing, ANetworkThatRefusesSmb1IsReportedAsSuch) {
     if (const std::string why = samba::join(samba::Lan::smb2Only); !why.empty())
         GTEST_SKIP() << why;
-    SmbProvider smb;
+    netenum::SmbProvider smb;
     std::vector<Resource> found;
     EXPECT_EQ(smb.enumerate("", found), Failure::protocolRefused);
     EXPECT_EQ(smb.enumerate(samba::kRefusingWorkgroup, found), Failure::protocolRefused);
