@@ -1,7 +1,10 @@
-// Draws the server dialogs and Advanced Options offscreen, each with typical
-// input, and saves them as PNG files in the given directory.
+// Draws the server dialogs, Add Servers over an in-process network, and
+// Advanced Options offscreen, each with typical input, and saves them as PNG
+// files in the given directory.
 
+#include "add_servers_dialog.h"
 #include "advanced_options_dialog.h"
+#include "netenum.h"
 #include "screenshots.h"
 #include "server_dialogs.h"
 
@@ -9,7 +12,10 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTreeWidget>
+#include <map>
 
 namespace {
 
@@ -17,6 +23,40 @@ template <typename T> T* control(QWidget* root, int id) {
     for (T* widget : root->findChildren<T*>())
         if (widget->property("ctlId").toInt() == id)
             return widget;
+    return nullptr;
+}
+
+// A small network of fixed names.
+class SampleNetwork : public netenum::Provider {
+public:
+    SampleNetwork(std::string name, std::map<std::string, std::vector<netenum::Resource>> containers)
+        : m_name(std::move(name)), m_containers(std::move(containers)) {}
+    std::string name() const override { return m_name; }
+    netenum::Failure enumerate(const std::string& container, std::vector<netenum::Resource>& out) override {
+        const auto found = m_containers.find(container);
+        if (found == m_containers.end())
+            return netenum::Failure::noSuchContainer;
+        out = found->second;
+        return netenum::Failure::none;
+    }
+
+private:
+    std::string m_name;
+    std::map<std::string, std::vector<netenum::Resource>> m_containers;
+};
+
+netenum::Resource group(const char* name) {
+    return {name, "", netenum::RESOURCEDISPLAYTYPE_DOMAIN, netenum::RESOURCEUSAGE_CONTAINER};
+}
+netenum::Resource server(const char* name) {
+    return {std::string("\\\\") + name, "", netenum::RESOURCEDISPLAYTYPE_SERVER,
+            netenum::RESOURCEUSAGE_CONTAINER};
+}
+
+QTreeWidgetItem* child(QTreeWidgetItem* parent, const char* text) {
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == QLatin1String(text))
+            return parent->child(i);
     return nullptr;
 }
 
@@ -41,6 +81,36 @@ int main(int argc, char** argv) {
     control<QRadioButton>(&manual, 1019)->setChecked(true);
     control<QPlainTextEdit>(&manual, 1022)->setPlainText("srv-files\nsrv-mail\nsrv-print");
     ok &= save(manual, *out, "add_servers_manually.png");
+
+    netenum::setProviders(
+        {std::make_shared<SampleNetwork>(
+             "Microsoft Windows Network",
+             std::map<std::string, std::vector<netenum::Resource>>{
+                 {"", {group("WORKGROUP"), group("SALES")}},
+                 {"WORKGROUP",
+                  {server("SRV-MAIL"), server("SRV-FILES"), server("SRV-PRINT"), server("SRV-WEB")}},
+                 {"SALES", {server("SALES-DB")}}}),
+         std::make_shared<SampleNetwork>("NetWare Network",
+                                         std::map<std::string, std::vector<netenum::Resource>>{
+                                             {"", {server("NW-FILES"), server("NW-MAIL")}}})});
+    CAddServersDlg addServers;
+    addServers.show();
+    control<QPushButton>(&addServers, 1016)->click();
+    auto* tree = control<QTreeWidget>(&addServers, 1012);
+    QTreeWidgetItem* microsoft = tree->topLevelItem(1);
+    microsoft->setExpanded(true);
+    QTreeWidgetItem* workgroup = child(microsoft, "WORKGROUP");
+    workgroup->setExpanded(true);
+    tree->topLevelItem(0)->setExpanded(true);
+    for (const char* name : {"SRV-FILES", "SRV-MAIL"}) {
+        tree->setCurrentItem(child(workgroup, name));
+        control<QPushButton>(&addServers, 1014)->click();
+    }
+    tree->setCurrentItem(child(tree->topLevelItem(0), "NW-FILES"));
+    control<QPushButton>(&addServers, 1014)->click();
+    tree->setCurrentItem(child(workgroup, "SRV-PRINT"));
+    tree->setFocus();
+    ok &= save(addServers, *out, "add_servers.png");
 
     CEnterIpAddressDlg ip(nullptr, "SRV-MAIL");
     control<QLineEdit>(&ip, 1024)->setText("10.1.1.20");

@@ -4,6 +4,7 @@
 #include "msgbox.h"
 #include "string_table.h"
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFocusFrame>
@@ -39,7 +40,7 @@ public:
     }
 };
 
-// Moves the focus frame onto the multi-line field that has the focus.
+// Moves the focus frame onto the multi-line field or list that has the focus.
 class FocusFrameFollower : public QObject {
 public:
     FocusFrameFollower(QDialog* dialog) : QObject(dialog), m_frame(new QFocusFrame(dialog)) {}
@@ -70,11 +71,15 @@ void ApplyDialogManners(QDialog* dialog) {
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), dialog);
     QObject::connect(helpKey, &QShortcut::activated, dialog,
                      [dialog] { help::openHelpContents(dialog, "Vardel.hlp"); });
-    const auto fields = dialog->findChildren<QPlainTextEdit*>();
+    QList<QWidget*> fields;
+    for (QPlainTextEdit* field : dialog->findChildren<QPlainTextEdit*>())
+        fields.append(field);
+    for (QAbstractItemView* view : dialog->findChildren<QAbstractItemView*>())
+        fields.append(view);
     if (fields.isEmpty())
         return;
     auto* follower = new FocusFrameFollower(dialog);
-    for (QPlainTextEdit* field : fields)
+    for (QWidget* field : fields)
         field->installEventFilter(follower);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // What the dialogs of this folder share: the framework's message box, the
-// help key, visible focus in multi-line fields, and the edit styles (upper
+// help key, visible focus in multi-line fields and lists, and the edit styles (upper
 // case, digits only).
 
 #include <QString>
@@ -25,7 +25,7 @@ void FrameworkMessageBox(QWidget* owner, const std::string& text);
 // The framework's refusal of a field longer than limit bytes.
 void FrameworkMaxCharsBox(QWidget* owner, int limit);
 
-// F1 opens the help contents; multi-line fields show a focus frame.
+// F1 opens the help contents; multi-line fields and lists show a focus frame.
 void ApplyDialogManners(QDialog* dialog);
 
 // Typed and pasted letters become capitals.

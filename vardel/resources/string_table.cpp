@@ -86,6 +86,9 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_FRAMEWORK_MAX_CHARS, "Please enter no more than %1 characters."},
         {IDS_LIST_CHANGED_MEANWHILE, "Another console changed the server list on the management server "
                                      "meanwhile. This console's list is kept in"},
+        {IDS_SMB1_REFUSED,
+         "The Microsoft Windows Network cannot be browsed: its computers refuse the SMB1 "
+         "protocol that network browsing needs. Add the servers with Add Servers Manually."},
     };
     return strings;
 }

@@ -74,6 +74,8 @@ enum StringId : int {
     IDS_FRAMEWORK_MAX_CHARS = 0xF113,
     // Follows string 128 when the list changed on the management server.
     IDS_LIST_CHANGED_MEANWHILE = 180,
+    // Shown instead of an empty tree when the peers refuse the protocol browsing needs.
+    IDS_SMB1_REFUSED = 181,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -1,6 +1,7 @@
 #include "vardel_tabs.h"
 
 #include "agents_dialog.h"
+#include "add_servers_dialog.h"
 #include "config_tab.h"
 #include "echo_probe.h"
 #include "help.h"
@@ -68,7 +69,7 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                          if (m_pollCycle)
                                              m_pollCycle->OnServerListChanged();
                                      },
-                                     {},
+                                     RunAddServersDialog,
                                      {},
                                  },
                                  m_ui->configurationPage);
