@@ -11,6 +11,7 @@
 #include "flexgrid.h"
 #include "msgbox.h"
 #include "poll_cycle.h"
+#include "snmpd_peer.h"
 #include "testsupport.h"
 #include "vardel_tabs.h"
 
@@ -62,18 +63,12 @@ int main(int argc, char** argv) {
     char dirTemplate[] = "/tmp/vardel-configbench-XXXXXX";
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
     testsupport::copyProgramData(dir);
-    std::ofstream(dir + "snmpd.conf") << "agentaddress udp:161\nrocommunity public\nrwcommunity private\n"
-                                         "[snmp] serverRecvBuf 4194304\n";
-    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-    pid_t agent = -1;
-    const std::string conf = dir + "snmpd.conf";
-    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
-                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
-    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0) {
+    testsupport::SnmpdPeer agent(dir, "agentaddress udp:161\nrocommunity public\nrwcommunity private\n"
+                                      "[snmp] serverRecvBuf 4194304\n");
+    if (!agent.ready("127.0.0.1:161", "public")) {
         std::fprintf(stderr, "snmpd did not start\n");
         return 1;
     }
-    QTest::qWait(1000);
 
     StartupOptions options;
     options.programDirectory = dir;
@@ -150,7 +145,5 @@ int main(int argc, char** argv) {
     std::printf("remove block (OnRemoveServers) %.3f s\n", removeSeconds);
     std::printf("rows %ld -> %ld, list %zu\n", rowsBefore, grid.GetRows(), console.servers().size());
 
-    kill(agent, SIGTERM);
-    waitpid(agent, nullptr, 0);
     return 0;
 }

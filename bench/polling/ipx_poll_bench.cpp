@@ -11,6 +11,7 @@
 #include "fixed_host.h"
 #include "msgbox.h"
 #include "nwpeer.h"
+#include "snmpd_peer.h"
 #include "testsupport.h"
 #include "vardel_tabs.h"
 
@@ -87,18 +88,12 @@ int main(int argc, char** argv) {
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
     testsupport::copyProgramData(dir);
 
-    std::ofstream(dir + "snmpd.conf")
-        << "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n";
-    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-    pid_t agent = -1;
-    const std::string conf = dir + "snmpd.conf";
-    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
-                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
-    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0) {
+    testsupport::SnmpdPeer agent(dir,
+                                 "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n");
+    if (!agent.ready("127.0.0.1:161", "public")) {
         std::fprintf(stderr, "snmpd did not start\n");
         return 1;
     }
-    QTest::qWait(1000);
 
     std::string peerConfig = "[Adapters]\r\n0=00000020:00000000FFFE 127.0.0.7\r\n"
                              "[Routes]\r\n00000010=127.0.0.1\r\n"
@@ -151,8 +146,6 @@ int main(int argc, char** argv) {
         std::printf("IPX / IP: %.2f\n", ipxSeconds / ipSeconds);
 
     peer.stop();
-    kill(agent, SIGTERM);
-    waitpid(agent, nullptr, 0);
     umount2(binaryDir.c_str(), MNT_DETACH);
     std::filesystem::remove_all(dir);
     std::filesystem::remove_all(privateDir);

@@ -8,6 +8,7 @@
 #include "flexgrid.h"
 #include "msgbox.h"
 #include "server_status_tab.h"
+#include "snmpd_peer.h"
 #include "string_table.h"
 #include "testsupport.h"
 #include "vardel_tabs.h"
@@ -77,18 +78,12 @@ int main(int argc, char** argv) {
     testsupport::copyProgramData(dir);
 
     // One snmpd on every local address, with a receive buffer for the burst.
-    std::ofstream(dir + "snmpd.conf")
-        << "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n";
-    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-    pid_t agent = -1;
-    const std::string conf = dir + "snmpd.conf";
-    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
-                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
-    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0) {
+    testsupport::SnmpdPeer agent(dir,
+                                 "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n");
+    if (!agent.ready("127.0.0.1:161", "public")) {
         std::fprintf(stderr, "snmpd did not start\n");
         return 1;
     }
-    QTest::qWait(1000);
 
     StartupOptions options;
     options.programDirectory = dir;
@@ -164,8 +159,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const int bare = std::system((std::string(BENCH_BARE) + " " + std::to_string(count)).c_str());
-    kill(agent, SIGTERM);
-    waitpid(agent, nullptr, 0);
     std::filesystem::remove_all(dir);
     return complete && upRows == count && bare == 0 ? 0 : 2;
 }

@@ -7,6 +7,7 @@
 #include "msgbox.h"
 #include "notify_window.h"
 #include "server_status_tab.h"
+#include "snmpd_peer.h"
 #include "testsupport.h"
 #include "vardel_tabs.h"
 
@@ -33,9 +34,8 @@ int main(int argc, char** argv) {
     char dirTemplate[] = "/tmp/vardel-shots-XXXXXX";
     const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
     testsupport::copyProgramData(dir);
-    std::ofstream(dir + "snmpd.conf")
-        << "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161\n"
-           "rocommunity public\n";
+    testsupport::SnmpdPeer agent(dir, "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161\n"
+                                      "rocommunity public\n");
     // WEBSRV's agent is silent while its host answers; NWSRV is reachable over IPX only.
     std::ofstream ini(dir + "rlaweb.ini");
     ini << "[ServerInfo]\r\nNumServers=5\r\n[SERVERS]\r\n";
@@ -52,14 +52,10 @@ int main(int argc, char** argv) {
     ini << "[VDINFO]\r\nRETRY=1\r\nTIMEOUT=50\r\nPOLLTIME=60\r\n";
     ini.close();
 
-    setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-    const std::string conf = dir + "snmpd.conf";
-    const char* agentArgs[] = {"snmpd", "-f",        "-Lf", "/dev/null", "-C", "-c",    conf.c_str(),
-                               "-M",    dir.c_str(), "-m",  "",          "-I", "-smux", nullptr};
-    pid_t agent = -1;
-    if (posix_spawnp(&agent, "snmpd", nullptr, nullptr, const_cast<char**>(agentArgs), environ) != 0)
+    if (!agent.ready("127.0.0.2:161", "public")) {
+        std::fprintf(stderr, "snmpd did not start\n");
         return 1;
-    QTest::qWait(1000);
+    }
 
     StartupOptions options;
     options.programDirectory = dir;
@@ -102,8 +98,6 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const bool chooserShot = chooser.grab().save(QString::fromStdString(out + "server_chooser.png"));
 
-    kill(agent, SIGTERM);
-    waitpid(agent, nullptr, 0);
     std::filesystem::remove_all(dir);
     std::printf("screenshots %s: during %d, after %d, chooser %d\n",
                 ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot);
