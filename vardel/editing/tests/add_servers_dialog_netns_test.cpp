@@ -1,6 +1,6 @@
 // The Add Servers dialog driven through its widgets, over in-process network
-// providers, in a network namespace of its own: names resolve through
-// /etc/hosts alone, and a simulated NetWare host answers SAP.
+// providers or the machine's own, in a network namespace of its own: names
+// resolve through /etc/hosts alone, and a simulated NetWare host answers SAP.
 
 #include "add_servers_dialog.h"
 #include "modal_script.h"
@@ -253,6 +253,54 @@ TEST(AddServersOk, LooksUpAddressesAndAsksForTheMissingOnes) {
                        {"LOCALHOST", 10, "127.0.0.1", ""},
                        {"NOSUCH-NW", 5, "", "D5533216-0000000000AA"},
                        {"NOVELL", 5, "", "D5533216-000000000001"}}));
+    EXPECT_TRUE(boxes.script.shown.empty());
+}
+
+// The machine's own providers: a file server that SAP reports is browsed under
+// "NetWare Network", taken as NetWare and found by its IPX address; its name
+// does not resolve, yet nothing is asked.
+TEST(AddServersMachine, BrowsesAFileServerUnderNetWareAndFindsItsIpxAddress) {
+    testsupport::PrivateProgramDirectory programDir;
+    ASSERT_TRUE(programDir.ok());
+    programDir.write("ipx.ini", "[Adapters]\r\n0=0A0B0C0D:00163E5F0001 127.0.0.1\r\n"
+                                "[Routes]\r\nDefault=127.0.0.2\r\n");
+    testsupport::TempDir peerDir;
+    testsupport::writeFile(peerDir.file("peer.ini"), "[Adapters]\r\n0=0A0B0C0D:0000000000FE 127.0.0.2\r\n"
+                                                     "[Routes]\r\nDefault=127.0.0.1\r\n"
+                                                     "[Servers]\r\nFS1=D5533216:00000000001F\r\n");
+    NetWarePeer peer(peerDir.file("peer.ini"));
+    std::string error;
+    ASSERT_TRUE(peer.start(&error)) << error;
+    QCoreApplication::setApplicationName("vardel");
+    msgbox::ScopedScript boxes;
+    CAddServersDlg dialog;
+    ModalScript questions; // answers any question by Cancel
+    questions.then([](QDialog* asked) { click(asked, kCancel); });
+    dialog.show();
+    click(&dialog, kShowNetwork);
+    auto* tree = ctl<QTreeWidget>(&dialog, kTree);
+    QTreeWidgetItem* microsoft = topLevelItem(tree, "Microsoft Windows Network");
+    QTreeWidgetItem* netWare = topLevelItem(tree, "NetWare Network");
+    ASSERT_NE(microsoft, nullptr);
+    ASSERT_NE(netWare, nullptr);
+    // No SMB host here: nothing under it, and no message.
+    expandItem(tree, microsoft);
+    EXPECT_EQ(microsoft->childCount(), 0);
+    expandItem(tree, netWare);
+    ASSERT_EQ(childTexts(netWare), QStringList{"FS1"});
+    EXPECT_EQ(netWare->child(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
+    addFromTree(&dialog, netWare, "FS1");
+    ASSERT_EQ(dialog.servers().size(), 1u);
+    EXPECT_EQ(dialog.servers().front()->nosCode, 5);
+
+    click(&dialog, kOk);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(questions.handled.empty());
+    ASSERT_EQ(dialog.servers().size(), 1u);
+    const ManagedServer& fs1 = *dialog.servers().front();
+    EXPECT_EQ(fs1.name, "FS1");
+    EXPECT_EQ(fs1.ipxAddress, "D5533216-00000000001F");
+    EXPECT_EQ(fs1.ipAddress, "");
     EXPECT_TRUE(boxes.script.shown.empty());
 }
 
