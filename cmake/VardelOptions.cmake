@@ -13,10 +13,12 @@ endif()
 
 # The Samba hosts of the network-browsing tests (scripts/samba-peers), started
 # once per ctest run by the fixture samba_peers; the tag keeps the namespaces of
-# two build trees apart.
+# two build trees apart. Their files are not in the build tree: smbd reads its
+# browse list as the guest user, who may not pass through the build tree's
+# parent directories.
 string(MD5 samba_hash "${CMAKE_BINARY_DIR}")
 string(SUBSTRING "${samba_hash}" 0 8 VARDEL_SAMBA_TAG)
-set(VARDEL_SAMBA_DIR ${CMAKE_BINARY_DIR}/samba-peers)
+set(VARDEL_SAMBA_DIR /tmp/vardel-samba-${VARDEL_SAMBA_TAG})
 
 # vardel_add_gtest(NAME <name> SOURCES <files...> LIBS <targets...> [NETNS] [SERIAL] [SAMBA_PEERS]
 #                  [ENV <k=v...>])
