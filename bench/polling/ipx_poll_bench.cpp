@@ -109,12 +109,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    StartupOptions options;
-    options.programDirectory = dir;
-    fixedhost::ip = "127.0.0.1";
-    options.host = fixedhost::library();
-    options.startTrapListener = false;
-    CVardelTabs console(options);
+    CVardelTabs console(fixedhost::quietConsoleAtLoopback(dir));
     console.OnInitDialog();
     console.firstPollTimer().stop();
     console.resize(800, 600);

@@ -35,4 +35,15 @@ inline HostLibrary library() {
     return {init, hostName, ipAddress, noIpx};
 }
 
+// A console in programDirectory at 127.0.0.1, without its trap listener: what
+// the benchmarks run against a local snmpd.
+inline StartupOptions quietConsoleAtLoopback(const std::string& programDirectory) {
+    StartupOptions options;
+    options.programDirectory = programDirectory;
+    ip = "127.0.0.1";
+    options.host = library();
+    options.startTrapListener = false;
+    return options;
+}
+
 } // namespace fixedhost

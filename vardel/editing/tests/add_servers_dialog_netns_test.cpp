@@ -25,6 +25,31 @@
 
 namespace {
 
+// The console's IPX adapter (in a private program directory, made before any
+// thread) and a NetWare host on loopback whose SAP reports `server`.
+class NetWareLan {
+public:
+    explicit NetWareLan(const std::string& server) {
+        m_programDir.write("ipx.ini", "[Adapters]\r\n0=0A0B0C0D:00163E5F0001 127.0.0.1\r\n"
+                                      "[Routes]\r\nDefault=127.0.0.2\r\n");
+        testsupport::writeFile(m_peerDir.file("peer.ini"),
+                               "[Adapters]\r\n0=0A0B0C0D:0000000000FE 127.0.0.2\r\n"
+                               "[Routes]\r\nDefault=127.0.0.1\r\n"
+                               "[Servers]\r\n" +
+                                   server + "\r\n");
+        m_peer = std::make_unique<NetWarePeer>(m_peerDir.file("peer.ini"));
+        m_started = m_programDir.ok() && m_peer->start(&error);
+    }
+    bool ok() const { return m_started; }
+    std::string error;
+
+private:
+    testsupport::PrivateProgramDirectory m_programDir;
+    testsupport::TempDir m_peerDir;
+    std::unique_ptr<NetWarePeer> m_peer;
+    bool m_started = false;
+};
+
 class AddServersTest : public ::testing::Test {
 protected:
     AddServersTest() { QCoreApplication::setApplicationName("vardel"); }
@@ -197,17 +222,8 @@ TEST(AddServersWait, EnumerationRunsUnderTheWaitCursorWhileTheEventLoopTurns) {
 // OK finds the addresses: localhost resolves; NOVELL is known by SAP only;
 // the rest are asked for, and a server the user gives no address is dropped.
 TEST(AddServersOk, LooksUpAddressesAndAsksForTheMissingOnes) {
-    testsupport::PrivateProgramDirectory programDir;
-    ASSERT_TRUE(programDir.ok());
-    programDir.write("ipx.ini", "[Adapters]\r\n0=0A0B0C0D:00163E5F0001 127.0.0.1\r\n"
-                                "[Routes]\r\nDefault=127.0.0.2\r\n");
-    testsupport::TempDir peerDir;
-    testsupport::writeFile(peerDir.file("peer.ini"), "[Adapters]\r\n0=0A0B0C0D:0000000000FE 127.0.0.2\r\n"
-                                                     "[Routes]\r\nDefault=127.0.0.1\r\n"
-                                                     "[Servers]\r\nNOVELL=D5533216:000000000001\r\n");
-    NetWarePeer peer(peerDir.file("peer.ini"));
-    std::string error;
-    ASSERT_TRUE(peer.start(&error)) << error;
+    NetWareLan lan("NOVELL=D5533216:000000000001");
+    ASSERT_TRUE(lan.ok()) << lan.error;
     QCoreApplication::setApplicationName("vardel");
     msgbox::ScopedScript boxes;
 
@@ -260,17 +276,8 @@ TEST(AddServersOk, LooksUpAddressesAndAsksForTheMissingOnes) {
 // "NetWare Network", taken as NetWare and found by its IPX address; its name
 // does not resolve, yet nothing is asked.
 TEST(AddServersMachine, BrowsesAFileServerUnderNetWareAndFindsItsIpxAddress) {
-    testsupport::PrivateProgramDirectory programDir;
-    ASSERT_TRUE(programDir.ok());
-    programDir.write("ipx.ini", "[Adapters]\r\n0=0A0B0C0D:00163E5F0001 127.0.0.1\r\n"
-                                "[Routes]\r\nDefault=127.0.0.2\r\n");
-    testsupport::TempDir peerDir;
-    testsupport::writeFile(peerDir.file("peer.ini"), "[Adapters]\r\n0=0A0B0C0D:0000000000FE 127.0.0.2\r\n"
-                                                     "[Routes]\r\nDefault=127.0.0.1\r\n"
-                                                     "[Servers]\r\nFS1=D5533216:00000000001F\r\n");
-    NetWarePeer peer(peerDir.file("peer.ini"));
-    std::string error;
-    ASSERT_TRUE(peer.start(&error)) << error;
+    NetWareLan lan("FS1=D5533216:00000000001F");
+    ASSERT_TRUE(lan.ok()) << lan.error;
     QCoreApplication::setApplicationName("vardel");
     msgbox::ScopedScript boxes;
     CAddServersDlg dialog;
