@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     msgbox::ScopedScript boxes;
 
-    char dirTemplate[] = "/tmp/vardel-configbench-XXXXXX";
-    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    const testsupport::TempDir programDir;
+    const std::string& dir = programDir.path();
     testsupport::copyProgramData(dir);
     testsupport::SnmpdPeer agent(dir, "agentaddress udp:161\nrocommunity public\nrwcommunity private\n"
                                       "[snmp] serverRecvBuf 4194304\n");

@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     msgbox::ScopedScript boxes;
 
-    char dirTemplate[] = "/tmp/vardel-ipxbench-XXXXXX";
-    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    const testsupport::TempDir programDir;
+    const std::string& dir = programDir.path();
     testsupport::copyProgramData(dir);
 
     testsupport::SnmpdPeer agent(dir,
@@ -142,7 +142,6 @@ int main(int argc, char** argv) {
 
     peer.stop();
     umount2(binaryDir.c_str(), MNT_DETACH);
-    std::filesystem::remove_all(dir);
     std::filesystem::remove_all(privateDir);
     return ipxSeconds > 0 && ipSeconds > 0 ? 0 : 2;
 }

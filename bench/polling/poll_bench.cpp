@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     msgbox::ScopedScript boxes;
 
-    char dirTemplate[] = "/tmp/vardel-pollbench-XXXXXX";
-    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    const testsupport::TempDir programDir;
+    const std::string& dir = programDir.path();
     testsupport::copyProgramData(dir);
 
     // One snmpd on every local address, with a receive buffer for the burst.
@@ -154,6 +154,5 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const int bare = std::system((std::string(BENCH_BARE) + " " + std::to_string(count)).c_str());
-    std::filesystem::remove_all(dir);
     return complete && upRows == count && bare == 0 ? 0 : 2;
 }

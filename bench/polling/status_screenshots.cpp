@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,8 +30,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     msgbox::ScopedScript boxes;
 
-    char dirTemplate[] = "/tmp/vardel-shots-XXXXXX";
-    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    const testsupport::TempDir programDir;
+    const std::string& dir = programDir.path();
     testsupport::copyProgramData(dir);
     testsupport::SnmpdPeer agent(dir, "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161\n"
                                       "rocommunity public\n");
@@ -93,7 +92,6 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const bool chooserShot = chooser.grab().save(QString::fromStdString(out + "server_chooser.png"));
 
-    std::filesystem::remove_all(dir);
     std::printf("screenshots %s: during %d, after %d, chooser %d\n",
                 ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot);
     return ok && during && after && chooserShot ? 0 : 2;
