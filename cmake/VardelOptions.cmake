@@ -1,7 +1,36 @@
-# Warnings, sanitizers and the test helper shared by every folder.
+# Every build option, the warnings and sanitizers, and the helpers that
+# register tests, fuzzers and the shared libraries.
+
+option(VARDEL_ASAN "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(VARDEL_TSAN "Build with ThreadSanitizer" OFF)
+# Warnings are errors in CI (scripts/test turns it on there); elsewhere a newer
+# compiler's new warnings do not break a user's build.
+if(DEFINED ENV{CI})
+  set(werror_default ON)
+else()
+  set(werror_default OFF)
+endif()
+option(VARDEL_WERROR "Treat compiler warnings as errors" ${werror_default})
+# The fuzz targets carry AddressSanitizer, which cannot share a binary with
+# ThreadSanitizer: a ThreadSanitizer build leaves them out.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT VARDEL_TSAN)
+  set(fuzz_default ON)
+else()
+  set(fuzz_default OFF)
+endif()
+option(VARDEL_FUZZ "Build the libFuzzer targets (needs clang; not with VARDEL_TSAN)" ${fuzz_default})
+if(VARDEL_FUZZ AND VARDEL_TSAN)
+  message(STATUS "VARDEL_TSAN: the fuzz targets are not built")
+  set(VARDEL_FUZZ OFF)
+endif()
+option(VARDEL_TESTS "Build the tests" ON)
+option(VARDEL_PACKAGE "Configure the Debian package (scripts/package)" OFF)
 
 add_library(vardel_options INTERFACE)
-target_compile_options(vardel_options INTERFACE -Wall -Wextra -Werror)
+target_compile_options(vardel_options INTERFACE -Wall -Wextra)
+if(VARDEL_WERROR)
+  target_compile_options(vardel_options INTERFACE -Werror)
+endif()
 if(VARDEL_ASAN)
   target_compile_options(vardel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(vardel_options INTERFACE -fsanitize=address,undefined)
@@ -120,4 +149,24 @@ endfunction()
 # (writing a file drops its capabilities).
 function(vardel_set_install_rpath file)
   install(CODE "file(RPATH_SET FILE \"\$ENV{DESTDIR}${VARDEL_INSTALL_DIR}/${file}\" NEW_RPATH \"${VARDEL_INSTALL_DIR}\")")
+endfunction()
+
+# vardel_add_shared_library(<name> SOURCES <files...> [LIBS <targets...>])
+# One of the shared libraries: public headers in its folder, hidden visibility,
+# exports fixed by <name>.map beside the CMakeLists, no undefined symbols.
+function(vardel_add_shared_library name)
+  cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${L_LIBS} vardel_options)
+  set(map ${CMAKE_CURRENT_SOURCE_DIR}/${name}.map)
+  set_target_properties(${name} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LINK_DEPENDS ${map})
+  target_link_options(${name} PRIVATE -Wl,--version-script=${map})
+  if(NOT VARDEL_ASAN AND NOT VARDEL_TSAN)
+    # The sanitizer runtimes are linked into the executables only.
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  endif()
 endfunction()

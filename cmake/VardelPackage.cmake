@@ -33,7 +33,6 @@ install(CODE "if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
     execute_process(COMMAND sh ${package_dir}/postinst configure COMMAND_ERROR_IS_FATAL ANY)
   endif()")
 
-option(VARDEL_PACKAGE "Configure the Debian package (scripts/package)" OFF)
 if(NOT VARDEL_PACKAGE)
   return()
 endif()
