@@ -221,6 +221,12 @@ void CMSFlexGrid::Clear() {
     styleFixedRow();
 }
 
+void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
+    QTableWidget::keyPressEvent(event);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        event->accept();
+}
+
 void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
     if (m_selectionMode != flexSelectionByRow || event->button() != Qt::LeftButton) {
         QTableWidget::mousePressEvent(event);

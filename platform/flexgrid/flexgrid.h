@@ -67,6 +67,9 @@ public:
     static int twipsToPixels(long twips, int dpi);
 
 protected:
+    // Enter and Return stay in the grid: in a dialog they would press its
+    // default button.
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -346,4 +347,26 @@ TEST_F(ConsoleTest, OkWhileTheNotifyWindowAsksEndsSafely) {
     EXPECT_TRUE(sheet->isEnded());
     EXPECT_FALSE(notify->isVisible());
     EXPECT_EQ(sheet->alertStore().count, 1);
+}
+
+// Enter in either grid stays in the grid: it never presses OK or Cancel.
+TEST_F(ConsoleTest, EnterInAGridNeverReachesTheSheetButtons) {
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\nNumServers=1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n");
+    auto sheet = start();
+    sheet->show();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    boxes.script.answers = {msgbox::IDYES};
+    for (int tab : {1, 0}) {
+        sheet->findChild<QTabWidget*>()->setCurrentIndex(tab);
+        CMSFlexGrid* grid = testsupport::control<CMSFlexGrid>(sheet.get(), tab == 1 ? 1010 : 1011);
+        ASSERT_NE(grid, nullptr);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(grid->model()->index(1, 0)).center());
+        grid->setFocus();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+            QTest::keyClick(grid, key);
+    }
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_FALSE(sheet->isEnded());
 }
