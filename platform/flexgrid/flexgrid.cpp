@@ -37,7 +37,9 @@ CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableWidget(2, 2, parent) {
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
+    // The grid takes the focus, as the control does: the keys typed over it
+    // go to it, not to the button that had the focus before.
+    setFocusPolicy(Qt::StrongFocus);
     setWordWrap(false);
     styleFixedRow();
 }
