@@ -114,6 +114,16 @@ std::uint32_t CMSFlexGrid::GetCellForeColor() const {
     return toColorref(item->foreground().color());
 }
 
+void CMSFlexGrid::SetCellToolTip(const std::string& text) {
+    if (QTableWidgetItem* item = cell(m_row, m_col))
+        item->setToolTip(QString::fromStdString(text));
+}
+
+std::string CMSFlexGrid::GetCellToolTip() const {
+    const QTableWidgetItem* item = cell(m_row, m_col);
+    return item != nullptr ? item->toolTip().toStdString() : std::string();
+}
+
 void CMSFlexGrid::SetCellAlignment(short alignment) {
     if (QTableWidgetItem* item = cell(m_row, m_col)) {
         item->setTextAlignment(toQt(alignment));

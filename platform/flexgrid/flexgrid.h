@@ -43,6 +43,9 @@ public:
     // Text colour of the current cell.
     void SetCellForeColor(std::uint32_t colorref);
     std::uint32_t GetCellForeColor() const;
+    // Tool tip of the current cell (empty: none).
+    void SetCellToolTip(const std::string& text);
+    std::string GetCellToolTip() const;
     void SetCellAlignment(short alignment);
     short GetCellAlignment() const;
     // Width of a column in twips, shown at the screen's resolution.
