@@ -250,6 +250,8 @@ void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
     if (!(event->modifiers() & Qt::ShiftModifier))
         m_row = row;
     m_rowSel = row;
+    // The focus frame marks the row clicked.
+    selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
     showRowSelection();
 }
 
