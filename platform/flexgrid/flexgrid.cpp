@@ -37,7 +37,9 @@ CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableWidget(2, 2, parent) {
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
+    // The grid takes the focus, as the control does: the keys typed over it
+    // go to it, not to the button that had the focus before.
+    setFocusPolicy(Qt::StrongFocus);
     setWordWrap(false);
     styleFixedRow();
 }
@@ -110,6 +112,16 @@ std::uint32_t CMSFlexGrid::GetCellForeColor() const {
     if (item == nullptr || item->foreground().style() == Qt::NoBrush)
         return toColorref(palette().text().color());
     return toColorref(item->foreground().color());
+}
+
+void CMSFlexGrid::SetCellToolTip(const std::string& text) {
+    if (QTableWidgetItem* item = cell(m_row, m_col))
+        item->setToolTip(QString::fromStdString(text));
+}
+
+std::string CMSFlexGrid::GetCellToolTip() const {
+    const QTableWidgetItem* item = cell(m_row, m_col);
+    return item != nullptr ? item->toolTip().toStdString() : std::string();
 }
 
 void CMSFlexGrid::SetCellAlignment(short alignment) {
@@ -221,6 +233,12 @@ void CMSFlexGrid::Clear() {
     styleFixedRow();
 }
 
+void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
+    QTableWidget::keyPressEvent(event);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        event->accept();
+}
+
 void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
     if (m_selectionMode != flexSelectionByRow || event->button() != Qt::LeftButton) {
         QTableWidget::mousePressEvent(event);
@@ -232,6 +250,8 @@ void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
     if (!(event->modifiers() & Qt::ShiftModifier))
         m_row = row;
     m_rowSel = row;
+    // The focus frame marks the row clicked.
+    selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
     showRowSelection();
 }
 

@@ -43,6 +43,9 @@ public:
     // Text colour of the current cell.
     void SetCellForeColor(std::uint32_t colorref);
     std::uint32_t GetCellForeColor() const;
+    // Tool tip of the current cell (empty: none).
+    void SetCellToolTip(const std::string& text);
+    std::string GetCellToolTip() const;
     void SetCellAlignment(short alignment);
     short GetCellAlignment() const;
     // Width of a column in twips, shown at the screen's resolution.
@@ -67,6 +70,9 @@ public:
     static int twipsToPixels(long twips, int dpi);
 
 protected:
+    // Enter and Return stay in the grid: in a dialog they would press its
+    // default button.
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 

@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QString>
 #include <QUrl>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
-#include <system_error>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace help {
 
@@ -40,10 +42,21 @@ std::string fileUri(const fs::path& file, std::optional<unsigned long> contextId
     return url.toString(QUrl::FullyEncoded).toStdString();
 }
 
+// A regular file that can be read. The open does not wait: a FIFO in the
+// file's place is no help file.
+bool readableRegularFile(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
 int open(QWidget* owner, const std::string& hlpPath, std::optional<unsigned long> contextId) {
     const fs::path file = rendition(hlpPath);
-    std::error_code ec;
-    if (hlpPath.empty() || !fs::is_regular_file(file, ec)) {
+    if (hlpPath.empty() || !readableRegularFile(file)) {
         msgbox::show(owner, "Cannot find the help file " + file.string() + ".", kCaption, msgbox::Buttons::Ok,
                      msgbox::Icon::Error);
         return -1;

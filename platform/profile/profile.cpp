@@ -612,8 +612,10 @@ constexpr std::int64_t kTimestampSlack = 50'000'000;
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// Regular files only: O_NONBLOCK keeps a FIFO (or a device) from holding up
+// the open; it changes nothing for a regular file.
 ReadResult readWholeFile(const std::string& path, std::string& text, FileId& id) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
     struct stat st {};

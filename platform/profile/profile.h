@@ -61,7 +61,8 @@ private:
     friend struct DocumentAccess;
 };
 
-// Loads through the cache; a missing or unreadable file gives an empty document.
+// Loads through the cache; a missing or unreadable file, or one that is not a
+// regular file (a FIFO, a device, a directory), gives an empty document.
 Document load(const std::string& path);
 // Replaces the file atomically (temporary file in the same directory, fsync,
 // rename) and refreshes the cache. False when the file could not be written;

@@ -1,9 +1,11 @@
 #include "alert_destination.h"
 
 #include "snmp.h"
+#include "string_table.h"
 #include "wait_box.h"
 
 #include <QApplication>
+#include <cstdio>
 
 namespace {
 
@@ -59,6 +61,25 @@ std::string AlertDestinationValue(const ManagedServer& server, const std::string
     return server.ipAddress.empty() ? consoleIpx : consoleIp;
 }
 
+std::string AlertDestinationReason(int status) {
+    switch (status) {
+    case kSnmpSuccess:
+        return {};
+    case kSnmpTimeout:
+        return LoadString(IDS_DESTINATION_NO_ANSWER);
+    case 2:  // noSuchName
+    case 11: // noCreation
+        return LoadString(IDS_DESTINATION_NO_SUCH_OBJECT);
+    case 4:  // readOnly
+    case 17: // notWritable
+        return LoadString(IDS_DESTINATION_NOT_WRITABLE);
+    default:
+        if (status > 0)
+            return LoadString(IDS_DESTINATION_REFUSED) + " " + std::to_string(status) + ".";
+        return LoadString(IDS_DESTINATION_NOT_SENT);
+    }
+}
+
 void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
                          const std::string& hostName, int useDhcp) {
     SetAlertDestinations({&server}, consoleIp, consoleIpx, hostName, useDhcp);
@@ -79,6 +100,13 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
             const int status = WriteDestination(request);
             post([server, status, &applied] {
                 server->alertDestination = status == kSnmpSuccess ? 1 : -1;
+                server->alertDestinationStatus = status;
+                if (status != kSnmpSuccess) {
+                    const std::string line = "vardel: alert destination NOT SET on " + server->name + ": " +
+                                             AlertDestinationReason(status) + "\n";
+                    std::fputs(line.c_str(), stderr);
+                    std::fflush(stderr);
+                }
                 if (applied)
                     applied(*server);
             });

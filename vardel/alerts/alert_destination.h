@@ -17,6 +17,11 @@ inline constexpr const char* kAlertDestinationOid = "1.3.6.1.4.1.32473.2.23.13.3
 std::string AlertDestinationValue(const ManagedServer& server, const std::string& consoleIp,
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp);
 
+// Why a SET of the destination with this SNMP status left it not set: no
+// answer, no such object, not writable, refused (with the error status), or
+// not sent. Empty for status 0.
+std::string AlertDestinationReason(int status);
+
 // Sets the alert destination on one server with the wait cursor on. The SET
 // runs on a worker thread with a session of its own (3 retries of 8 seconds);
 // meanwhile the event loop keeps running, user input held back.
@@ -24,8 +29,9 @@ void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, co
                          const std::string& hostName, int useDhcp);
 
 // The same for several servers, their SETs outstanding together. Each outcome
-// is recorded in its server on this thread as it arrives, and applied(server)
-// is called then. Returns when every outcome is in.
+// is recorded in its server on this thread as it arrives (a failure also
+// with its status, and its reason on standard error), and applied(server) is
+// called then. Returns when every outcome is in.
 void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std::string& consoleIp,
                           const std::string& consoleIpx, const std::string& hostName, int useDhcp,
                           const std::function<void(ManagedServer&)>& applied = {});

@@ -6,6 +6,11 @@
 #include "program_env.h"
 #include "string_table.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
+
 namespace {
 
 constexpr std::size_t kValueBuffer = 512;
@@ -13,6 +18,31 @@ constexpr std::size_t kValueBuffer = 512;
 // A definition key; empty when missing.
 std::string readKey(const profile::Document& definitions, const std::string& section, const char* key) {
     return definitions.getString(section, key, "", kValueBuffer);
+}
+
+// A definition file named by the index is taken only inside the program
+// directory: a relative path none of whose parts is "..". Any other is read as
+// a missing file, said once per name on standard error.
+std::string definitionPath(const std::string& programDir, const std::string& enterprise,
+                           const std::string& file) {
+    bool inside = file.empty() || file.front() != '/';
+    for (std::size_t begin = 0; inside && begin <= file.size();) {
+        const std::size_t end = std::min(file.find('/', begin), file.size());
+        inside = file.compare(begin, end - begin, "..") != 0;
+        begin = end + 1;
+    }
+    if (inside)
+        return programDir + file;
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    std::lock_guard lock(mutex);
+    if (told.insert(file).second) {
+        const std::string line = "vardel: VDTrap.ini: the definition file " + file + " of enterprise " +
+                                 enterprise + " lies outside the program directory; it is not read\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    return {};
 }
 
 } // namespace
@@ -51,7 +81,8 @@ int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
     const std::string definitionFile =
         profile::getString(programDir + "VDTrap.ini", "EnterpriseList", r.enterprise, "", kValueBuffer);
     // One look at the file for all keys of the alert.
-    const profile::Document definitions = profile::load(programDir + definitionFile);
+    const std::string path = definitionPath(programDir, r.enterprise, definitionFile);
+    const profile::Document definitions = path.empty() ? profile::Document() : profile::load(path);
 
     // Trap alerts take the defaults also for keys that are present but empty.
     r.alertText = readKey(definitions, r.trapKey, "AlarmString");

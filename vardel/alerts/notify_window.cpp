@@ -6,8 +6,8 @@
 #include "print_layout.h"
 #include "severity_picture.h"
 #include "string_table.h"
-#include "wait_box.h"
 #include "ui_notify.h"
+#include "wait_box.h"
 
 #include <QFocusFrame>
 #include <QKeySequence>
@@ -47,8 +47,8 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     if (m_ctx.settings.browserPath.empty())
         m_ui->launchButton->setEnabled(false);
 
-    // The fields sit on the background the platform gives read-only edits;
-    // each severity's colour may darken it (applySeverityColours).
+    // The fields sit on the background the platform gives read-only edits,
+    // or on white where a severity's colour would not read on it.
     m_readOnlyBackground = palette().color(QPalette::Window);
     // Read-only texts still take the keyboard focus and show its caret.
     for (QPlainTextEdit* edit : {m_ui->descriptionEdit, m_ui->alertTextEdit})
@@ -207,7 +207,7 @@ int CNotifyWindow::AppendToLog(const std::string& logPath, int sequence) {
 
 void CNotifyWindow::applySeverityColours() {
     const QColor colour = SeverityTextColor(m_currentSeverity);
-    const QColor background = SeverityFieldBackground(m_currentSeverity, m_readOnlyBackground);
+    const QColor background = SeverityFieldBackground(m_readOnlyBackground);
     const QList<QWidget*> edits = {m_ui->descriptionEdit, m_ui->dateTimeEdit, m_ui->serverNameEdit,
                                    m_ui->alertTextEdit};
     for (QWidget* edit : edits) {
@@ -289,12 +289,16 @@ void CNotifyWindow::onHelpKey() {
     help::openHelpContents(this, m_ctx.settings.programDirectory + "Vardel.hlp");
 }
 
+// The window stays on top and where it is: the help is read beside the alert.
 void CNotifyWindow::onAdvice() {
     const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
-    dropTopmostToCorner();
     if (!alert)
         return;
-    if (m_ctx.openHelp)
+    // A definition without Helpfile (the console's own state-change alerts)
+    // leaves the bare program directory: the console's help serves it.
+    if (alert->helpFile.empty() || alert->helpFile.back() == '/')
+        onHelpKey();
+    else if (m_ctx.openHelp)
         m_ctx.openHelp(this, alert->helpFile, static_cast<unsigned long>(alert->helpId));
     else
         help::openHelpContext(this, alert->helpFile, static_cast<unsigned long>(alert->helpId));

@@ -24,16 +24,19 @@ QPixmap SeverityPicture(int severity) {
     return QPixmap(QStringLiteral(":/severity/%1.png").arg(severity));
 }
 
+// Yellow and the lighter green cannot be read on a light field, nor blue and
+// black on a dark one: warnings are dark amber and normal alerts dark green,
+// so that every severity reads on one light field.
 QColor SeverityTextColor(int severity) {
     switch (severity) {
     case kSeverityCritical:
         return QColor(210, 0, 0);
     case kSeverityWarning:
-        return QColor(255, 255, 0);
+        return QColor(128, 96, 0);
     case kSeverityInformational:
         return QColor(0, 0, 255);
     case kSeverityNormal:
-        return QColor(0, 157, 0);
+        return QColor(0, 120, 0);
     default:
         return QColor(0, 0, 0);
     }
@@ -61,12 +64,11 @@ double ContrastRatio(const QColor& a, const QColor& b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-QColor SeverityFieldBackground(int severity, const QColor& readOnlyBackground) {
-    const QColor text = SeverityTextColor(severity);
-    if (ContrastRatio(text, readOnlyBackground) >= kReadableContrast)
-        return readOnlyBackground;
-    const QColor dark(24, 24, 24);
-    if (ContrastRatio(text, dark) >= kReadableContrast)
-        return dark;
-    return QColor(255, 255, 255);
+QColor SeverityFieldBackground(const QColor& readOnlyBackground) {
+    const int severities[] = {kSeverityCritical, kSeverityWarning, kSeverityInformational, kSeverityNormal,
+                              0};
+    for (int severity : severities)
+        if (ContrastRatio(SeverityTextColor(severity), readOnlyBackground) < kReadableContrast)
+            return QColor(255, 255, 255);
+    return readOnlyBackground;
 }

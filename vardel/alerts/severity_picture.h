@@ -15,7 +15,7 @@ QColor SeverityTextColor(int severity);
 // Contrast ratio of two colours (relative luminance, 1 to 21).
 double ContrastRatio(const QColor& a, const QColor& b);
 
-// The background of the notify window's fields for a severity: the platform's
-// read-only field background, unless the severity's text colour reads at less
-// than 4.5:1 on it; then a dark (or, failing that, white) field on which it does.
-QColor SeverityFieldBackground(int severity, const QColor& readOnlyBackground);
+// The one background of the notify window's fields, whatever the severity:
+// the platform's read-only field background when every severity's text reads
+// on it at 4.5:1 or more, else white.
+QColor SeverityFieldBackground(const QColor& readOnlyBackground);

@@ -163,6 +163,9 @@ void CConfigTab::fillRow(long row, const ManagedServer& server) {
     g.SetCol(kCommunityCol);
     g.SetText(server.community);
     g.SetCol(kAlertDestinationCol);
+    // Why NOT SET, when this run tried.
+    g.SetCellToolTip(server.alertDestination == -1 ? AlertDestinationReason(server.alertDestinationStatus)
+                                                   : std::string());
     if (server.alertDestination == -1) {
         g.SetCellForeColor(kColourNotSet);
         g.SetText(LoadString(IDS_NOT_SET));

@@ -89,6 +89,13 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_SMB1_REFUSED,
          "The Microsoft Windows Network cannot be browsed: its computers refuse the SMB1 "
          "protocol that network browsing needs. Add the servers with Add Servers Manually."},
+        {IDS_DESTINATION_NO_ANSWER, "No answer from the server's agent."},
+        {IDS_DESTINATION_NO_SUCH_OBJECT,
+         "The server's agent has no such object, or does not let this community write it "
+         "(noSuchName)."},
+        {IDS_DESTINATION_NOT_WRITABLE, "The object is not writable on the server's agent (notWritable)."},
+        {IDS_DESTINATION_REFUSED, "The server's agent refused the SET with error status"},
+        {IDS_DESTINATION_NOT_SENT, "The request could not be sent to the server."},
     };
     return strings;
 }

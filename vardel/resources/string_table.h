@@ -76,6 +76,12 @@ enum StringId : int {
     IDS_LIST_CHANGED_MEANWHILE = 180,
     // Shown instead of an empty tree when the peers refuse the protocol browsing needs.
     IDS_SMB1_REFUSED = 181,
+    // Why the alert destination is NOT SET.
+    IDS_DESTINATION_NO_ANSWER = 182,
+    IDS_DESTINATION_NO_SUCH_OBJECT = 183,
+    IDS_DESTINATION_NOT_WRITABLE = 184,
+    IDS_DESTINATION_REFUSED = 185,
+    IDS_DESTINATION_NOT_SENT = 186,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -18,6 +18,9 @@ struct ManagedServer {
     std::string ipxAddress;
     std::string community = "public";
     std::int32_t alertDestination = -1;
+    // The SNMP status of this run's last SET of the destination: 0 when it
+    // was written or not tried (alert_destination.h gives the reason).
+    std::int32_t alertDestinationStatus = 0;
 };
 
 // "NetWare" 5, "NT" 10, "SCO" 15; any other text 0.

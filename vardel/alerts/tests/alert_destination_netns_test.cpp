@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -115,6 +116,7 @@ TEST_F(AlertDestinationTest, ResetOverSeveralServersMarksEveryFailureNotSetWhile
     EXPECT_EQ(mute.alertDestination, -1);
     EXPECT_EQ(ipxOnly.alertDestination, -1);
     EXPECT_EQ(good.alertDestination, 1);
+    EXPECT_EQ(AlertDestinationReason(mute.alertDestinationStatus), "No answer from the server's agent.");
     ASSERT_EQ(appliedOrder.size(), 4u);
     // The silent agent's 4 attempts, and the IPX target's that cannot be sent,
     // outlast the SETs that were answered.
@@ -125,6 +127,47 @@ TEST_F(AlertDestinationTest, ResetOverSeveralServersMarksEveryFailureNotSetWhile
     EXPECT_GT(ticks, 0);
     EXPECT_TRUE(waitCursorThroughout);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Each NOT SET keeps its reason, also said on standard error. SNMPv1 agents
+// answer noSuchName for a missing object and for a refused write alike.
+TEST_F(AlertDestinationTest, NotSetKeepsTheAgentsReason) {
+    testsupport::TempDir stockDir, badDir;
+    testsupport::SnmpdPeer stock(stockDir.path(), "agentaddress udp:127.0.0.3:161\nrwcommunity private\n");
+    const std::string script = badDir.file("wrong_type.sh");
+    testsupport::writeFile(script, "#!/bin/sh\nif [ \"$1\" = -s ]; then echo wrong-type; fi\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    testsupport::SnmpdPeer wrongType(badDir.path(), "agentaddress udp:127.0.0.4:161\nrwcommunity private\n"
+                                                    "pass .1.3.6.1.4.1.32473.2.23.13.3.2 " +
+                                                        script + "\n");
+    ASSERT_TRUE(stock.ready("127.0.0.3", "private"));
+    ASSERT_TRUE(wrongType.ready("127.0.0.4", "private"));
+
+    const std::string noSuchObject =
+        "The server's agent has no such object, or does not let this community write it (noSuchName).";
+    const std::tuple<ManagedServer, int, std::string> cases[] = {
+        {server("STOCK", kNosNT, "127.0.0.3", "private"), 2, noSuchObject},
+        {server("READONLY", kNosNT, "127.0.0.1", "public"), 2, noSuchObject},
+        {server("BADVALUE", kNosNT, "127.0.0.4", "private"), 3,
+         "The server's agent refused the SET with error status 3."},
+        {server("GOOD", kNosNT, "127.0.0.1", "private"), 0, ""},
+    };
+    std::vector<ManagedServer> servers;
+    std::vector<ManagedServer*> pointers;
+    for (const auto& c : cases)
+        servers.push_back(std::get<0>(c));
+    for (ManagedServer& s : servers)
+        pointers.push_back(&s);
+    testing::internal::CaptureStderr();
+    SetAlertDestinations(pointers, kConsoleIp, kConsoleIpx, kHostName, 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const auto& [s, status, reason] = cases[i];
+        EXPECT_EQ(servers[i].alertDestinationStatus, status) << s.name;
+        EXPECT_EQ(AlertDestinationReason(servers[i].alertDestinationStatus), reason) << s.name;
+        EXPECT_EQ(said.find("NOT SET on " + s.name + ": " + reason + "\n") != std::string::npos, status != 0)
+            << said;
+    }
 }
 
 } // namespace

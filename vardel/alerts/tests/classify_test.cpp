@@ -4,10 +4,15 @@
 #include "alert_sound.h"
 #include "alert_store.h"
 #include "alert_text.h"
+#include "help.h"
+#include "msgbox.h"
+#include "profile.h"
 #include "program_env.h"
 #include "testsupport.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -103,6 +108,49 @@ TEST_F(ClassifyTest, IndexIsReadPerAlert) {
     testsupport::writeFile(dir.file("VDTrap.ini"),
                            "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n" + kEnterprise + "=new.ini\r\n");
     EXPECT_EQ(classify(trap(kEnterprise + ".7")).alertText, "new file");
+}
+
+// Files the console must neither wait on nor follow out of its directory:
+// each reads as a missing file, and a refused name is said once.
+TEST_F(ClassifyTest, FifosAndPathsOutOfTheProgramDirectoryReadAsMissing) {
+    const std::string section = "[1.3.6.1.4.1.9999.7]\r\nAlarmString=read\r\n";
+    testsupport::TempDir outside;
+    testsupport::writeFile(outside.file("out.ini"), section);
+    const std::string up = std::filesystem::relative(outside.file("out.ini"), dir.path()).string();
+    std::filesystem::create_directory(dir.file("sub"));
+    testsupport::writeFile(dir.file("sub/in.ini"), section);
+    for (const char* fifo : {"fifo.ini", "fifo.html", "agents.ini"})
+        ASSERT_EQ(mkfifo(dir.file(fifo).c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"sub/in.ini", "read"},
+        {"fifo.ini", "UNKNOWN Alert"},
+        {up, "UNKNOWN Alert"},
+        {outside.file("out.ini"), "UNKNOWN Alert"},
+        {"sub/../" + up, "UNKNOWN Alert"},
+    };
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [file, text] : cases) {
+            testsupport::writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=1\n[EnterpriseList]\n" +
+                                                               kEnterprise + "=" + file + "\n");
+            EXPECT_EQ(classify(trap(kEnterprise + ".7")).alertText, text) << file;
+        }
+    const std::string said = testing::internal::GetCapturedStderr();
+    std::size_t lines = 0;
+    for (std::size_t at = said.find("outside the program directory"); at != std::string::npos;
+         at = said.find("outside the program directory", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 3u) << said;
+
+    // The index itself, agents.ini and a help page as FIFOs.
+    std::filesystem::remove(dir.file("VDTrap.ini"));
+    ASSERT_EQ(mkfifo(dir.file("VDTrap.ini").c_str(), 0600), 0);
+    EXPECT_EQ(classify(trap(kEnterprise + ".7")).alertText, "UNKNOWN Alert");
+    EXPECT_EQ(profile::getInt(dir.file("agents.ini"), "AgentsInfo", "Number", 0), 0);
+    msgbox::ScopedScript boxes;
+    EXPECT_EQ(help::openHelpContext(nullptr, dir.file("fifo.hlp"), 1), -1);
+    ASSERT_EQ(boxes.script.shown.size(), 1u);
+    EXPECT_EQ(boxes.script.shown[0].text, "Cannot find the help file " + dir.file("fifo.html") + ".");
 }
 
 TEST_F(ClassifyTest, SeverityKeywordsAreExact) {

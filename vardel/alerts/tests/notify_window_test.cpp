@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
@@ -248,9 +249,24 @@ TEST_F(NotifyWindowTest, AdviceNeedsAKnownAlertAndOpensItsHelp) {
     window().move(200, 150);
     click(kAdvice);
     EXPECT_EQ(helpCalls, (std::vector<std::pair<std::string, unsigned long>>{{dir.file("acme.hlp"), 42}}));
-    EXPECT_FALSE(onTop());
-    EXPECT_EQ(window().pos(), QPoint(0, 0));
+    EXPECT_TRUE(onTop());
+    EXPECT_EQ(window().pos(), QPoint(200, 150));
     EXPECT_TRUE(window().isVisible());
+
+    // An alert whose definition names no help file opens the console's help.
+    settings.programDirectory = dir.path();
+    testsupport::writeFile(dir.file("Vardel.html"), "<html></html>\n");
+    std::vector<std::string> opened;
+    help::setLauncher([&](const std::string& uri) {
+        opened.push_back(uri);
+        return true;
+    });
+    store.findBySequence(2)->helpFile = dir.path();
+    click(kAdvice);
+    help::setLauncher({});
+    EXPECT_EQ(opened, std::vector<std::string>{"file://" + dir.path() + "Vardel.html"});
+    EXPECT_EQ(helpCalls.size(), 1u);
+    EXPECT_TRUE(boxes.script.shown.empty());
 }
 
 TEST_F(NotifyWindowTest, LaunchFollowsTheAlertAndTheManagementServer) {
@@ -282,7 +298,12 @@ TEST_F(NotifyWindowTest, DroppingAndRestoringTopmostKeepsTheNativeWindow) {
     add("SRV1");
     window().ShowAlert(1);
     const WId id = window().winId();
+    window().move(120, 80);
+    const QPoint placed = window().pos();
     click(kAdvice);
+    EXPECT_TRUE(onTop());
+    EXPECT_EQ(window().pos(), placed);
+    click(kLaunch);
     EXPECT_FALSE(onTop());
     add("SRV2");
     window().ShowAlert(2);
@@ -353,7 +374,7 @@ TEST_F(NotifyWindowTest, SeverityColoursTheEditsAndPicksThePicture) {
     add("SRV3", "odd", 0);
     const int edits[] = {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit};
     const std::pair<int, QColor> cases[] = {
-        {1, QColor(210, 0, 0)}, {2, QColor(0, 157, 0)}, {3, QColor(0, 0, 0)}};
+        {1, QColor(210, 0, 0)}, {2, QColor(0, 120, 0)}, {3, QColor(0, 0, 0)}};
     for (const auto& [n, colour] : cases) {
         window().ShowAlert(n);
         for (int id : edits)
@@ -373,23 +394,32 @@ TEST_F(NotifyWindowTest, SeverityColoursTheEditsAndPicksThePicture) {
     EXPECT_NE(QColor(shot.pixel(7 + 25, 39 + 123)), QColor(0, 255, 0));
 }
 
-TEST_F(NotifyWindowTest, EverySeverityReadsAtFourAndAHalfToOne) {
-    const std::pair<std::int16_t, QColor> cases[] = {{146, QColor(210, 0, 0)},
-                                                     {148, QColor(255, 255, 0)},
-                                                     {149, QColor(0, 0, 255)},
-                                                     {150, QColor(0, 157, 0)}};
-    for (const auto& [severity, colour] : cases) {
-        window().ShowAlert(add("SRV1", "text", severity));
-        for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
-            const QPalette palette = ctl(id)->palette();
-            EXPECT_EQ(palette.color(QPalette::Text), colour) << severity;
-            EXPECT_GE(ContrastRatio(palette.color(QPalette::Text), palette.color(QPalette::Base)), 4.5)
-                << severity << " " << id;
+TEST_F(NotifyWindowTest, EverySeverityReadsAtFourAndAHalfToOneOnOneBackground) {
+    for (std::int16_t severity : {146, 148, 149, 150, 0})
+        add("SRV1", "text", severity);
+    const QPalette platform = QApplication::palette();
+    QPalette dark = platform;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    for (const QPalette& palette : {platform, dark}) {
+        QApplication::setPalette(palette);
+        CNotifyWindow shown(NotifyWindowContext{store, settings, counter, {}, {}, {}});
+        std::set<QRgb> backgrounds;
+        for (int n = 1; n <= store.count; ++n) {
+            shown.ShowAlert(n);
+            for (int id : {kDescriptionEdit, kDateTimeEdit, kServerNameEdit, kAlertTextEdit}) {
+                const QPalette p = testsupport::control<QWidget>(&shown, id)->palette();
+                backgrounds.insert(p.color(QPalette::Base).rgb());
+                EXPECT_GE(ContrastRatio(p.color(QPalette::Text), p.color(QPalette::Base)), 4.5)
+                    << shown.currentSeverity() << " " << id;
+            }
         }
+        EXPECT_EQ(backgrounds.size(), 1u);
     }
+    QApplication::setPalette(platform);
     // Reference values of the contrast formula.
     EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
     EXPECT_NEAR(ContrastRatio(QColor(255, 255, 0), Qt::white), 1.07, 0.005);
+    EXPECT_NEAR(ContrastRatio(QColor(0, 157, 0), QColor(239, 239, 239)), 3.14, 0.005);
 }
 
 // The first row of rect holding a pixel far from the colour of its top-left corner.

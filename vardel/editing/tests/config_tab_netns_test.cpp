@@ -159,6 +159,11 @@ protected:
         grid().SetCol(col);
         return grid().GetCellForeColor();
     }
+    std::string toolTip(long row, long col) {
+        grid().SetRow(row);
+        grid().SetCol(col);
+        return grid().GetCellToolTip();
+    }
 
     msgbox::ScopedScript boxes;
     testsupport::TempDir dir;
@@ -339,6 +344,10 @@ TEST_F(ConfigTabTest, ResetShowsSetAndNotSetPerServer) {
     EXPECT_EQ(column(5), (std::vector<std::string>{"NOT SET", "SET", ""}));
     EXPECT_EQ(colour(1, 5), kColourNotSet);
     EXPECT_EQ(colour(2, 5), kColourSet);
+    // The reason of NOT SET is the cell's tool tip.
+    EXPECT_EQ(toolTip(1, 5), "The server's agent has no such object, or does not let this community write it "
+                             "(noSuchName).");
+    EXPECT_EQ(toolTip(2, 5), "");
     EXPECT_EQ(writes(), 1);
     EXPECT_EQ(busyCalls, (std::vector<bool>{true, false}));
     EXPECT_TRUE(enabled(kReset) && okButton.isEnabled());

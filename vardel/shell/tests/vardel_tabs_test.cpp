@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -346,4 +347,29 @@ TEST_F(ConsoleTest, OkWhileTheNotifyWindowAsksEndsSafely) {
     EXPECT_TRUE(sheet->isEnded());
     EXPECT_FALSE(notify->isVisible());
     EXPECT_EQ(sheet->alertStore().count, 1);
+}
+
+// Enter in either grid stays in the grid: it never presses OK, nor Cancel
+// when Cancel had the focus before the grid was clicked.
+TEST_F(ConsoleTest, EnterInAGridNeverReachesTheSheetButtons) {
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\nNumServers=1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n");
+    auto sheet = start();
+    sheet->show();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    boxes.script.answers = {msgbox::IDNO, msgbox::IDYES};
+    QTest::mouseClick(testsupport::control<QPushButton>(sheet.get(), 2), Qt::LeftButton);
+    ASSERT_EQ(texts(), std::vector<std::string>{LoadString(IDS_CANCEL_QUESTION)});
+    for (int tab : {1, 0}) {
+        sheet->findChild<QTabWidget*>()->setCurrentIndex(tab);
+        CMSFlexGrid* grid = testsupport::control<CMSFlexGrid>(sheet.get(), tab == 1 ? 1010 : 1011);
+        ASSERT_NE(grid, nullptr);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(grid->model()->index(1, 0)).center());
+        EXPECT_EQ(QApplication::focusWidget(), grid);
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+            QTest::keyClick(QApplication::focusWidget(), key);
+    }
+    EXPECT_EQ(texts().size(), 1u);
+    EXPECT_FALSE(sheet->isEnded());
 }
