@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,6 +39,23 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// UDP datagrams this network namespace dropped for want of receive buffer
+// room (the agent's socket or the console's), from /proc/net/snmp.
+long udpBufferDrops() {
+    std::ifstream in("/proc/net/snmp");
+    std::string header, values;
+    while (std::getline(in, header) && std::getline(in, values)) {
+        if (header.rfind("Udp:", 0) != 0)
+            continue;
+        std::istringstream names(header), numbers(values);
+        std::string name, number;
+        while (names >> name && numbers >> number)
+            if (name == "RcvbufErrors")
+                return std::atol(number.c_str());
+    }
+    return -1;
 }
 
 // User and system CPU seconds of this process so far.
@@ -66,9 +84,11 @@ std::pair<int, int> openFds() {
     return {all, sockets};
 }
 
+// 127.1.0.1 upwards, as the bare program counts them (past 65,535 into 127.2.0.0).
 std::string address(int i) {
     const unsigned n = static_cast<unsigned>(i + 1);
-    return "127.1." + std::to_string(n >> 8) + "." + std::to_string(n & 0xFF);
+    return "127." + std::to_string(1 + (n >> 16)) + "." + std::to_string((n >> 8) & 0xFF) + "." +
+           std::to_string(n & 0xFF);
 }
 
 } // namespace
@@ -119,6 +139,7 @@ int main(int argc, char** argv) {
     // The cycle: the poll timer expires now.
     const long rssBefore = peakKiB();
     const auto cpuBefore = cpuSeconds();
+    const long dropsBefore = udpBufferDrops();
     double longestGap = 0;
     int maxFds = 0;
     int maxSockets = 0;
@@ -148,6 +169,7 @@ int main(int argc, char** argv) {
     const bool complete = waitInEventLoop(allUp, 120000);
     const double cycleSeconds = since(start);
     const auto cpuAfter = cpuSeconds();
+    const long dropsAfter = udpBufferDrops();
     ticker.stop();
     CMSFlexGrid& grid = console.statusTab()->grid();
     int upRows = 0;
@@ -160,10 +182,14 @@ int main(int argc, char** argv) {
         "console: poll cycle over %d servers: all UP after %.3f s (%d grid rows UP), longest event-loop "
         "gap %.1f ms, at most %d descriptors open (%d sockets), peak RSS %ld KiB (+%ld KiB in the cycle)\n",
         count, cycleSeconds, upRows, longestGap * 1000, maxFds, maxSockets, peakKiB(), peakKiB() - rssBefore);
-    std::printf("console CPU in the cycle: %.3f s user, %.3f s system\n", cpuAfter.first - cpuBefore.first,
-                cpuAfter.second - cpuBefore.second);
+    std::printf("console CPU in the cycle: %.3f s user, %.3f s system; %ld datagrams dropped for want of "
+                "buffer room (each costs its request a time-out)\n",
+                cpuAfter.first - cpuBefore.first, cpuAfter.second - cpuBefore.second,
+                dropsAfter - dropsBefore);
     std::fflush(stdout);
 
+    const long bareDropsBefore = udpBufferDrops();
     const int bare = std::system((std::string(BENCH_BARE) + " " + std::to_string(count)).c_str());
+    std::printf("bare: %ld datagrams dropped for want of buffer room\n", udpBufferDrops() - bareDropsBefore);
     return complete && upRows == count && bare == 0 ? 0 : 2;
 }
