@@ -13,7 +13,7 @@ SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_
         connect(ipx, &QSocketNotifier::activated, this, [this] { onReadable(); });
     }
     // A burst of requests re-arms the timer once, when control returns to the
-    // event loop: finding the next time-out walks every outstanding request.
+    // event loop.
     m_session.setScheduleHook([this] {
         if (m_rescheduleQueued)
             return;

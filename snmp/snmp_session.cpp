@@ -9,6 +9,7 @@
 #include <net-snmp/net-snmp-includes.h>
 #undef snmp_callback
 
+#include "request_deadlines.h"
 #include "snmp.h"
 #include "snmp_internal.h"
 #include "snmp_ipx.h"
@@ -22,7 +23,6 @@
 #include <deque>
 #include <future>
 #include <linux/sock_diag.h>
-#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -30,6 +30,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -272,6 +273,8 @@ struct Snmp::Impl {
     };
     struct Request {
         netsnmp_pdu* message = nullptr; // kept to send again on a retry
+        long requestId = 0;
+        std::uint64_t attempt = 0; // the number of its latest attempt among the session's
         std::unique_ptr<SnmpTarget> target;
         int attemptsLeft = 1;
         long timeoutUs = 1000000;
@@ -313,12 +316,15 @@ struct Snmp::Impl {
     netsnmp_large_fd_set fdset{};
     bool fdsetReady = false;
 
-    std::map<long, std::unique_ptr<Request>> requests;
-    std::deque<std::unique_ptr<Request>> retries;
-    // Attempts that could not be sent, each waiting out its time-out as a
-    // lost datagram would.
+    // Every outstanding attempt, by request id: sent, or lost (it could not
+    // be sent, and waits out its time-out as a lost datagram would). Net-SNMP
+    // keeps none of them: its list of outstanding requests is walked whole on
+    // every look at it.
     using Clock = std::chrono::steady_clock;
-    std::multimap<Clock::time_point, std::unique_ptr<Request>> lost;
+    std::unordered_map<long, std::unique_ptr<Request>> requests;
+    mutable snmp_detail::RequestDeadlines deadlines;
+    std::uint64_t attemptsMade = 0;
+    std::deque<std::unique_ptr<Request>> retries;
     std::deque<Event> events;
 
     bool registered = false;
@@ -354,13 +360,15 @@ struct Snmp::Impl {
     ~Impl();
 
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
-    static int onRequest(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
+    static int takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed);
+    bool live(const snmp_detail::RequestDeadlines::Entry& entry) const;
     void handleNotification(netsnmp_pdu* pdu, bool overIpx);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
     // Sends one attempt, or counts it lost; 0 unless the request itself is unusable.
+    // Either way the attempt is outstanding until answered or due.
     int attempt(std::unique_ptr<Request> request);
-    bool trySend(std::unique_ptr<Request>& request);
-    void expireLost();
+    int send(Request& request);
+    void expireDue();
     void sendRetries();
     void dispatch();
     bool waitReadable(int timeoutMs);
@@ -406,7 +414,7 @@ int Snmp::Impl::open(std::uint16_t localPort) {
     session.callback = &Impl::onMessage;
     session.callback_magic = this;
     session.flags |= SNMP_FLAGS_DONT_PROBE;
-    sessp = snmp_sess_add(&session, transport, nullptr, nullptr);
+    sessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
     if (sessp == nullptr)
         return kSnmpTransportFailed;
     fd = transport->sock;
@@ -439,7 +447,7 @@ void Snmp::Impl::openIpx(std::uint16_t socket) {
     int big = kReceiveBuffer;
     if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
         setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    ipxSessp = snmp_sess_add(&session, transport, nullptr, nullptr);
+    ipxSessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
     if (ipxSessp != nullptr)
         ipxFd = transport->sock;
 }
@@ -466,7 +474,7 @@ Snmp::Impl::~Impl() {
     if (receiverStopFd >= 0)
         close(receiverStopFd);
     retries.clear();
-    lost.clear();
+    deadlines.clear();
     if (sessp != nullptr || ipxSessp != nullptr) {
         std::lock_guard<std::mutex> lock(sessionMutex());
         if (sessp != nullptr)
@@ -560,48 +568,48 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
         Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
 }
 
-int Snmp::Impl::onRequest(int op, netsnmp_session*, int reqid, netsnmp_pdu* pdu, void* magic) {
-    auto* self = static_cast<Impl*>(magic);
+// Net-SNMP's hook after parsing a message: a response is the answer to one
+// of the session's own requests or to none, and is taken here (0 tells
+// Net-SNMP to drop the message); everything else goes on to onMessage.
+int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed) {
+    auto* self = static_cast<Impl*>(session->callback_magic);
+    if (parsed != SNMP_ERR_NOERROR || pdu == nullptr || pdu->command != SNMP_MSG_RESPONSE)
+        return 1;
     if (self->closing)
-        return 1;
-    auto it = self->requests.find(reqid);
+        return 0;
+    auto it = self->requests.find(pdu->reqid);
     if (it == self->requests.end())
-        return 1;
-    if (op == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr) {
-        // v1 and v2c answers are matched by request id alone: one from another
-        // address is not the target's, and the request goes on waiting.
-        std::uint32_t ip = 0;
-        std::uint16_t port = 0;
-        unsigned char ipx[10];
-        const Request& pending = *it->second;
-        const bool fromPeer =
-            pending.overIpx
-                ? snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
+        return 0;
+    // v1 and v2c answers are matched by request id alone: one from another
+    // address is not the target's, and the request goes on waiting.
+    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
+    std::uint32_t ip = 0;
+    std::uint16_t port = 0;
+    unsigned char ipx[10];
+    const Request& pending = *it->second;
+    const bool fromPeer =
+        pending.overIpx
+            ? overIpx &&
+                  snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
                                    port) &&
-                      std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
-                : senderOf(pdu, ip, port) && ip == pending.peerIp && port == pending.peerPort;
-        if (!fromPeer)
-            return 0;
-        Pdu answer;
-        answer.set_type(pdu->command);
-        answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
-        for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
-            answer += vbFrom(v);
-        std::unique_ptr<Request> request = std::move(it->second);
-        self->requests.erase(it);
-        self->complete(std::move(request), kSnmpAsyncResponse, &answer);
-    } else if (op == NETSNMP_CALLBACK_OP_TIMED_OUT || op == NETSNMP_CALLBACK_OP_SEND_FAILED) {
-        std::unique_ptr<Request> request = std::move(it->second);
-        self->requests.erase(it);
-        if (--request->attemptsLeft > 0)
-            self->retries.push_back(std::move(request)); // sent again once Net-SNMP has let go of it
-        else
-            self->complete(std::move(request), kSnmpTimeout, nullptr);
-    }
-    // Any other operation (NETSNMP_CALLBACK_OP_RESEND comes with each of
-    // Net-SNMP's own retries, which the sessions here do not use) completes
-    // nothing.
-    return 1;
+                  std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
+            : !overIpx && senderOf(pdu, ip, port) && ip == pending.peerIp && port == pending.peerPort;
+    if (!fromPeer)
+        return 0;
+    Pdu answer;
+    answer.set_type(pdu->command);
+    answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
+    for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
+        answer += vbFrom(v);
+    std::unique_ptr<Request> request = std::move(it->second);
+    self->requests.erase(it);
+    self->complete(std::move(request), kSnmpAsyncResponse, &answer);
+    return 0;
+}
+
+bool Snmp::Impl::live(const snmp_detail::RequestDeadlines::Entry& entry) const {
+    const auto it = requests.find(entry.requestId);
+    return it != requests.end() && it->second->attempt == entry.attempt;
 }
 
 void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* answer) {
@@ -626,50 +634,75 @@ void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* ans
                            answer != nullptr ? std::move(*answer) : Pdu(), std::move(request->target)});
 }
 
-bool Snmp::Impl::trySend(std::unique_ptr<Request>& request) {
-    if (!request->deliverable)
-        return false;
-    netsnmp_pdu* copy = snmp_clone_pdu(request->message);
-    if (copy == nullptr)
-        return false;
-    void* via = request->overIpx ? ipxSessp : sessp;
+// Sends one attempt as a datagram that Net-SNMP encodes but keeps no record
+// of (as its own asynchronous send does, less the record). 0 when sent,
+// SNMPERR_BAD_SENDTO when the datagram did not leave, else the encoding
+// error.
+int Snmp::Impl::send(Request& request) {
+    void* via = request.overIpx ? ipxSessp : sessp;
     netsnmp_session* session = snmp_sess_session(via);
-    session->timeout = request->timeoutUs;
-    session->retries = 0;
+    netsnmp_transport* transport = snmp_sess_transport(via);
+    if (session == nullptr || transport == nullptr)
+        return SNMPERR_BAD_SESSION;
     session->s_snmp_errno = 0;
-    int reqid = snmp_sess_async_send(via, copy, &Impl::onRequest, this);
-    if (reqid == 0) {
-        snmp_free_pdu(copy);
-        return false;
+    size_t size = 2048;
+    size_t offset = 0;
+    auto* buffer = static_cast<u_char*>(std::malloc(size));
+    if (buffer == nullptr)
+        return SNMPERR_MALLOC;
+    u_char* packet = nullptr;
+    size_t length = 0;
+    int built;
+    if (netsnmp_ds_get_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_REVERSE_ENCODE)) {
+        built = snmp_build(&buffer, &size, &offset, session, request.message);
+        packet = buffer + size - offset;
+        length = offset;
+    } else {
+        length = size;
+        built = snmp_build(&buffer, &length, &offset, session, request.message);
+        packet = buffer;
     }
-    requests[reqid] = std::move(request);
-    return true;
+    int error = 0;
+    if (built < 0)
+        error = session->s_snmp_errno != 0 ? session->s_snmp_errno : SNMPERR_BAD_ASN1_BUILD;
+    else if ((session->sndMsgMaxSize != 0 && length > session->sndMsgMaxSize) ||
+             (transport->msgMaxSize != 0 && length > transport->msgMaxSize))
+        error = SNMPERR_TOO_LONG;
+    else if (netsnmp_transport_send(transport, packet, static_cast<int>(length),
+                                    &request.message->transport_data,
+                                    &request.message->transport_data_length) < 0)
+        error = SNMPERR_BAD_SENDTO;
+    std::free(buffer);
+    return error;
 }
 
 int Snmp::Impl::attempt(std::unique_ptr<Request> request) {
-    if (trySend(request))
-        return kSnmpSuccess;
     // A request Net-SNMP cannot even build is refused; one that could not be
     // sent (no route, no transport for its address) is a lost attempt.
-    const int error =
-        request->deliverable ? snmp_sess_session(request->overIpx ? ipxSessp : sessp)->s_snmp_errno : 0;
-    if (request->deliverable && error != 0 && error != SNMPERR_BAD_SENDTO)
-        return kSnmpError;
-    const auto due = Clock::now() + std::chrono::microseconds(request->timeoutUs);
-    lost.emplace(due, std::move(request));
+    if (request->deliverable) {
+        const int error = send(*request);
+        if (error != 0 && error != SNMPERR_BAD_SENDTO)
+            return kSnmpError;
+    }
+    request->attempt = ++attemptsMade;
+    deadlines.add(Clock::now(), request->timeoutUs, request->requestId, request->attempt);
+    const long id = request->requestId;
+    requests[id] = std::move(request);
     return kSnmpSuccess;
 }
 
-void Snmp::Impl::expireLost() {
-    const auto now = Clock::now();
-    while (!lost.empty() && lost.begin()->first <= now) {
-        std::unique_ptr<Request> request = std::move(lost.begin()->second);
-        lost.erase(lost.begin());
+void Snmp::Impl::expireDue() {
+    deadlines.takeDue(Clock::now(), [&](const snmp_detail::RequestDeadlines::Entry& entry) {
+        if (!live(entry))
+            return;
+        auto it = requests.find(entry.requestId);
+        std::unique_ptr<Request> request = std::move(it->second);
+        requests.erase(it);
         if (--request->attemptsLeft > 0)
             retries.push_back(std::move(request));
         else
             complete(std::move(request), kSnmpTimeout, nullptr);
-    }
+    });
 }
 
 void Snmp::Impl::sendRetries() {
@@ -1012,6 +1045,10 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
         return kSnmpResourceUnavailable;
     auto request = std::make_unique<Impl::Request>();
     request->message = message;
+    // Every attempt of the request carries this id.
+    if (message->reqid == 0)
+        message->reqid = snmp_get_next_reqid();
+    request->requestId = message->reqid;
     message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
     const OctetStr& community = command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
     message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
@@ -1163,42 +1200,20 @@ void Snmp::processTimeouts() {
     Impl& d = *m_impl;
     if (d.sessp == nullptr)
         return;
-    snmp_sess_timeout(d.sessp);
-    if (d.ipxSessp != nullptr)
-        snmp_sess_timeout(d.ipxSessp);
-    d.expireLost();
+    d.expireDue();
     d.sendRetries();
     d.dispatch();
 }
 
 int Snmp::nextTimeoutMs() const {
-    Impl& d = *m_impl;
+    const Impl& d = *m_impl;
     if (!d.retries.empty())
         return 0;
-    long ms = -1;
-    if (!d.lost.empty()) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(d.lost.begin()->first - Impl::Clock::now());
-        ms = std::max<long>(0, static_cast<long>(left.count()));
-    }
-    if (d.sessp == nullptr || d.requests.empty())
-        return static_cast<int>(std::min<long>(ms, 0x7FFFFFFF));
-    int numfds = 0;
-    for (void* sp : {d.sessp, d.ipxSessp}) {
-        if (sp == nullptr)
-            continue;
-        int block = 1;
-        timeval tv{0, 0};
-        netsnmp_large_fd_set set;
-        netsnmp_large_fd_set_init(&set, std::max(d.fd, d.ipxFd) + 1);
-        snmp_sess_select_info2_flags(sp, &numfds, &set, &tv, &block, NETSNMP_SELECT_NOALARMS);
-        netsnmp_large_fd_set_cleanup(&set);
-        if (block == 0) {
-            const long netsnmp = tv.tv_sec * 1000L + (tv.tv_usec + 999) / 1000;
-            ms = ms < 0 ? netsnmp : std::min(ms, netsnmp);
-        }
-    }
-    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+    const auto due = d.deadlines.earliest([&d](const auto& entry) { return d.live(entry); });
+    if (!due)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Impl::Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
 }
 
 void Snmp::setScheduleHook(std::function<void()> hook) {

@@ -8,6 +8,7 @@
 // ipx.ini must lie beside the binary, so the binary's directory is covered by
 // a fresh one in a private mount namespace (in-netns makes us root there).
 
+#include "event_loop_wait.h"
 #include "fixed_host.h"
 #include "msgbox.h"
 #include "nwpeer.h"
@@ -17,7 +18,6 @@
 
 #include <QApplication>
 #include <QTabWidget>
-#include <QTest>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -55,7 +55,7 @@ double cycle(CVardelTabs& console) {
     };
     const auto start = Clock::now();
     console.pollTimer().start(0);
-    const bool complete = QTest::qWaitFor(allUp, 120000);
+    const bool complete = waitInEventLoop(allUp, 120000);
     console.pollTimer().stop();
     return complete ? std::chrono::duration<double>(Clock::now() - start).count() : -1;
 }

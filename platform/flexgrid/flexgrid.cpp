@@ -1,5 +1,7 @@
 #include "flexgrid.h"
 
+#include "flexgrid_cell.h"
+
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QScreen>
@@ -27,7 +29,7 @@ Qt::Alignment toQt(short a) {
     return horizontal[a / 3] | vertical[a % 3];
 }
 
-constexpr int kFlexAlignmentRole = Qt::UserRole + 1;
+constexpr int kFlexAlignmentRole = FlexGridCell::kFlexAlignmentRole;
 
 } // namespace
 
@@ -72,7 +74,7 @@ QTableWidgetItem* CMSFlexGrid::cell(long row, long col) {
         return nullptr;
     QTableWidgetItem* item = QTableWidget::item(static_cast<int>(row), static_cast<int>(col));
     if (item == nullptr) {
-        item = new QTableWidgetItem;
+        item = new FlexGridCell;
         item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         if (row == 0)
             item->setBackground(palette().button());

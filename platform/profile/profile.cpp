@@ -67,6 +67,16 @@ std::string cleanName(std::string_view s) {
     return std::string(trim(withoutLineBreaks(cutAtNul(s))));
 }
 
+// cleanName for a look-up: a view of the name itself unless a line break
+// has to be replaced (then of storage).
+std::string_view lookupName(std::string_view s, std::string& storage) {
+    s = cutAtNul(s);
+    if (s.find_first_of("\r\n") == std::string_view::npos)
+        return trim(s);
+    storage = cleanName(s);
+    return storage;
+}
+
 std::string cleanValue(std::string_view s) {
     return std::string(trimLeft(withoutLineBreaks(cutAtNul(s))));
 }
@@ -281,7 +291,8 @@ struct Document::Impl {
     }
 
     SectionIt findSection(std::string_view name) const {
-        const std::string n = cleanName(name);
+        std::string storage;
+        const std::string_view n = lookupName(name, storage);
         if (n.empty())
             return const_cast<SectionList&>(sections).end();
         const auto found = sectionIndex.find(NameRef{0, n});
@@ -290,7 +301,8 @@ struct Document::Impl {
 
     // The first line of the section's key, or lines.end().
     LineIt findKey(SectionIt s, std::string_view key) const {
-        const std::string k = cleanName(key);
+        std::string storage;
+        const std::string_view k = lookupName(key, storage);
         const auto found = k.empty() ? keyIndex.end() : keyIndex.find(NameRef{s->id, k});
         return found == keyIndex.end() ? const_cast<LineList&>(lines).end() : *found;
     }
@@ -918,7 +930,14 @@ bool deleteSection(const std::string& path, std::string_view section) {
     return editFile(path, [&](Document& d) { return DocumentAccess::deleteSection(d, section) ? 1 : 0; });
 }
 
-Transaction::Transaction(std::string path) : m_path(std::move(path)), m_doc(load(m_path)) {}
+Transaction::Transaction(std::string path) : m_path(std::move(path)) {
+    // The cached document is taken rather than shared, so that the first edit
+    // does not copy it whole; a commit caches the result, and a transaction
+    // that never commits leaves the file to be read again.
+    std::lock_guard lock(cacheMutex());
+    m_doc = std::move(freshEntry(m_path).doc);
+    cache().erase(m_path);
+}
 
 bool Transaction::commit() {
     return save(m_path, m_doc);

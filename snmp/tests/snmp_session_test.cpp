@@ -193,6 +193,35 @@ TEST_F(SnmpAgentTest, AsynchronousGetsShareOneSocketUnderTheQtEventLoop) {
     EXPECT_EQ(m_session->nextTimeoutMs(), -1);
 }
 
+TEST(SnmpSession, NextTimeoutIsTheEarliestOutstandingAttemptWhateverItsTimeout) {
+    int status = -99;
+    Snmp session(status, 0);
+    ASSERT_EQ(status, kSnmpSuccess);
+    peers::SilentPort silent;
+    Pdu pdu;
+    pdu += Vb(Oid(kSysDescr));
+    CTarget slow(UdpAddress(IpAddress("127.0.0.1"), silent.port()));
+    slow.set_retry(0);
+    slow.set_timeout(60000); // ten minutes
+    CTarget quick = slow;
+    quick.set_retry(1);
+    quick.set_timeout(5);
+    AsyncOutcome slowOutcome, quickOutcome;
+    EXPECT_EQ(session.nextTimeoutMs(), -1);
+    ASSERT_EQ(session.get(pdu, slow, onAsync, &slowOutcome), kSnmpSuccess);
+    ASSERT_EQ(session.get(pdu, quick, onAsync, &quickOutcome), kSnmpSuccess);
+    EXPECT_LE(session.nextTimeoutMs(), 50);
+    for (int turn = 0; turn < 1000 && !quickOutcome.done; ++turn) {
+        poll(nullptr, 0, std::max(session.nextTimeoutMs(), 1));
+        session.processTimeouts();
+    }
+    ASSERT_TRUE(quickOutcome.done);
+    EXPECT_EQ(quickOutcome.reason, kSnmpTimeout);
+    EXPECT_EQ(silent.drain(), 3); // the slow one once, the quick one twice
+    EXPECT_FALSE(slowOutcome.done);
+    EXPECT_GT(session.nextTimeoutMs(), 60000);
+}
+
 namespace {
 
 struct Received {

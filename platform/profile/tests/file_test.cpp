@@ -178,12 +178,16 @@ TEST(ProfileTransaction, WritesOnlyOnCommit) {
     TempDir dir;
     const std::string ini = dir.file("t.ini");
     writeFile(ini, "[SERVERS]\nA=1\nB=1\n[A]\nIP=1\n[B]\nIP=2\n");
+    const profile::Document loaded = profile::load(ini);
     {
         profile::Transaction t(ini);
         t.doc().deleteSection("A");
         t.doc().writeString("SERVERS", "C", "1");
     }
     EXPECT_EQ(readFile(ini), "[SERVERS]\nA=1\nB=1\n[A]\nIP=1\n[B]\nIP=2\n");
+    // Neither a document loaded before nor the next read sees the abandoned edits.
+    EXPECT_EQ(loaded.getString("A", "IP", "", 10), "1");
+    EXPECT_EQ(profile::getString(ini, "A", "IP", "", 10), "1");
 
     profile::Transaction t(ini);
     for (const char* name : {"A", "B"})
