@@ -277,6 +277,10 @@ int writeBack(const Session& session, const std::string& iniPath, const std::str
     if (r.status == 401)
         return WEBCALL_DENIED;
     if (r.status == 412) {
+        // Without an ETag the upload asked for a server holding no list: it
+        // holds one that this console never fetched, and nothing changed.
+        if (etag.empty())
+            return WEBCALL_NOT_FETCHED;
         // Another console wrote its list since this one fetched: the server's
         // stays, this one is kept aside.
         profile::writeFileAtomically(rejectedPath(iniPath), list);

@@ -31,8 +31,11 @@ struct Limits {
 // existing file, adds its certificates to the system's trusted CAs.
 int transaction(const Call& call, const std::string& extraCaFile, const Limits& limits = {});
 
-// True when body reads as a private-profile file holding a [SERVERS] or a
-// [ServerInfo] section, without NUL bytes and below kMaxListSize.
+// True when body is a whole server list: below kMaxListSize, without NUL
+// bytes, every line ended and each blank, a comment, a section header or a
+// key with '=' in a section; a [SERVERS] or a [ServerInfo] section; every
+// name of [SERVERS] portable (profile::isPortableName) with its own section;
+// and no positive [ServerInfo] NumServers without a name in [SERVERS].
 bool isServerList(std::string_view body);
 
 // Beside the console file: the ETag of its last fetch or write-back, and the

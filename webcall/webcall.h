@@ -10,10 +10,11 @@
 // Result codes.
 #define WEBCALL_DONE 0
 #define WEBCALL_FAILED (-1)
-#define WEBCALL_DENIED (-2)   // the server refused the credentials
-#define WEBCALL_CHANGED (-3)  // write-back refused: the list changed on the server meanwhile
-#define WEBCALL_READ_ACCESS 1 // access probe: read-only
-#define WEBCALL_FULL_ACCESS 2 // access probe: full access
+#define WEBCALL_DENIED (-2)      // the server refused the credentials
+#define WEBCALL_CHANGED (-3)     // write-back refused: the list changed on the server meanwhile
+#define WEBCALL_NOT_FETCHED (-4) // write-back refused: the server holds a list this console never fetched
+#define WEBCALL_READ_ACCESS 1    // access probe: read-only
+#define WEBCALL_FULL_ACCESS 2    // access probe: full access
 
 // Modes.
 #define WEBCALL_FETCH 1

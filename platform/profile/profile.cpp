@@ -890,6 +890,17 @@ int removeLeftoverTemporaries(const std::string& path, std::chrono::seconds olde
     return removed;
 }
 
+bool isPortableName(std::string_view name) {
+    if (name.empty() || name.front() == ';' || name.front() == ' ' || name.back() == ' ')
+        return false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == '=' || c == '[' || c == ']')
+            return false;
+    }
+    return true;
+}
+
 Document load(const std::string& path) {
     std::lock_guard lock(cacheMutex());
     return freshEntry(path).doc;

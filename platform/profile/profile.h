@@ -61,6 +61,11 @@ private:
     friend struct DocumentAccess;
 };
 
+// A section or key name that reads back as written, in this layer and in the
+// Windows profile code: not empty, no control character, no '=', '[' or ']',
+// no ';' first and no blank first or last.
+bool isPortableName(std::string_view name);
+
 // Loads through the cache; a missing or unreadable file, or one that is not a
 // regular file (a FIFO, a device, a directory), gives an empty document.
 Document load(const std::string& path);

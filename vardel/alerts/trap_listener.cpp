@@ -143,7 +143,8 @@ void TrapListenerThread::setOutcome(int outcome) {
 
 int TrapListenerThread::registerSession() {
     const std::string indexPath = m_programDir + "VDTrap.ini";
-    if (_FillListFromIni(indexPath, m_registration.registered, "EnterpriseList") != 0) {
+    // No box from this thread: the failure goes to the window, which shows it.
+    if (ReadKeyList(indexPath, m_registration.registered, "EnterpriseList") != 0) {
         m_failureReason = "no enterprise list in " + indexPath;
         return -1;
     }

@@ -2,6 +2,7 @@
 
 #include "add_servers.h"
 #include "address_check.h"
+#include "config_store.h"
 #include "dialog_manners.h"
 #include "hostlore.h"
 #include "msgbox.h"
@@ -193,6 +194,10 @@ void CAddServersDlg::OnAdd() {
     const QString text = item->text(0);
     if (item->data(0, kImageRole).toInt() != kServerImage)
         return;
+    if (!IsValidServerName(toStd(text))) {
+        editing::FrameworkMessageBox(this, FormatString(IDS_BAD_SERVER_NAME, {toStd(text)}));
+        return;
+    }
     // The list box's prefix search: once SERVER12 is listed, SERVER1 is refused.
     for (int row = 0; row < m_ui->chosenList->count(); ++row)
         if (m_ui->chosenList->item(row)->text().startsWith(text, Qt::CaseInsensitive))

@@ -1,6 +1,7 @@
 #include "server_dialogs.h"
 
 #include "address_check.h"
+#include "config_store.h"
 #include "dialog_manners.h"
 #include "msgbox.h"
 #include "string_table.h"
@@ -80,6 +81,13 @@ void CAddServersManuallyDlg::OnOK() {
             m_ui->serversEdit->setTextCursor(cursor);
             m_ui->serversEdit->setFocus(Qt::OtherFocusReason);
             editing::FrameworkMaxCharsBox(this, static_cast<int>(kLineBuffer - 1));
+            return;
+        }
+        // A name the console file cannot hold would lose its addresses at the next start.
+        if (!text.empty() && !IsValidServerName(text)) {
+            m_ui->serversEdit->setTextCursor(QTextCursor(line));
+            m_ui->serversEdit->setFocus(Qt::OtherFocusReason);
+            editing::FrameworkMessageBox(this, FormatString(IDS_BAD_SERVER_NAME, {text}));
             return;
         }
         lines.push_front(std::move(text));

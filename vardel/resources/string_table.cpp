@@ -96,6 +96,22 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_DESTINATION_NOT_WRITABLE, "The object is not writable on the server's agent (notWritable)."},
         {IDS_DESTINATION_REFUSED, "The server's agent refused the SET with error status"},
         {IDS_DESTINATION_NOT_SENT, "The request could not be sent to the server."},
+        {IDS_SERVER_COUNT_WRONG, "The server list in %1 holds %2 servers, but its count ([ServerInfo] "
+                                 "NumServers) reads \"%3\". All %2 servers were loaded; OK saves the right "
+                                 "count."},
+        {IDS_SERVER_COUNT_MISSING,
+         "The server list in %1 holds %2 servers, but it has no count ([ServerInfo] "
+         "NumServers). All %2 servers were loaded; OK saves the right count."},
+        {IDS_ENTERPRISE_COUNT_BAD, "The count of enterprises ([Header] TotalNum) in %1 reads \"%2\", which "
+                                   "is no number of enterprises."},
+        {IDS_SERVERS_NOT_LOADED, "%1 holds servers that are not in this console's list and were not removed "
+                                 "here: %2.\nSave the server list without them?"},
+        {IDS_LIST_NOT_FETCHED, "The management server holds a server list that this console has not fetched "
+                               "(the fetch at start-up failed or was not asked for), and that list was left "
+                               "as it is. This console's list is saved in"},
+        {IDS_BAD_SERVER_NAME, "The server name \"%1\" cannot be stored in the server list. A name must not "
+                              "begin or end with a blank, begin with ';', or hold a line break or another "
+                              "control character, '=', '[' or ']'."},
     };
     return strings;
 }
@@ -106,4 +122,20 @@ const std::string& LoadString(int id) {
     static const std::string empty;
     auto it = table().find(id);
     return it == table().end() ? empty : it->second;
+}
+
+std::string FormatString(int id, std::initializer_list<std::string> args) {
+    const std::string& pattern = LoadString(id);
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        const std::size_t n = static_cast<std::size_t>(next - '1');
+        if (pattern[i] == '%' && next >= '1' && next <= '9' && n < args.size()) {
+            out += *(args.begin() + n);
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The program's string table: every user-visible text not in a dialog form.
 
+#include <initializer_list>
 #include <string>
 
 enum StringId : int {
@@ -82,7 +83,20 @@ enum StringId : int {
     IDS_DESTINATION_NOT_WRITABLE = 184,
     IDS_DESTINATION_REFUSED = 185,
     IDS_DESTINATION_NOT_SENT = 186,
+    // The count of the server list disagrees with its names: %1 file, %2 names, %3 the count's text.
+    IDS_SERVER_COUNT_WRONG = 187,
+    IDS_SERVER_COUNT_MISSING = 188,
+    // Follows string 126: %1 the trap-definition index, %2 its count's text.
+    IDS_ENTERPRISE_COUNT_BAD = 189,
+    // OK would save a list without servers nobody removed: %1 file, %2 their names.
+    IDS_SERVERS_NOT_LOADED = 190,
+    // Follows string 128 when the server holds a list this console never fetched.
+    IDS_LIST_NOT_FETCHED = 191,
+    // A server name the console file cannot hold: %1 the name.
+    IDS_BAD_SERVER_NAME = 192,
 };
 
 // The text of a string; empty for a number the table does not hold.
 const std::string& LoadString(int id);
+// The text of a string with %1, %2, ... replaced by args in turn.
+std::string FormatString(int id, std::initializer_list<std::string> args);

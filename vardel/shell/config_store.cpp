@@ -5,8 +5,10 @@
 #include "registry.h"
 #include "string_table.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <strings.h>
 
@@ -31,47 +33,85 @@ void showNoMemory(const std::string& caption) {
 
 namespace {
 
-// _FillListFromIni on a loaded document.
+// _FillListFromIni on a loaded document, without its box.
 int fillListFromDocument(const profile::Document& doc, std::list<std::string>& list,
                          const std::string& section) {
-    long long bufferSize = 0;
+    std::size_t bufferSize = 0;
     if (section == "SERVERS") {
-        bufferSize = static_cast<long long>(doc.getInt("ServerInfo", "NumServers", 0)) * 50;
+        // Every name the section holds, whatever its count says: a count that
+        // is missing, wrong or too small for long names never loses servers.
+        bufferSize = std::numeric_limits<std::size_t>::max();
     } else if (section == "EnterpriseList") {
-        bufferSize = static_cast<long long>(doc.getInt("Header", "TotalNum", 0)) * 100;
+        // Missing, 0 or negative: no count of enterprises, nothing to read.
+        const int count = doc.getInt("Header", "TotalNum", 0);
+        if (count <= 0)
+            return 1000;
+        bufferSize = static_cast<std::size_t>(count) * 100;
     } else {
         return 1000;
     }
-    if (bufferSize == 0)
-        return 1000;
-    // A negative count asks for an impossible buffer, as the allocation would fail.
-    if (bufferSize < 0) {
-        showNoMemory("_FillListFromIni");
-        return -1;
-    }
-    std::vector<std::string> keys;
     try {
-        keys = doc.sectionKeys(section, static_cast<std::size_t>(bufferSize));
+        std::vector<std::string> keys = doc.sectionKeys(section, bufferSize);
+        if (keys.empty() && section == "SERVERS")
+            return 1000;
+        std::list<std::string> read;
+        for (auto& key : keys)
+            read.push_front(std::move(key));
+        list.splice(list.begin(), read);
     } catch (const std::bad_alloc&) {
-        showNoMemory("_FillListFromIni");
         return -1;
     }
-    for (auto& key : keys)
-        list.push_front(std::move(key));
     return 0;
+}
+
+int fillListWithBox(const profile::Document& doc, std::list<std::string>& list, const std::string& section) {
+    const int result = fillListFromDocument(doc, list, section);
+    if (result == -1)
+        showNoMemory("_FillListFromIni");
+    return result;
+}
+
+// The stored count gives names: decimal digits of that value, or nothing for none.
+bool countAgrees(const std::string& count, std::size_t names) {
+    if (count.empty())
+        return names == 0;
+    if (!std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const std::size_t first = count.find_first_not_of('0');
+    return (first == std::string::npos ? "0" : count.substr(first)) == std::to_string(names);
+}
+
+// Tells the user once when [ServerInfo] NumServers does not give the number
+// of names that were read from [SERVERS].
+void reportServerCount(const profile::Document& doc, const std::string& iniPath, std::size_t names) {
+    const std::string count = doc.getString("ServerInfo", "NumServers", "", kCopyBuffer);
+    if (countAgrees(count, names))
+        return;
+    const std::string text =
+        count.empty() ? FormatString(IDS_SERVER_COUNT_MISSING, {iniPath, std::to_string(names)})
+                      : FormatString(IDS_SERVER_COUNT_WRONG, {iniPath, std::to_string(names), count});
+    msgbox::show(nullptr, text, LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
 }
 
 } // namespace
 
 int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section) {
+    return fillListWithBox(profile::load(iniPath), list, section);
+}
+
+int ReadKeyList(const std::string& iniPath, std::list<std::string>& list, const std::string& section) {
     return fillListFromDocument(profile::load(iniPath), list, section);
 }
 
+bool IsValidServerName(const std::string& name) {
+    return profile::isPortableName(name);
+}
+
 int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers) {
-    std::list<std::string> names;
-    if (_FillListFromIni(iniPath, names, "SERVERS") == -1)
-        return -1;
     const profile::Document doc = profile::load(iniPath);
+    std::list<std::string> names;
+    if (fillListWithBox(doc, names, "SERVERS") == -1)
+        return -1;
     for (const std::string& name : names) {
         std::unique_ptr<ManagedServer> server(new (std::nothrow) ManagedServer);
         if (!server) {
@@ -87,13 +127,25 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
         server->alertDestination = doc.getInt(clientSection, name, -1);
         servers.push_back(std::move(server));
     }
+    reportServerCount(doc, iniPath, names.size());
     return 0;
+}
+
+std::vector<std::string> ServersNotLoaded(const std::string& iniPath, const ServerList& servers,
+                                          const std::set<std::string>& loaded) {
+    std::list<std::string> stored;
+    fillListFromDocument(profile::load(iniPath), stored, "SERVERS");
+    std::vector<std::string> missing;
+    for (auto name = stored.rbegin(); name != stored.rend(); ++name)
+        if (!loaded.count(*name) && !FindServerByName(servers, *name))
+            missing.push_back(*name);
+    return missing;
 }
 
 int ClearServerSections(profile::Document& doc) {
     // The key list is read first: a list that cannot be read is left whole.
     std::list<std::string> names;
-    if (fillListFromDocument(doc, names, "SERVERS") == -1)
+    if (fillListWithBox(doc, names, "SERVERS") == -1)
         return -1;
     for (const std::string& name : names)
         doc.deleteSection(name);
@@ -134,8 +186,7 @@ void ReadPollingSettings(const std::string& iniPath, ConsoleSettings& settings) 
 
 bool SaveConsoleIni(const ConsoleSettings& settings, ServerList& servers) {
     profile::Transaction tx(settings.iniPath);
-    // A list that could not be read was never loaded: writing the empty list
-    // in its place would lose it at the next start.
+    // A list whose names could not be read is left whole.
     if (ClearServerSections(tx.doc()) == 0)
         SaveServerList(tx.doc(), settings.clientSection, servers);
     SavePollingSettings(tx.doc(), settings);

@@ -7,7 +7,9 @@
 
 #include <list>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace profile {
 class Document;
@@ -15,15 +17,29 @@ class Document;
 
 using ServerList = std::list<std::unique_ptr<ManagedServer>>;
 
-// Key names of [SERVERS] of iniPath (buffer [ServerInfo] NumServers x 50) or of
-// [EnterpriseList] (buffer [Header] TotalNum x 100), each inserted at the head
-// of list. 0 read, 1000 nothing to read, -1 buffer not allocated.
+// Key names of [SERVERS] of iniPath (every one, whatever [ServerInfo]
+// NumServers says) or of [EnterpriseList] (buffer [Header] TotalNum x 100),
+// each inserted at the head of list. 0 read; 1000 nothing to read (another
+// section, no name in [SERVERS], a TotalNum missing, 0 or negative); -1 out
+// of memory, after a box.
 int _FillListFromIni(const std::string& iniPath, std::list<std::string>& list, const std::string& section);
+// The same without any box, for threads that must not wait on the user.
+int ReadKeyList(const std::string& iniPath, std::list<std::string>& list, const std::string& section);
+
+// A name the console file can hold as a key and as a section name.
+bool IsValidServerName(const std::string& name);
 
 // rlaweb.ini. The document forms let OK collect every write in one atomic save.
+// Loads every server of [SERVERS]; when [ServerInfo] NumServers disagrees the
+// user is told once (an OK box).
 int LoadServerList(const std::string& iniPath, const std::string& clientSection, ServerList& servers);
+// The names of [SERVERS] in iniPath, in file order, that are neither in
+// servers nor in loaded (the names loaded at start-up, which the user may have
+// removed since): what a save would lose that nobody removed.
+std::vector<std::string> ServersNotLoaded(const std::string& iniPath, const ServerList& servers,
+                                          const std::set<std::string>& loaded);
 // Deletes [SERVERS], the sections it names and [ServerInfo] NumServers; -1, with
-// nothing deleted, when the key list cannot be read (_FillListFromIni's -1).
+// nothing deleted, when the key list cannot be read (out of memory).
 int ClearServerSections(profile::Document& doc);
 void SaveServerList(profile::Document& doc, const std::string& clientSection, ServerList& servers);
 void SavePollingSettings(profile::Document& doc, const ConsoleSettings& settings);

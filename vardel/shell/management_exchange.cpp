@@ -181,7 +181,8 @@ int ManagementExchange::ProbeAccess() {
     return result == WEBCALL_READ_ACCESS || result == WEBCALL_FULL_ACCESS ? result : WEBCALL_FAILED;
 }
 
-// 0 when done, else the failure's code (-3: the list changed on the server).
+// 0 when done, else the failure's code (-3: the list changed on the server; -4:
+// the server holds a list that was never fetched).
 int ManagementExchange::TransferServerList(int mode) {
     const std::string transfer = m_settings.programDirectory + "result.txt";
     if (mode == WEBCALL_FETCH)
@@ -281,6 +282,8 @@ ManagementExchange::WriteBack ManagementExchange::WriteBackServerList() {
     std::string text = LoadString(IDS_WRITE_BACK_FAILED) + " " + m_settings.managementServerName;
     if (result == WEBCALL_CHANGED)
         text += "\n" + LoadString(IDS_LIST_CHANGED_MEANWHILE) + " " + m_settings.iniPath + ".rejected.";
+    else if (result == WEBCALL_NOT_FETCHED)
+        text += "\n" + LoadString(IDS_LIST_NOT_FETCHED) + " " + m_settings.iniPath + ".";
     msgbox::show(m_owner, text, m_programName);
     return WriteBack::failed;
 }

@@ -1,7 +1,7 @@
 #include "vardel_tabs.h"
 
-#include "agents_dialog.h"
 #include "add_servers_dialog.h"
+#include "agents_dialog.h"
 #include "config_tab.h"
 #include "echo_probe.h"
 #include "help.h"
@@ -169,6 +169,8 @@ bool CVardelTabs::OnInitDialog() {
     // 12. The server list.
     if (LoadServerList(m_settings.iniPath, m_settings.clientSection, m_servers) == -1)
         msgbox::show(this, LoadString(IDS_SERVER_LIST_FILL), "OnInitDialog");
+    for (const auto& server : m_servers)
+        m_loadedServerNames.insert(server->name);
 
     // 13. The polling session.
     snmpInit();
@@ -196,8 +198,15 @@ bool CVardelTabs::OnInitDialog() {
     });
 
     // 14. The trap definitions' enterprise list.
-    if (_FillListFromIni(m_settings.programDirectory + "VDTrap.ini", m_enterpriseList, "EnterpriseList") != 0)
-        msgbox::show(this, LoadString(IDS_ENTERPRISE_LIST), "OnInitDialog");
+    const std::string trapIndex = m_settings.programDirectory + "VDTrap.ini";
+    if (_FillListFromIni(trapIndex, m_enterpriseList, "EnterpriseList") != 0) {
+        std::string text = LoadString(IDS_ENTERPRISE_LIST);
+        if (profile::getInt(trapIndex, "Header", "TotalNum", 0) < 0)
+            text +=
+                "\n" + FormatString(IDS_ENTERPRISE_COUNT_BAD,
+                                    {trapIndex, profile::getString(trapIndex, "Header", "TotalNum", "", 30)});
+        msgbox::show(this, text, "OnInitDialog");
+    }
 
     // 15. Timers.
     armTimers();
@@ -208,6 +217,9 @@ bool CVardelTabs::OnInitDialog() {
     // 17-18.
     m_settings.lastPollTime = FormatNow();
     m_ui->pagesTabWidget->setCurrentIndex(m_servers.empty() ? kConfigurationTab : kServerStatusTab);
+    // The traps that came while start-up asked something meet the whole list now.
+    m_startupDone = true;
+    m_trapSliceTimer.start(0);
     return true;
 }
 
@@ -242,6 +254,10 @@ void CVardelTabs::startTrapListener() {
 // The notify window lays out and raises only the last alert of a slice.
 void CVardelTabs::takeTrapAlerts() {
     constexpr auto kTrapSlice = std::chrono::milliseconds(20);
+    // A box of the start-up turns the event loop before the server list is
+    // loaded: its traps wait in the queue rather than being taken as unmanaged.
+    if (!m_startupDone)
+        return;
     {
         std::lock_guard lock(m_trapQueueMutex);
         if (m_trapBacklog.empty())
@@ -352,12 +368,31 @@ void CVardelTabs::OnOK() {
             return;
         writeBack = answer == msgbox::IDYES;
     }
+    // Servers in the file that this console never had: saving would drop them.
+    if (!confirmServersNotLoaded())
+        return;
     SaveRegistrySettings(registryPath(), m_settings);
     SaveConsoleIni(m_settings, m_servers);
     exchange().NotifyManagementServer(m_settings.startupServerName, ManagementExchange::Notice::end);
     if (writeBack && exchange().WriteBackServerList() == ManagementExchange::WriteBack::windowNotCreated)
         return;
     Shutdown();
+}
+
+bool CVardelTabs::confirmServersNotLoaded() {
+    const std::vector<std::string> missing =
+        ServersNotLoaded(m_settings.iniPath, m_servers, m_loadedServerNames);
+    if (missing.empty())
+        return true;
+    constexpr std::size_t kNamesShown = 20;
+    std::string names;
+    for (std::size_t i = 0; i < missing.size() && i < kNamesShown; ++i)
+        names += (i ? ", " : "") + missing[i];
+    if (missing.size() > kNamesShown)
+        names += ", ...";
+    return msgbox::show(this, FormatString(IDS_SERVERS_NOT_LOADED, {m_settings.iniPath, names}),
+                        LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::YesNo, msgbox::Icon::Warning,
+                        /*defaultButton: No*/ 1) == msgbox::IDYES;
 }
 
 void CVardelTabs::OnCancel() {

@@ -17,6 +17,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 class CConfigTab;
@@ -110,6 +111,9 @@ private:
     void stopPolling();
     void Shutdown();
     ManagementExchange exchange();
+    // Asks before OK saves a list without servers of the file it never loaded;
+    // false when the user said no.
+    bool confirmServersNotLoaded();
 
     // The polling side of a trap's proof of life.
     void hostReachable(const std::string& address) override;
@@ -143,8 +147,12 @@ private:
     std::unique_ptr<ThreadedEchoProbe> m_echo;
     std::unique_ptr<PollCycle> m_pollCycle;
     std::list<std::string> m_enterpriseList;
+    // The servers loaded at start-up: those of them missing at OK were removed by the user.
+    std::set<std::string> m_loadedServerNames;
     QTimer m_firstPollTimer;
     QTimer m_pollTimer;
+    // Set at the end of OnInitDialog: traps are taken from then on.
+    bool m_startupDone = false;
     bool m_configurationBusy = false;
     bool m_ended = false;
 };

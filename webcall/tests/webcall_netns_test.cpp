@@ -109,21 +109,23 @@ TEST(WebcallTest, FetchReplacesTheListAndWriteBackReturnsIt) {
 TEST(WebcallTest, SecondWriteBackOfTheSameListIsRefusedAndKept) {
     ManagementServer server;
     Console first, second;
-    // Nothing on the server yet: the first list is created, the other refused.
-    writeFile(first.ini(), "[SERVERS]\r\nA=1\r\n");
+    // Nothing on the server yet: the first list is created; the other, never
+    // fetched, is refused, and as nothing changed nothing is kept aside.
+    writeFile(first.ini(), "[SERVERS]\r\nA=1\r\n[A]\r\n");
     writeFile(second.ini(), "[SERVERS]\r\nB=1\r\n");
     ASSERT_EQ(first.call(WEBCALL_WRITE_BACK), WEBCALL_DONE);
-    EXPECT_EQ(second.call(WEBCALL_WRITE_BACK), WEBCALL_CHANGED);
-    EXPECT_EQ(server.list(), "[SERVERS]\r\nA=1\r\n");
+    EXPECT_EQ(second.call(WEBCALL_WRITE_BACK), WEBCALL_NOT_FETCHED);
+    EXPECT_EQ(server.list(), "[SERVERS]\r\nA=1\r\n[A]\r\n");
+    EXPECT_FALSE(std::filesystem::exists(webcall::rejectedPath(second.ini())));
 
     // Both fetch, both write back: the second is refused, nothing is lost.
     ASSERT_EQ(first.call(WEBCALL_FETCH), WEBCALL_DONE);
     ASSERT_EQ(second.call(WEBCALL_FETCH), WEBCALL_DONE);
-    writeFile(first.ini(), "[SERVERS]\r\nA=1\r\nC=1\r\n");
+    writeFile(first.ini(), "[SERVERS]\r\nA=1\r\nC=1\r\n[A]\r\n[C]\r\n");
     writeFile(second.ini(), "[SERVERS]\r\nA=1\r\nD=1\r\n");
     ASSERT_EQ(first.call(WEBCALL_WRITE_BACK), WEBCALL_DONE);
     EXPECT_EQ(second.call(WEBCALL_WRITE_BACK), WEBCALL_CHANGED);
-    EXPECT_EQ(server.list(), "[SERVERS]\r\nA=1\r\nC=1\r\n");
+    EXPECT_EQ(server.list(), "[SERVERS]\r\nA=1\r\nC=1\r\n[A]\r\n[C]\r\n");
     EXPECT_EQ(readFile(second.ini()), "[SERVERS]\r\nA=1\r\nD=1\r\n");
     EXPECT_EQ(readFile(webcall::rejectedPath(second.ini())), "[SERVERS]\r\nA=1\r\nD=1\r\n");
 }
@@ -239,7 +241,7 @@ TEST(WebcallTest, DeadOrSilentServerFailsAndLeavesTheListIntact) {
 }
 
 TEST(WebcallTest, ServerListValidation) {
-    EXPECT_TRUE(webcall::isServerList("[servers]\nA=1\n"));
+    EXPECT_TRUE(webcall::isServerList("[servers]\nA=1\n[a]\n"));
     EXPECT_TRUE(webcall::isServerList("; comment\n[ServerInfo]\n"));
     EXPECT_FALSE(webcall::isServerList(""));
     EXPECT_FALSE(webcall::isServerList("[SERVERSX]\nA=1\n"));

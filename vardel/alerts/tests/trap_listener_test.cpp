@@ -1,5 +1,6 @@
 // Trap keys, record building and registration failures of the trap listener.
 
+#include "msgbox.h"
 #include "testsupport.h"
 #include "trap_listener.h"
 
@@ -175,9 +176,13 @@ struct ListenerProbe {
 
 } // namespace
 
-TEST(TrapListenerRegistration, FailsWithoutIndexOrWithTotalNumZero) {
+// The failure goes to the window: the listener thread never waits on a box.
+TEST(TrapListenerRegistration, FailsWithoutIndexOrWithTotalNumZeroOrNegativeAndShowsNothing) {
+    msgbox::ScopedScript boxes;
     for (const char* index : {static_cast<const char*>(nullptr),
                               "[Header]\r\nTotalNum=0\r\n[EnterpriseList]\r\n"
+                              "1.3.6.1.4.1.9999=vd9999.ini\r\n",
+                              "[Header]\r\nTotalNum=-1\r\n[EnterpriseList]\r\n"
                               "1.3.6.1.4.1.9999=vd9999.ini\r\n",
                               "[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd9999.ini\r\n"}) {
         testsupport::TempDir dir;
@@ -192,6 +197,7 @@ TEST(TrapListenerRegistration, FailsWithoutIndexOrWithTotalNumZero) {
         EXPECT_EQ(probe.failures.load(), 1);
         EXPECT_EQ(probe.records.load(), 0);
     }
+    EXPECT_TRUE(boxes.script.shown.empty());
 }
 
 TEST(TrapListenerRegistration, SucceedsWithAnEmptyEnterpriseListAndStops) {

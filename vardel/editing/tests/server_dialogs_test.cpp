@@ -4,6 +4,7 @@
 #include "advanced_options_dialog.h"
 #include "msgbox.h"
 #include "server_dialogs.h"
+#include "string_table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -125,6 +126,21 @@ TEST_F(DialogTest, AddServersManuallyRefusesALineTooLongForItsBufferAndCancelHan
     click(&dialog, kCancel);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_TRUE(dialog.lines().empty());
+}
+
+TEST_F(DialogTest, AddServersManuallyRefusesNamesTheServerListCannotHold) {
+    for (const char* name : {"EQ=NAME", "BR]ACKET", "[OPEN", ";SEMI", " LEAD", "TRAIL ", "TAB\tX"}) {
+        CAddServersManuallyDlg dialog;
+        dialog.show();
+        click(&dialog, kWindowsNt);
+        auto* servers = ctl<QPlainTextEdit>(&dialog, kServers);
+        servers->insertPlainText(QString("GOOD.NAME-1\n") + name + "\n");
+        EXPECT_EQ(ok(&dialog), std::vector<Box>{framework(FormatString(IDS_BAD_SERVER_NAME, {name}))})
+            << name;
+        EXPECT_TRUE(dialog.isVisible()) << name;
+        EXPECT_EQ(servers->textCursor().blockNumber(), 1) << name;
+        EXPECT_TRUE(dialog.lines().empty()) << name;
+    }
 }
 
 TEST_F(DialogTest, EnterIpAddressRefusesInOrderAndNeverCutsATextToFit) {

@@ -58,18 +58,29 @@ TEST(FillListFromIni, ReadsKeysInReverseFileOrderWithinTheCountedBuffer) {
     EXPECT_TRUE(other.empty());
 }
 
-TEST(FillListFromIni, CountMissingOrZeroGivesNothingToRead) {
+TEST(FillListFromIni, ServersAreReadWhateverTheirCountEnterprisesNeedOne) {
+    msgbox::ScopedScript boxes;
     TempDir dir;
     const auto ini = dir.file("rlaweb.ini");
+    const std::string longName(70000, 'L');
+    for (const char* count : {"", "NumServers=0\n", "NumServers=-5\n", "NumServers=x\n", "NumServers=1\n"}) {
+        writeFile(ini, "[ServerInfo]\n" + std::string(count) + "[SERVERS]\nA=1\n" + longName + "=1\nC=1\n");
+        std::list<std::string> list;
+        EXPECT_EQ(_FillListFromIni(ini, list, "SERVERS"), 0) << count;
+        EXPECT_EQ(list, (std::list<std::string>{"C", longName, "A"})) << count;
+    }
     std::list<std::string> list;
-    writeFile(ini, "[SERVERS]\nA=1\n");
+    writeFile(ini, "[ServerInfo]\nNumServers=3\n[SERVERS]\n");
     EXPECT_EQ(_FillListFromIni(ini, list, "SERVERS"), 1000);
-    writeFile(ini, "[ServerInfo]\nNumServers=0\n[SERVERS]\nA=1\n");
-    EXPECT_EQ(_FillListFromIni(ini, list, "SERVERS"), 1000);
-    writeFile(dir.file("VDTrap.ini"), "[EnterpriseList]\n1.3.6.1.4.1.9999=A.INI\n");
-    EXPECT_EQ(_FillListFromIni(dir.file("VDTrap.ini"), list, "EnterpriseList"), 1000);
     EXPECT_EQ(_FillListFromIni(dir.file("missing.ini"), list, "SERVERS"), 1000);
+    // No count, 0 or a negative one: no enterprise is read, and no box says
+    // the memory ran out.
+    for (const char* header : {"", "[Header]\nTotalNum=0\n", "[Header]\nTotalNum=-1\n"}) {
+        writeFile(dir.file("VDTrap.ini"), std::string(header) + "[EnterpriseList]\n1.3.6.1.4.1.9999=A.INI\n");
+        EXPECT_EQ(_FillListFromIni(dir.file("VDTrap.ini"), list, "EnterpriseList"), 1000) << header;
+    }
     EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(boxes.script.shown.empty());
 }
 
 TEST(FillListFromIni, KeysBeyondTheBufferAreCutOff) {
@@ -164,18 +175,6 @@ TEST(SaveConsoleIni, AnUnwritableFileReportsFailureAndLosesNothing) {
     servers.push_back(server("S", "10.0.0.1"));
     EXPECT_FALSE(SaveConsoleIni(settings, servers));
     EXPECT_EQ(servers.size(), 1u);
-}
-
-TEST(ClearServerSections, AListThatCannotBeReadIsLeftWhole) {
-    msgbox::ScopedScript boxes;
-    const std::string text = crlf("[ServerInfo]\nNumServers=-1\n[SERVERS]\nA=1\n[A]\nIP=10.0.0.1\n");
-    profile::Document doc = profile::Document::parse(text);
-    EXPECT_EQ(ClearServerSections(doc), -1);
-    EXPECT_EQ(doc.getString("A", "IP", "", 50), "10.0.0.1");
-    EXPECT_EQ(doc.sectionKeys("SERVERS", 50), std::vector<std::string>{"A"});
-    EXPECT_EQ(doc.getInt("ServerInfo", "NumServers", 0), -1);
-    ASSERT_EQ(boxes.script.shown.size(), 1u);
-    EXPECT_EQ(boxes.script.shown[0].caption, "_FillListFromIni");
 }
 
 TEST(PollingSettings, MissingOrZeroValuesGiveTheDefaults) {

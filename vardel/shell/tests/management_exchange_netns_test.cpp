@@ -120,14 +120,16 @@ std::function<void(QWidget*)> credentials(const std::string& user, const std::st
     };
 }
 
+const char* const kRegistryKey =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n";
+
 // One console in its own program directory, its management server 127.0.0.1.
 struct Console {
     explicit Console(int port = kHttpPort) {
-        writeFile(dir.file("vardel.reg"),
-                  "Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
-                  "\"Name\"=\"127.0.0.1\"\r\n\"Port\"=\"" +
-                      std::to_string(port) + "\"\r\n\r\n");
+        writeFile(dir.file("vardel.reg"), std::string(kRegistryKey) +
+                                              "\"Name\"=\"127.0.0.1\"\r\n\"Port\"=\"" + std::to_string(port) +
+                                              "\"\r\n\r\n");
         writeFile(dir.file("rlaweb.ini"), kLocalList);
         writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=1\n[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
     }
@@ -517,4 +519,149 @@ TEST(ManagementPromptTest, StopTimerHoldsThePromptAndEscapeKeepsTheOpeningName) 
     EXPECT_EQ(stopped.useSsl(), 1);
     EXPECT_FALSE(stopped.retrieve());
     EXPECT_FALSE(stopped.timedOut());
+}
+
+namespace {
+
+// Every (name, IP address) of a console's list, sorted.
+std::vector<std::pair<std::string, std::string>> entries(const ServerList& servers) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& server : servers)
+        out.emplace_back(server->name, server->ipAddress);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string section(const std::string& name, const std::string& ip) {
+    return "[" + name + "]\r\nNOS=NT\r\nIP=" + ip + "\r\nIPX=\r\nSNMP_COMMUNITY=public\r\n";
+}
+
+} // namespace
+
+// Lists that lose servers on the way or hold names the file cannot keep: read
+// from disk, every server the file holds loads (the count's disagreement said
+// once) and OK saves it back whole; fetched, only a whole list is taken.
+TEST_F(ExchangeTest, HostileListsLoseNoServerAndOnlyWholeOnesAreFetched) {
+    const std::string twoServers =
+        "[SERVERS]\r\nA=1\r\nB=1\r\n" + section("A", "10.0.0.1") + section("B", "10.0.0.2");
+    std::string fifty = "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\n", fiftySections;
+    std::vector<std::pair<std::string, std::string>> fiftyEntries;
+    for (int i = 10; i < 60; ++i) {
+        const std::string name = "S" + std::to_string(i), ip = "10.0.1." + std::to_string(i);
+        fifty += name + "=1\r\n";
+        fiftySections += section(name, ip);
+        fiftyEntries.emplace_back(name, ip);
+    }
+    const std::string longName(70 * 1024, 'L');
+    using Entries = std::vector<std::pair<std::string, std::string>>;
+    const Entries ab = {{"A", "10.0.0.1"}, {"B", "10.0.0.2"}};
+    struct Case {
+        const char* what;
+        std::string body;
+        Entries loaded;  // from disk
+        bool countTold;  // the disagreement of the count is said at start-up
+        bool fetchTaken; // the management server's answer is taken
+    };
+    const std::vector<Case> cases = {
+        {"count missing", twoServers, ab, true, true},
+        {"count not a number", "[ServerInfo]\r\nNumServers=two\r\n" + twoServers, ab, true, true},
+        {"count negative", "[ServerInfo]\r\nNumServers=-5\r\n" + twoServers, ab, true, true},
+        {"count 1 for 50 servers", fifty + fiftySections, fiftyEntries, true, true},
+        {"a 70 KB name before an ordinary one",
+         "[ServerInfo]\r\nNumServers=2\r\n[SERVERS]\r\n" + longName + "=1\r\nB=1\r\n" +
+             section(longName, "10.0.0.1") + section("B", "10.0.0.2"),
+         {{"B", "10.0.0.2"}, {longName, "10.0.0.1"}},
+         false,
+         true},
+        {"cut off mid-line",
+         "[ServerInfo]\r\nNumServers=2\r\n" + twoServers.substr(0, twoServers.size() - 4),
+         {{"A", "10.0.0.1"}, {"B", "10.0.0.2"}},
+         false,
+         false},
+        {"cut off after [SERVERS]",
+         "[ServerInfo]\r\nNumServers=2\r\n[SERVERS]\r\nA=1\r\nB=1\r\n",
+         {{"A", ""}, {"B", ""}},
+         false,
+         false},
+        {"cut off after the count", "[ServerInfo]\r\nNumServers=2\r\n", {}, true, false},
+        {"a page that starts with [SERVERS]",
+         "[SERVERS]\r\n<html><body>Welcome</body></html>\r\n",
+         {},
+         false,
+         false},
+        {"a name with ']'",
+         "[ServerInfo]\r\nNumServers=2\r\n[SERVERS]\r\nA=1\r\nBR]ACKET=1\r\n" + section("A", "10.0.0.1") +
+             section("BR]ACKET", "10.0.0.2"),
+         {{"A", "10.0.0.1"}, {"BR]ACKET", "10.0.0.2"}},
+         false,
+         false},
+        {"a name with '=' saved by an older console",
+         "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nEQ=NAME=1\r\n" + section("EQ=NAME", "10.0.0.1"),
+         {{"EQ", ""}},
+         false,
+         false},
+        {"a name with a tab",
+         "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nT\tX=1\r\n" + section("T\tX", "10.0.0.1"),
+         {{"T\tX", "10.0.0.1"}},
+         false,
+         false},
+    };
+    ManagementServer server;
+    for (const Case& c : cases) {
+        // From disk, with no management server.
+        Console local;
+        writeFile(local.dir.file("vardel.reg"), std::string(kRegistryKey) + "\r\n");
+        writeFile(local.dir.file("rlaweb.ini"), c.body);
+        boxes.script.shown.clear();
+        local.start();
+        EXPECT_EQ(entries(local.sheet->servers()), c.loaded) << c.what;
+        // Told once, never as "Error allocating memory.".
+        ASSERT_EQ(boxes.script.shown.size(), c.countTold ? 1u : 0u) << c.what;
+        if (c.countTold)
+            EXPECT_TRUE(contains(boxes.script.shown[0].text, "NumServers")) << c.what;
+        local.sheet->OnOK();
+        ASSERT_TRUE(local.sheet->isEnded()) << c.what;
+        ServerList again;
+        boxes.script.shown.clear();
+        ASSERT_EQ(LoadServerList(local.dir.file("rlaweb.ini"), "CLIENT1", again), 0) << c.what;
+        EXPECT_EQ(entries(again), c.loaded) << c.what;
+        EXPECT_TRUE(boxes.script.shown.empty()) << c.what;
+
+        // Fetched.
+        server.putList(c.body);
+        Console fetching;
+        DialogDriver driver;
+        driver.then(kPrompt, retrieve);
+        driver.then(kCredentials, credentials("anna", "secret"));
+        boxes.script.shown.clear();
+        fetching.start();
+        const bool refused = !boxes.script.shown.empty() &&
+                             boxes.script.shown[0].text ==
+                                 LoadString(IDS_MS_LIST_FAILED) + " 127.0.0.1. " + LoadString(IDS_USE_LOCAL);
+        EXPECT_EQ(refused, !c.fetchTaken) << c.what;
+        if (c.fetchTaken)
+            EXPECT_EQ(entries(fetching.sheet->servers()), c.loaded) << c.what;
+        else
+            EXPECT_EQ(fetching.serverNames(), std::vector<std::string>{"LOCAL"}) << c.what;
+    }
+}
+
+TEST_F(ExchangeTest, WriteBackAfterAFailedFetchSaysTheListWasNeverFetched) {
+    ManagementServer server;
+    server.putList("<html><body>Welcome</body></html>\n");
+    Console console;
+    DialogDriver driver;
+    driver.then(kPrompt, retrieve);
+    driver.then(kCredentials, credentials("anna", "secret"));
+    console.start();
+    ASSERT_EQ(texts().size(), 1u); // the failed fetch
+
+    boxes.script.answers = {msgbox::IDYES};
+    console.sheet->OnOK();
+    EXPECT_TRUE(console.sheet->isEnded());
+    ASSERT_EQ(texts().size(), 3u);
+    EXPECT_EQ(texts()[2], LoadString(IDS_WRITE_BACK_FAILED) + " 127.0.0.1\n" +
+                              LoadString(IDS_LIST_NOT_FETCHED) + " " + console.dir.file("rlaweb.ini") + ".");
+    EXPECT_FALSE(std::filesystem::exists(console.dir.file("rlaweb.ini.rejected")));
+    EXPECT_EQ(server.list(), "<html><body>Welcome</body></html>\n");
 }

@@ -8,10 +8,12 @@
 #include "single_instance.h"
 #include "string_table.h"
 #include "testsupport.h"
+#include "trap_listener.h"
 #include "vardel_tabs.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -240,15 +242,95 @@ TEST_F(ConsoleTest, AnUnwritableConsoleFileIsReportedForEachIdentityWrite) {
     }
 }
 
-TEST_F(ConsoleTest, OkNeverWipesAListThatFailedToLoad) {
+TEST_F(ConsoleTest, OkAsksBeforeItSavesAListWithoutServersNobodyRemoved) {
     const std::string ini = dir.file("rlaweb.ini");
-    writeFile(ini, "[ServerInfo]\nNumServers=-1\n[SERVERS]\nS1=1\n[S1]\nIP=10.0.0.1\n");
+    writeFile(ini,
+              "[ServerInfo]\nNumServers=2\n[SERVERS]\nS1=1\nS2=1\n[S1]\nIP=10.0.0.1\n[S2]\nIP=10.0.0.2\n");
     auto sheet = start();
+    // Another user of the program directory saves S3 behind this console's back.
+    writeFile(ini, readFile(ini) + "[S3]\nIP=10.0.0.3\n");
+    profile::writeString(ini, "SERVERS", "S3", "1");
+    sheet->servers().remove_if([](const auto& s) { return s->name == "S1"; }); // removed by the user
+
+    boxes.script.answers = {msgbox::IDNO};
+    sheet->OnOK();
+    ASSERT_EQ(texts(),
+              std::vector<std::string>{ini + " holds servers that are not in this console's list and "
+                                             "were not removed here: S3.\nSave the server list without "
+                                             "them?"});
+    EXPECT_FALSE(sheet->isEnded());
+    EXPECT_EQ(profile::sectionKeys(ini, "SERVERS", 1000), (std::vector<std::string>{"S1", "S2", "S3"}));
+
+    boxes.script.answers = {msgbox::IDYES};
     sheet->OnOK();
     EXPECT_TRUE(sheet->isEnded());
-    EXPECT_EQ(profile::sectionKeys(ini, "SERVERS", 50), std::vector<std::string>{"S1"});
-    EXPECT_EQ(profile::getString(ini, "S1", "IP", "", 50), "10.0.0.1");
-    EXPECT_EQ(profile::getString(ini, "ServerInfo", "NumServers", "", 50), "-1");
+    EXPECT_EQ(profile::sectionKeys(ini, "SERVERS", 1000), std::vector<std::string>{"S2"});
+}
+
+namespace {
+
+// Answers the new-console box of the start-up only after an INFORM to the
+// console's trap port was answered, the event loop turning meanwhile.
+class InformDuringTheBox : public msgbox::Backend {
+public:
+    InformDuringTheBox(CVardelTabs& sheet, std::string dir) : m_sheet(sheet), m_dir(std::move(dir)) {}
+    msgbox::Answer ask(const msgbox::Box& box) override {
+        if (box.text != LoadString(IDS_NEW_CONSOLE) || !m_sheet.trapListener() ||
+            m_sheet.trapListener()->waitForRegistration() != 0)
+            return msgbox::IDOK;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SNMP_PERSISTENT_DIR", QString::fromStdString(m_dir));
+        env.insert("SNMPCONFPATH", QString::fromStdString(m_dir));
+        p.setProcessEnvironment(env);
+        const int port = m_sheet.trapListener()->session()->localPort();
+        p.start("snmpinform",
+                {"-v", "2c", "-c", "public", "-t", "2", "-r", "1", "127.0.0.1:" + QString::number(port), "",
+                 "1.3.6.1.4.1.9999.0.1004", "1.3.6.1.4.1.9999.1.1", "s", "VOL1"});
+        if (!QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000))
+            p.kill();
+        p.waitForFinished(1000);
+        answered = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return msgbox::IDOK;
+    }
+    bool answered = false;
+
+private:
+    CVardelTabs& m_sheet;
+    std::string m_dir;
+};
+
+} // namespace
+
+TEST_F(ConsoleTest, ATrapDuringAStartUpBoxMeetsTheWholeServerList) {
+    std::filesystem::remove(dir.file("VDTrap.ini"));
+    std::filesystem::remove(dir.file("vardel.reg"));
+    testsupport::copyProgramData(dir.path());
+    // Another console registered first: this one is told so, before its list loads.
+    writeFile(dir.file("rlaweb.ini"),
+              "[CLIENTS]\nNumClients=1\nOTHER=CLIENT1\n[ServerInfo]\nNumServers=1\n"
+              "[SERVERS]\nSRV=1\n[SRV]\nNOS=NT\nIP=127.0.0.1\nSNMP_COMMUNITY=public\n");
+    StartupOptions options;
+    options.programDirectory = dir.path();
+    options.host = fixedhost::library();
+    options.trapPort = 0;
+    CVardelTabs sheet(options);
+    InformDuringTheBox backend(sheet, dir.path());
+    msgbox::setBackend(&backend);
+    sheet.OnInitDialog();
+    msgbox::setBackend(&boxes.script);
+    ASSERT_TRUE(backend.answered);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.alertStore().count >= 1; }, 10000));
+    EXPECT_EQ(sheet.servers().front()->outstandingAlerts, 1);
+}
+
+TEST_F(ConsoleTest, ANegativeEnterpriseCountIsToldAsSuch) {
+    writeFile(dir.file("VDTrap.ini"), "[Header]\nTotalNum=-1\n[EnterpriseList]\n1.3.6.1.4.1.9999=S.INI\n");
+    start();
+    EXPECT_EQ(texts(), std::vector<std::string>{"Enterprise list Error.\nThe count of enterprises ([Header] "
+                                                "TotalNum) in " +
+                                                dir.file("VDTrap.ini") +
+                                                " reads \"-1\", which is no number of enterprises."});
 }
 
 TEST_F(ConsoleTest, StartUpRemovesSavesLeftOverForAnHour) {
