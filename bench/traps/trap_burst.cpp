@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
             kept.push_back(std::move(record));
             lastArrival = Clock::now().time_since_epoch().count();
             ++received;
+            return true;
         },
         [] { std::fprintf(stderr, "registration failed\n"); });
     listener.start();
