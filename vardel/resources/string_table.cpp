@@ -89,6 +89,7 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_SMB1_REFUSED,
          "The Microsoft Windows Network cannot be browsed: its computers refuse the SMB1 "
          "protocol that network browsing needs. Add the servers with Add Servers Manually."},
+        {IDS_ALERTS_DROPPED, "Over %1 alerts: the oldest are kept in VDLog.txt only."},
     };
     return strings;
 }

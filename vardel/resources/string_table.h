@@ -76,6 +76,8 @@ enum StringId : int {
     IDS_LIST_CHANGED_MEANWHILE = 180,
     // Shown instead of an empty tree when the peers refuse the protocol browsing needs.
     IDS_SMB1_REFUSED = 181,
+    // The notify window's line once the outstanding alerts reached their ceiling; %1 is the ceiling.
+    IDS_ALERTS_DROPPED = 190,
 };
 
 // The text of a string; empty for a number the table does not hold.
