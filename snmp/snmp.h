@@ -374,15 +374,22 @@ public:
     // kernel's buffer empties as fast as senders fill it; run() and
     // processReadable() then parse from that memory, and answers still leave
     // through the socket. Asks for a receive buffer of bufferBytes
-    // (SO_RCVBUFFORCE, else SO_RCVBUF, which net.core.rmem_max caps). Call
+    // (SO_RCVBUFFORCE, else SO_RCVBUF, which net.core.rmem_max caps); at most
+    // queueBytes of datagrams wait in memory, those beyond are dropped. Call
     // once, before the session is driven. 0 on success.
-    int receiveInBackground(int bufferBytes);
-    // Datagrams the kernel dropped on this socket for want of buffer space.
+    int receiveInBackground(int bufferBytes, std::size_t queueBytes = kDefaultReceiveQueue);
+    static constexpr std::size_t kDefaultReceiveQueue = 32u << 20;
+    // Datagrams lost on the way in: dropped by the kernel for want of buffer
+    // space, dropped by the receiving thread for want of room in its queue,
+    // and notifications the user could not take (countLost).
     std::uint64_t droppedDatagrams() const;
-    // Called by run() on the driving thread when datagrams were dropped, with
+    // Called by run() on the driving thread when datagrams were lost, with
     // the number lost since the last call: once per burst, when the socket
     // has been quiet for half a second (or every 5 s while it never is).
     void setLossHook(std::function<void(std::uint64_t lost)> hook);
+    // A notification callback could not take count notifications: they are
+    // lost, reported with the others. Callable from any thread.
+    void countLost(std::uint64_t count);
 
     struct Impl;
 

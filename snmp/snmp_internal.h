@@ -19,6 +19,10 @@ int processDatagram(Snmp& session, const unsigned char* data, std::size_t length
 // The socket's receive buffer size as the kernel reports it.
 int receiveBufferSize(const Snmp& session);
 
+// Datagrams the receiving thread of receiveInBackground has read off the
+// socket so far, queued or dropped for want of room.
+std::uint64_t receivedDatagrams(const Snmp& session);
+
 // Holds (true) or resumes the receiving thread of receiveInBackground.
 void pauseReceiver(Snmp& session, bool paused);
 

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -186,6 +187,8 @@ bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out) {
 
 // Datagrams copied off a socket, packed in chunks: each is a header and its
 // bytes. One thread appends, the session's driving thread takes whole chunks.
+// What waits is bounded: a datagram that would take it past the limit is
+// dropped and counted.
 class DatagramQueue {
 public:
     struct Header {
@@ -197,14 +200,25 @@ public:
     };
     static constexpr std::size_t kChunkBytes = 256 * 1024;
 
+    void setLimit(std::size_t bytes) { m_limit = bytes; }
+    // Datagrams appended and dropped for want of room, so far.
+    std::uint64_t appended() const { return m_appended.load(std::memory_order_relaxed); }
+    std::uint64_t overflowed() const { return m_overflowed.load(std::memory_order_relaxed); }
+
     // Appends under the lock; true when the queue was empty before.
     template <typename Each> bool append(int count, Each each) {
         std::lock_guard<std::mutex> lock(m_mutex);
         const bool wasEmpty = m_chunks.empty();
+        std::uint64_t dropped = 0;
         for (int i = 0; i < count; ++i) {
             Header h{};
             const unsigned char* data = nullptr;
             each(i, h, data);
+            if (m_bytes + sizeof h + h.length > m_limit) {
+                ++dropped;
+                continue;
+            }
+            m_bytes += sizeof h + h.length;
             if (m_chunks.empty() || m_chunks.back().size() >= kChunkBytes) {
                 m_chunks.emplace_back();
                 m_chunks.back().swap(m_spare);
@@ -217,7 +231,9 @@ public:
             if (h.length > 0)
                 std::memcpy(chunk.data() + at + sizeof h, data, h.length);
         }
-        return wasEmpty;
+        m_overflowed.fetch_add(dropped, std::memory_order_relaxed);
+        m_appended.fetch_add(static_cast<std::uint64_t>(count) - dropped, std::memory_order_relaxed);
+        return wasEmpty && !m_chunks.empty();
     }
     // Moves the oldest chunk into out; false when nothing waits. What out
     // held (read to its end) is kept to hold later datagrams.
@@ -227,6 +243,7 @@ public:
             return false;
         out.clear();
         out.swap(m_chunks.front());
+        m_bytes -= out.size();
         if (m_chunks.front().capacity() > m_spare.capacity())
             m_spare.swap(m_chunks.front());
         m_chunks.pop_front();
@@ -237,6 +254,10 @@ private:
     std::mutex m_mutex;
     std::deque<std::vector<unsigned char>> m_chunks;
     std::vector<unsigned char> m_spare;
+    std::size_t m_bytes = 0; // in m_chunks
+    std::size_t m_limit = SIZE_MAX;
+    std::atomic<std::uint64_t> m_appended{0};
+    std::atomic<std::uint64_t> m_overflowed{0};
 };
 
 } // namespace
@@ -345,6 +366,8 @@ struct Snmp::Impl {
     std::thread receiver;
     std::atomic<bool> receiverPaused{false};
     std::atomic<std::uint32_t> overflowSeen{0};
+    // Notifications the session's user could not take (countLost).
+    std::atomic<std::uint64_t> lostByUser{0};
     std::function<void(std::uint64_t)> lossHook;
     std::uint64_t lossReported = 0;
 
@@ -895,9 +918,10 @@ void Snmp::Impl::receiveLoop() {
     }
 }
 
-// The kernel's count of datagrams dropped on the socket: what the last
-// datagram carried, or the socket's own figure when it is larger (drops at
-// the end of a burst reach no later datagram).
+// Datagrams lost on the way in. The kernel's count of those it dropped on the
+// socket is what the last datagram carried, or the socket's own figure when
+// it is larger (drops at the end of a burst reach no later datagram); to it
+// come the queue's overflow and what the user could not take.
 std::uint64_t Snmp::Impl::dropped() const {
     std::uint64_t n = overflowSeen.load(std::memory_order_relaxed);
     std::uint32_t info[SK_MEMINFO_VARS] = {};
@@ -905,7 +929,7 @@ std::uint64_t Snmp::Impl::dropped() const {
     if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 &&
         length > SK_MEMINFO_DROPS * sizeof(std::uint32_t))
         n = std::max<std::uint64_t>(n, info[SK_MEMINFO_DROPS]);
-    return n;
+    return n + queue.overflowed() + lostByUser.load(std::memory_order_relaxed);
 }
 
 // ---- Snmp
@@ -1220,10 +1244,11 @@ void Snmp::setScheduleHook(std::function<void()> hook) {
     m_impl->scheduleHook = std::move(hook);
 }
 
-int Snmp::receiveInBackground(int bufferBytes) {
+int Snmp::receiveInBackground(int bufferBytes, std::size_t queueBytes) {
     Impl& d = *m_impl;
     if (d.sessp == nullptr || d.receiver.joinable())
         return kSnmpError;
+    d.queue.setLimit(queueBytes);
     if (setsockopt(d.fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
         setsockopt(d.fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     const int on = 1;
@@ -1253,6 +1278,10 @@ std::uint64_t Snmp::droppedDatagrams() const {
 
 void Snmp::setLossHook(std::function<void(std::uint64_t)> hook) {
     m_impl->lossHook = std::move(hook);
+}
+
+void Snmp::countLost(std::uint64_t count) {
+    m_impl->lostByUser.fetch_add(count, std::memory_order_relaxed);
 }
 
 // run() of a session that receives in the background: parses what the
@@ -1342,6 +1371,11 @@ int snmp_internal::processDatagram(Snmp& session, const unsigned char* data, std
                        snmp_get_statistic(STAT_SNMPINBADVERSIONS) +
                        snmp_get_statistic(STAT_SNMPINBADCOMMUNITYNAMES);
     return after == before ? 0 : -1;
+}
+
+std::uint64_t snmp_internal::receivedDatagrams(const Snmp& session) {
+    const Snmp::Impl& d = SnmpAccess::impl(session);
+    return d.queue.appended() + d.queue.overflowed();
 }
 
 void snmp_internal::pauseReceiver(Snmp& session, bool paused) {

@@ -64,9 +64,9 @@ protected:
     }
 
     int v1Trap(const std::string& enterprise, int generic, int specific,
-               const std::string& from = "127.0.0.2") {
+               const std::string& from = "127.0.0.2", const QString& community = "public") {
         return tool("snmptrap",
-                    {"-v", "1", "-c", "public", "127.0.0.1:162", QString::fromStdString(enterprise),
+                    {"-v", "1", "-c", community, "127.0.0.1:162", QString::fromStdString(enterprise),
                      "127.0.0.2", QString::number(generic), QString::number(specific), "0",
                      "1.3.6.1.4.1.9999.1.1", "s", "cpu", "1.3.6.1.4.1.9999.1.2", "s", "fan3"},
                     from);
@@ -132,4 +132,20 @@ TEST_F(TrapRoad, TrapsOfListedEnterprisesFromManagedServersBecomeAlerts) {
     EXPECT_NE(log.find("Alarm String:Backup of VOL1 completed\r\nSeverity:Informational\r\n"),
               std::string::npos);
     EXPECT_EQ(console->servers().front()->outstandingAlerts, 3);
+}
+
+// SNMPv1/v2c traps are taken from any sender whatever their community: a
+// forged one from a managed server's address raises its alert. When the
+// community comes to be checked, this is the test that changes.
+TEST_F(TrapRoad, TodayATrapWithAWrongCommunityFromAManagedServerRaisesItsAlert) {
+    ASSERT_EQ(console->trapListener()->waitForRegistration(), 0);
+    ASSERT_EQ(v1Trap("1.3.6.1.4.1.9999", 6, 1001, "127.0.0.2", "forged"), 0);
+    ASSERT_TRUE(waitForAlerts(1));
+    ASSERT_EQ(tool("snmptrap", {"-v", "2c", "-c", "forged", "127.0.0.1:162", "", "1.3.6.1.4.1.9999.0.1001"}),
+              0);
+    ASSERT_TRUE(waitForAlerts(2));
+    for (const auto& alert : console->alertStore().alerts) {
+        EXPECT_EQ(alert->serverName, "SRV2");
+        EXPECT_EQ(alert->severity, kSeverityCritical);
+    }
 }

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,10 +51,8 @@ int sendFromServer(int count) {
     return sent;
 }
 
-} // namespace
-
-TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
-    testsupport::TempDir dir;
+// One managed server, SRV2 at 127.0.0.2, and the definition of its trap.
+StartupOptions consoleIn(const testsupport::TempDir& dir) {
     testsupport::writeFile(dir.file("VDTrap.ini"),
                            "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n");
     testsupport::writeFile(dir.file("vd.ini"),
@@ -65,7 +64,14 @@ TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
     options.programDirectory = dir.path();
     fixedhost::ip = "127.0.0.1";
     options.host = fixedhost::library();
-    CVardelTabs console(options);
+    return options;
+}
+
+} // namespace
+
+TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
+    testsupport::TempDir dir;
+    CVardelTabs console(consoleIn(dir));
     console.OnInitDialog();
     SilentAnnouncer silent;
     console.alertStore().setAnnouncer(&silent);
@@ -115,4 +121,39 @@ TEST(TrapStorm, NotifyWindowAnswersAClickDuringABurst) {
     EXPECT_LT(countAtClick, received() / 2) << "the click waited for the burst";
     EXPECT_EQ(console.alertStore().count, received() - 1);
     EXPECT_EQ(console.servers().front()->outstandingAlerts, received() - 1);
+}
+
+// While this thread stays away from the event loop, the records of a burst
+// wait for it up to the queue's limit; the rest are lost, counted and logged.
+TEST(TrapStorm, RecordsBeyondTheQueueLimitAreLostAndLoggedWithTheirCount) {
+    testsupport::TempDir dir;
+    StartupOptions options = consoleIn(dir);
+    options.trapQueueLimit = 20;
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    SilentAnnouncer silent;
+    console.alertStore().setAnnouncer(&silent);
+    ASSERT_NE(console.trapListener(), nullptr);
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+    Snmp* session = console.trapListener()->session();
+
+    // 60 traps fit the socket's buffer many times over: the kernel drops none.
+    ASSERT_EQ(sendFromServer(60), 60);
+    for (int i = 0; i < 3000 && session->droppedDatagrams() < 40; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(session->droppedDatagrams(), 40u);
+
+    // Reported once per burst: in one block, or a few if the sender paused.
+    const auto loggedLost = [&] {
+        const std::string log = testsupport::readFile(dir.file("VDLog.txt"));
+        int lost = 0;
+        for (std::size_t at = log.find("\r\nTraps Lost:"); at != std::string::npos;
+             at = log.find("\r\nTraps Lost:", at + 1))
+            lost += std::atoi(log.c_str() + at + 13);
+        return lost;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loggedLost() >= 40; }, 20000));
+    EXPECT_EQ(loggedLost(), 40);
+    EXPECT_EQ(console.alertStore().count, 20);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, 20);
 }

@@ -19,6 +19,24 @@ void ServerListAlertCounter::ResetAlertCounts() {
         server->outstandingAlerts = 0;
 }
 
+AlertArrival::AlertArrival(AlertArrivalContext context) : m_ctx(context) {
+    m_ctx.store.onDropped = [this](const AlertRecord& dropped, bool first) {
+        onAlertDropped(dropped, first);
+    };
+}
+
+AlertArrival::~AlertArrival() {
+    m_ctx.store.onDropped = nullptr;
+}
+
+void AlertArrival::onAlertDropped(const AlertRecord& dropped, bool first) {
+    m_ctx.counter.AdjustAlertCount(dropped.serverName, kAlertCountRemove);
+    if (!first)
+        return;
+    AppendCeilingLog(m_ctx.settings.logPath, FormatNow(), m_ctx.store.ceiling);
+    m_ctx.display.ShowCeilingReached(m_ctx.store.ceiling);
+}
+
 int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
     if (!record)
         return 0;
@@ -30,6 +48,7 @@ int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
     record->soundFile = m_ctx.settings.soundFile;
     const std::string address = record->agentAddress;
 
+    m_ctx.store.ceiling = m_ctx.settings.alertCeiling;
     if (m_ctx.store.ClassifyAlert(std::move(record)) != 0)
         return 0;
     const int sequence = m_ctx.store.count;
@@ -77,10 +96,11 @@ void AlertArrival::OnTrapsLost(std::uint64_t lost) {
     if (lost == 0)
         return;
     AppendLossLog(m_ctx.settings.logPath, FormatNow(), lost);
-    DebugTrace(std::to_string(lost) + " traps lost: dropped before they could be read");
+    DebugTrace(std::to_string(lost) + " traps lost: dropped before they could be handled");
 }
 
 int AlertArrival::RaiseStateAlert(const std::string& serverName, const std::string& state, int source) {
+    m_ctx.store.ceiling = m_ctx.settings.alertCeiling;
     const int sequence = m_ctx.store.RaiseStateAlert(serverName, state, source);
     if (sequence == -1)
         return -1;

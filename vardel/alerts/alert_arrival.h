@@ -46,6 +46,8 @@ public:
     virtual ~AlertDisplay() = default;
     virtual int ShowAlert(int sequence) = 0;
     virtual int AppendToLog(const std::string& logPath, int sequence) = 0;
+    // The store is at its ceiling and drops its oldest alerts from memory.
+    virtual void ShowCeilingReached(std::int32_t /*ceiling*/) {}
 };
 
 // The polling side of a trap's proof of life, called synchronously.
@@ -71,7 +73,12 @@ struct AlertArrivalContext {
 
 class AlertArrival {
 public:
-    explicit AlertArrival(AlertArrivalContext context) : m_ctx(context) {}
+    // Takes the store's dropped alerts off their servers' counts, and says
+    // once in the log and the display that the ceiling was reached.
+    explicit AlertArrival(AlertArrivalContext context);
+    ~AlertArrival();
+    AlertArrival(const AlertArrival&) = delete;
+    AlertArrival& operator=(const AlertArrival&) = delete;
 
     // WM_USER+1000: takes the record posted by the trap thread. A record from
     // an address no managed server has is deleted. Returns the alert's
@@ -101,6 +108,8 @@ public:
     int RaiseStateAlert(const std::string& serverName, const std::string& state, int source);
 
 private:
+    void onAlertDropped(const AlertRecord& dropped, bool first);
+
     AlertArrivalContext m_ctx;
     std::function<void(std::unique_ptr<AlertRecord>)> m_deliver;
 };

@@ -74,6 +74,16 @@ int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::
     return 1;
 }
 
+std::string FormatCeilingBlock(const std::string& dateTime, std::int32_t ceiling) {
+    return std::string(kLineEnd) + "Date:" + dateTime + kLineEnd + "Alert Limit:" + std::to_string(ceiling) +
+           " outstanding alerts reached; older alerts are kept in this log only" + kLineEnd;
+}
+
+int AppendCeilingLog(const std::string& logPath, const std::string& dateTime, std::int32_t ceiling) {
+    appendBytes(logPath, FormatCeilingBlock(dateTime, ceiling));
+    return 1;
+}
+
 AlertLogBatch::AlertLogBatch() : m_outer(t_batch) {
     t_batch = this;
 }

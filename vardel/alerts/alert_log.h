@@ -25,6 +25,12 @@ int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequ
 std::string FormatLossBlock(const std::string& dateTime, std::uint64_t lost);
 int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::uint64_t lost);
 
+// The block that says the outstanding alerts reached their ceiling, so the
+// oldest are in the log only: an empty line, "Date:" and the time, and
+// "Alert Limit:" with the ceiling and what it means.
+std::string FormatCeilingBlock(const std::string& dateTime, std::int32_t ceiling);
+int AppendCeilingLog(const std::string& logPath, const std::string& dateTime, std::int32_t ceiling);
+
 // While one lives on a thread, that thread's appends are held and written
 // when it ends, each file opened once for its blocks; the bytes are those of
 // appending block by block.

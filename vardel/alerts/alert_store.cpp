@@ -55,23 +55,54 @@ void AlertStore::setAnnouncer(AlertAnnouncer* announcer) {
 
 AlertRecord* AlertStore::findBySequence(int sequence) {
     for (auto& a : alerts)
-        if (a->sequence == sequence)
+        if (a->sequence - m_dropped == sequence)
             return a.get();
     return nullptr;
 }
 
 const AlertRecord* AlertStore::findBySequence(int sequence) const {
     for (const auto& a : alerts)
-        if (a->sequence == sequence)
+        if (a->sequence - m_dropped == sequence)
             return a.get();
     return nullptr;
 }
 
 void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     count += 1;
-    record->sequence = count;
+    record->sequence = count + m_dropped;
     (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
+    // What a stored alert no longer needs: its bindings are in its text, and
+    // its texts lose the room they were built in.
+    std::vector<AlertBinding>().swap(record->bindings);
+    for (std::string* text : {&record->alertText, &record->description, &record->helpFile, &record->dateTime})
+        text->shrink_to_fit();
     alerts.push_front(std::move(record));
+    while (count > std::max(ceiling, 1))
+        dropOldest();
+}
+
+// The oldest alert leaves memory; the others keep their fields and count one
+// lower through m_dropped, until that is as large as the store.
+void AlertStore::dropOldest() {
+    std::unique_ptr<AlertRecord> oldest = std::move(alerts.back());
+    alerts.pop_back();
+    count -= 1;
+    m_dropped += 1;
+    const bool first = !m_droppedSinceEmpty;
+    m_droppedSinceEmpty = true;
+    if (m_dropped >= count)
+        renumber();
+    if (onDropped)
+        onDropped(*oldest, first);
+}
+
+void AlertStore::renumber() {
+    int next = 1;
+    for (auto r = alerts.rbegin(); r != alerts.rend(); ++r)
+        (*r)->sequence = next++;
+    m_dropped = 0;
+    if (count == 0)
+        m_droppedSinceEmpty = false;
 }
 
 int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
@@ -138,14 +169,13 @@ int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string
 
 std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
     for (auto it = alerts.begin(); it != alerts.end(); ++it) {
-        if ((*it)->sequence != sequence)
+        if ((*it)->sequence - m_dropped != sequence)
             continue;
         std::unique_ptr<AlertRecord> removed = std::move(*it);
         alerts.erase(it);
         count -= 1;
-        int next = 1;
-        for (auto r = alerts.rbegin(); r != alerts.rend(); ++r)
-            (*r)->sequence = next++;
+        removed->sequence = sequence;
+        renumber();
         return removed;
     }
     return nullptr;
@@ -154,4 +184,5 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
 void AlertStore::ClearAll() {
     alerts.clear();
     count = 0;
+    renumber();
 }

@@ -3,9 +3,11 @@
 // files, and the alerts raised by a server's change of state.
 
 #include "alert_record.h"
+#include "console_settings.h"
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -38,11 +40,20 @@ public:
     std::int32_t count = 0;
     std::string programDir; // with its trailing '/'
     AlertList alerts;       // newest at the front; sequence count..1
+    // Outstanding alerts kept: storing one more drops the oldest from memory
+    // (the log still has it). Below 1 counts as 1.
+    std::int32_t ceiling = kDefaultAlertCeiling;
+    // Told of each alert dropped for the ceiling, just after the new alert is
+    // stored; first: the first one dropped since the store was last empty.
+    std::function<void(const AlertRecord& dropped, bool first)> onDropped;
 
     void setAnnouncer(AlertAnnouncer* announcer);
 
     AlertRecord* findBySequence(int sequence);
     const AlertRecord* findBySequence(int sequence) const;
+    // The sequence of a stored alert: its field less the alerts dropped since
+    // the store was last renumbered (dropping the oldest renumbers lazily).
+    int sequenceOf(const AlertRecord& alert) const { return alert.sequence - m_dropped; }
 
     // Fills alertText, description, help and severity from the definition
     // file of the record's enterprise, numbers it, announces it and stores it
@@ -64,6 +75,10 @@ public:
 
 private:
     void store(std::unique_ptr<AlertRecord> record);
+    void dropOldest();
+    void renumber();
 
     AlertAnnouncer* m_announcer;
+    std::int32_t m_dropped = 0;
+    bool m_droppedSinceEmpty = false;
 };

@@ -205,6 +205,15 @@ int CNotifyWindow::AppendToLog(const std::string& logPath, int sequence) {
     return AppendAlertLog(logPath, m_ctx.store, sequence, m_currentSeverity);
 }
 
+void CNotifyWindow::ShowCeilingReached(std::int32_t ceiling) {
+    m_ui->alertsDroppedLabel->setText(toQt(LoadString(IDS_ALERTS_DROPPED)).arg(ceiling));
+    m_ui->alertsDroppedLabel->show();
+}
+
+bool CNotifyWindow::ceilingNoticeShown() const {
+    return !m_ui->alertsDroppedLabel->isHidden();
+}
+
 void CNotifyWindow::applySeverityColours() {
     const QColor colour = SeverityTextColor(m_currentSeverity);
     const QColor background = SeverityFieldBackground(m_readOnlyBackground);
@@ -247,16 +256,17 @@ void CNotifyWindow::reject() {
 }
 
 void CNotifyWindow::finish() {
+    m_ui->alertsDroppedLabel->hide(); // the store is empty
     QDialog::accept();
 }
 
 void CNotifyWindow::onClearAlert() {
     AlertStore& store = m_ctx.store;
-    const AlertRecord* alert = store.findBySequence(currentIndex());
-    if (!alert)
+    const int shown = currentIndex();
+    if (!store.findBySequence(shown))
         return;
-    const int next = alert->sequence == 1 ? 1 : alert->sequence - 1;
-    std::unique_ptr<AlertRecord> removed = store.RemoveAlert(alert->sequence);
+    const int next = shown == 1 ? 1 : shown - 1;
+    std::unique_ptr<AlertRecord> removed = store.RemoveAlert(shown);
     m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
     removed.reset();
     if (store.count == 0) {

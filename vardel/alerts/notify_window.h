@@ -49,6 +49,10 @@ public:
     void ShowOnTop();
     // Appends the block of alert n to the log, with the severity on display.
     int AppendToLog(const std::string& logPath, int sequence) override;
+    // Says, until the store is empty again, that its oldest alerts were dropped
+    // from memory for the ceiling.
+    void ShowCeilingReached(std::int32_t ceiling) override;
+    bool ceilingNoticeShown() const;
 
     // Prints the summary of the alert on display on an already set-up printer
     // (document "test"). False when nothing was printed.

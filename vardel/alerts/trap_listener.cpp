@@ -44,7 +44,7 @@ int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::stri
     return 0;
 }
 
-void OnTrapNotification(int reason, Snmp*, Pdu& pdu, SnmpTarget& target, void* data) {
+void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data) {
     if (reason != kSnmpNotification || data == nullptr)
         return;
     const auto& registration = *static_cast<const TrapRegistration*>(data);
@@ -90,8 +90,8 @@ void OnTrapNotification(int reason, Snmp*, Pdu& pdu, SnmpTarget& target, void* d
                 slot.value = fitField(vb.get_printable_value(), alert_width::kBindingValue);
             }
         }
-        if (registration.sink)
-            registration.sink(std::move(record));
+        if (registration.sink && !registration.sink(std::move(record)) && session != nullptr)
+            session->countLost(1);
     } catch (...) {
     }
 }
@@ -173,7 +173,7 @@ int TrapListenerThread::registerSession() {
         m_failureReason = "the SNMP session refused the registration";
         return -1;
     }
-    if (session->receiveInBackground(m_receiveBuffer) != kSnmpSuccess) {
+    if (session->receiveInBackground(m_receiveBuffer, m_receiveQueue) != kSnmpSuccess) {
         m_failureReason = "the receiving thread could not start";
         return -1;
     }

@@ -18,13 +18,15 @@
 #include <thread>
 
 // Receives each new record on the listener thread (the main window posts it
-// to itself as a QEvent::User + 1000 event).
-using TrapSink = std::function<void(std::unique_ptr<AlertRecord>)>;
+// to itself as a QEvent::User + 1000 event). False when it could not take the
+// record (its queue is full): the trap then counts as lost.
+using TrapSink = std::function<bool(std::unique_ptr<AlertRecord>)>;
 // Called on the listener thread when registration fails, after the reason went
 // to standard error as one line; the thread then ends.
 using TrapFailureNotifier = std::function<void()>;
-// Called on the listener thread, once per burst, with the number of datagrams
-// the kernel dropped before the listener could read them.
+// Called on the listener thread, once per burst, with the number of traps
+// lost: dropped by the kernel or the receiving queue before the listener could
+// read them, or refused by the sink.
 using TrapLossNotifier = std::function<void(std::uint64_t lost)>;
 
 // The receive buffer the listener asks for (net.core.rmem_max caps it for a
@@ -61,6 +63,8 @@ public:
     // Before start(): where losses are reported, and the receive buffer.
     void setLossNotifier(TrapLossNotifier onLoss) { m_onLoss = std::move(onLoss); }
     void setReceiveBuffer(int bytes) { m_receiveBuffer = bytes; }
+    // The most bytes of datagrams that wait in memory for the listener.
+    void setReceiveQueue(std::size_t bytes) { m_receiveQueue = bytes; }
 
     void start();
     // Blocks until registration has succeeded (0) or failed (-1).
@@ -80,6 +84,7 @@ private:
     TrapFailureNotifier m_onFailure;
     TrapLossNotifier m_onLoss;
     int m_receiveBuffer = kTrapReceiveBuffer;
+    std::size_t m_receiveQueue = Snmp::kDefaultReceiveQueue;
     std::uint16_t m_port;
     TrapRegistration m_registration;
     std::unique_ptr<Snmp> m_session;

@@ -35,7 +35,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->setupUi(this);
     editing::ApplyDialogManners(this);
     editing::KeepUpperCase(m_ui->managementServerEdit);
-    for (QLineEdit* edit : {m_ui->portEdit, m_ui->pollTimeEdit, m_ui->retryEdit})
+    for (QLineEdit* edit : {m_ui->portEdit, m_ui->pollTimeEdit, m_ui->retryEdit, m_ui->alertCeilingEdit})
         editing::AcceptDigitsOnly(edit);
     m_ui->managementServerEdit->setMaxLength(kTextLimit);
     m_ui->soundFileEdit->setMaxLength(kTextLimit);
@@ -48,6 +48,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->retryEdit->setText(QString::number(m_values.retry));
     m_ui->pollTimeEdit->setText(QString::number(m_values.pollTime));
     m_ui->portEdit->setText(QString::number(m_values.port));
+    m_ui->alertCeilingEdit->setText(QString::number(m_values.alertCeiling));
     m_ui->soundFileEdit->setEnabled(m_values.playSound != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
@@ -85,6 +86,14 @@ void CAdvancedOptionsDlg::OnSave() {
     }
 
     m_values.managementServerName = toStd(m_ui->managementServerEdit->text());
+
+    // Empty, 0 or too large: the default.
+    auto ceiling = static_cast<std::int32_t>(leadingNumber(m_ui->alertCeilingEdit->text(), kIntMax));
+    if (ceiling < 1) {
+        ceiling = kDefaultAlertCeiling;
+        m_ui->alertCeilingEdit->setText(QString::number(ceiling));
+    }
+    m_values.alertCeiling = ceiling;
 
     if (m_ui->soundFileEdit->text().isEmpty())
         m_ui->soundFileEdit->setText("newmail.wav");

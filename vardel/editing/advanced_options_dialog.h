@@ -3,6 +3,8 @@
 // period and retry count, DHCP, and the alert sound. Created with the current
 // values, run with exec(), read back whichever button closed it.
 
+#include "console_settings.h"
+
 #include <QDialog>
 #include <cstdint>
 #include <memory>
@@ -21,6 +23,8 @@ struct AdvancedOptions {
     std::uint8_t useSsl = 0;
     std::uint8_t useDhcp = 0;
     std::uint8_t playSound = 0;
+    // Outstanding alerts kept in memory.
+    std::int32_t alertCeiling = kDefaultAlertCeiling;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

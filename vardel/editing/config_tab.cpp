@@ -376,6 +376,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.useSsl = s.useSsl;
     current.useDhcp = s.useDhcp;
     current.playSound = s.playSound;
+    current.alertCeiling = s.alertCeiling;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -391,6 +392,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.useSsl = chosen.useSsl == 1 ? 1 : 0;
     s.useDhcp = chosen.useDhcp;
     s.playSound = chosen.playSound;
+    s.alertCeiling = chosen.alertCeiling;
 }
 
 void CConfigTab::OnAbout() {

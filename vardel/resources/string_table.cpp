@@ -112,6 +112,7 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_BAD_SERVER_NAME, "The server name \"%1\" cannot be stored in the server list. A name must not "
                               "begin or end with a blank, begin with ';', or hold a line break or another "
                               "control character, '=', '[' or ']'."},
+        {IDS_ALERTS_DROPPED, "Over %1 alerts: the oldest are kept in VDLog.txt only."},
     };
     return strings;
 }

@@ -94,6 +94,8 @@ enum StringId : int {
     IDS_LIST_NOT_FETCHED = 191,
     // A server name the console file cannot hold: %1 the name.
     IDS_BAD_SERVER_NAME = 192,
+    // The notify window's line once the outstanding alerts reached their ceiling; %1 is the ceiling.
+    IDS_ALERTS_DROPPED = 193,
 };
 
 // The text of a string; empty for a number the table does not hold.

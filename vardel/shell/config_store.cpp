@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -260,6 +261,23 @@ int ReadRegistrySound(const std::string& regPath, ConsoleSettings& settings) {
     return readFlag(regPath, "SOUND", settings.playSound);
 }
 
+int ReadRegistryAlertCeiling(const std::string& regPath, ConsoleSettings& settings) {
+    settings.alertCeiling = kDefaultAlertCeiling;
+    auto value = readRegistryValue(regPath, "MaxAlerts");
+    if (!value)
+        return -1;
+    long long ceiling = 0;
+    for (char c : *value) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) || ceiling > INT32_MAX)
+            break;
+        ceiling = ceiling * 10 + (c - '0');
+    }
+    if (ceiling < 1 || ceiling > INT32_MAX)
+        return -1;
+    settings.alertCeiling = static_cast<std::int32_t>(ceiling);
+    return 0;
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -267,6 +285,7 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistrySsl(regPath, settings);
     ReadRegistryDhcp(regPath, settings);
     ReadRegistrySound(regPath, settings);
+    ReadRegistryAlertCeiling(regPath, settings);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -280,6 +299,10 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
     key->write("SSL", settings.useSsl == 1 ? "1" : "0", kDataLength);
     key->write("DHCP", settings.useDhcp == 1 ? "1" : "0", kDataLength);
     key->write("SOUND", settings.playSound == 1 ? "1" : "0", kDataLength);
+    // Written only once it differs from the default, so that a console left
+    // at the default keeps its key as it was.
+    if (settings.alertCeiling != kDefaultAlertCeiling || key->read("MaxAlerts", kDataLength))
+        key->write("MaxAlerts", std::to_string(settings.alertCeiling), kDataLength);
     key->close();
 }
 

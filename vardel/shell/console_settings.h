@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+// Outstanding alerts kept in memory unless the registry says otherwise.
+inline constexpr std::int32_t kDefaultAlertCeiling = 1000000;
+
 struct ConsoleSettings {
     // Registry.
     std::string managementServerName;
@@ -12,6 +15,8 @@ struct ConsoleSettings {
     std::uint8_t useDhcp = 0;
     std::uint8_t playSound = 0;
     std::string soundFile;
+    // Value MaxAlerts, present only when set to another value than the default.
+    std::int32_t alertCeiling = kDefaultAlertCeiling;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;

@@ -43,7 +43,8 @@ HostLibrary HostLibrary::system() {
 }
 
 CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)) {
+    : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)),
+      m_trapHandoff(m_options.trapQueueLimit) {
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.
@@ -231,13 +232,10 @@ void CVardelTabs::startTrapListener() {
         m_settings.programDirectory,
         [this](std::unique_ptr<AlertRecord> record) {
             bool wake = false;
-            {
-                std::lock_guard lock(m_trapQueueMutex);
-                wake = m_trapQueue.empty();
-                m_trapQueue.push_back(std::move(record));
-            }
+            const bool taken = m_trapHandoff.push(std::move(record), wake);
             if (wake)
                 QCoreApplication::postEvent(this, new QEvent(kEventTrapAlert));
+            return taken;
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
@@ -255,26 +253,20 @@ void CVardelTabs::startTrapListener() {
 void CVardelTabs::takeTrapAlerts() {
     constexpr auto kTrapSlice = std::chrono::milliseconds(20);
     // A box of the start-up turns the event loop before the server list is
-    // loaded: its traps wait in the queue rather than being taken as unmanaged.
+    // loaded: its traps wait in the handoff rather than being taken as unmanaged.
     if (!m_startupDone)
         return;
-    {
-        std::lock_guard lock(m_trapQueueMutex);
-        if (m_trapBacklog.empty())
-            m_trapBacklog.swap(m_trapQueue);
-        else
-            for (auto& record : m_trapQueue)
-                m_trapBacklog.push_back(std::move(record));
-        m_trapQueue.clear();
-    }
+    m_trapHandoff.take(m_trapBacklog);
     if (!m_arrival) {
+        m_trapHandoff.handled(m_trapBacklog.size());
         m_trapBacklog.clear(); // shut down: the records are dropped
         return;
     }
     if (m_trapBacklog.empty())
         return;
     m_notifyWindow->deferDisplay(true);
-    m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice);
+    m_trapHandoff.handled(
+        m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice));
     m_notifyWindow->deferDisplay(false);
     if (!m_trapBacklog.empty())
         m_trapSliceTimer.start(0);

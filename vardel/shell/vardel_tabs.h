@@ -7,6 +7,7 @@
 #include "alert_store.h"
 #include "config_store.h"
 #include "console_settings.h"
+#include "trap_handoff.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -50,6 +51,8 @@ struct StartupOptions {
     // The trap listener thread on this UDP port (tests of the window alone run without it).
     bool startTrapListener = true;
     std::uint16_t trapPort = 162;
+    // Records from the trap thread that may wait for this window.
+    std::size_t trapQueueLimit = kTrapHandoffLimit;
     // The step of the management-server prompt's countdown.
     int promptTickMs = 1000;
 };
@@ -132,10 +135,9 @@ private:
     AgentsDialogOpener m_openAgentsDialog;
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
-    // Records from the trap thread, handed over under the mutex; one event
-    // wakes this window for everything queued since the last one.
-    std::mutex m_trapQueueMutex;
-    std::deque<std::unique_ptr<AlertRecord>> m_trapQueue;
+    // Records from the trap thread; one event wakes this window for
+    // everything queued since the last one.
+    TrapHandoff m_trapHandoff;
     // Records taken from the queue and not handled yet: a burst is handled in
     // slices, the event loop turning between them.
     std::deque<std::unique_ptr<AlertRecord>> m_trapBacklog;

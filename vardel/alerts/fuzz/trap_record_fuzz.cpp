@@ -26,7 +26,7 @@ void check(bool condition) {
         __builtin_trap();
 }
 
-void inspect(std::unique_ptr<AlertRecord> record) {
+bool inspect(std::unique_ptr<AlertRecord> record) {
     check(record->origin == kOriginTrap);
     check(record->bindingCount >= 0 && record->bindingCount <= kMaxBindings);
     check(record->enterprise.size() < alert_width::kEnterprise);
@@ -39,6 +39,7 @@ void inspect(std::unique_ptr<AlertRecord> record) {
             check(std::memchr(b.value.data(), 0, b.value.size()) == nullptr);
     }
     check(record->trapKey.rfind(record->enterprise + ".", 0) == 0);
+    return true;
 }
 
 } // namespace

@@ -30,6 +30,7 @@ struct Recorder : AlertAnnouncer, AlertDisplay, AlertCounter, LivenessHooks {
         events.push_back({"count", name, code});
     }
     void ResetAlertCounts() override { events.push_back({"reset", "", 0}); }
+    void ShowCeilingReached(std::int32_t ceiling) override { events.push_back({"ceiling", "", ceiling}); }
     void hostReachable(const std::string& a) override { events.push_back({"2500", a, 0}); }
     void agentAnswered(const std::string& a) override { events.push_back({"1500", a, 0}); }
     void showSnmpStatus(const std::string& name, const std::string& s) override {
@@ -138,6 +139,47 @@ TEST_F(ArrivalTest, StateAlertIsCountedBeforeItIsShown) {
                                          {"log", settings.logPath, 1}};
     EXPECT_EQ(rec.events, expected);
     EXPECT_EQ(store.alerts.front()->launchAllowed, 0);
+}
+
+TEST_F(ArrivalTest, AboveTheCeilingTheOldestLeaveMemoryAndTheirCountsSayingSoOnce) {
+    settings.alertCeiling = 3;
+    const auto arrive = [&](int i) {
+        auto r = trap(i % 2 ? "10.0.0.5" : "0000abcd:00a0c9112233");
+        r->dateTime = "t" + std::to_string(i);
+        return arrival.OnTrapAlert(std::move(r));
+    };
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(arrive(i), std::min(i + 1, 3));
+    ASSERT_EQ(store.count, 3);
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_EQ(store.findBySequence(n)->dateTime, "t" + std::to_string(n + 1));
+    EXPECT_EQ(store.findBySequence(4), nullptr);
+    const auto eventsOf = [&](const std::string& what) {
+        std::vector<Event> found;
+        for (const Event& e : rec.events)
+            if (e.what == what && (what != "count" || e.n == kAlertCountRemove))
+                found.push_back(e);
+        return found;
+    };
+    // t0 (SRV2) and t1 (SRV1) left, each taken off its server.
+    EXPECT_EQ(eventsOf("count"), (std::vector<Event>{{"count", "SRV2", kAlertCountRemove},
+                                                     {"count", "SRV1", kAlertCountRemove}}));
+    EXPECT_EQ(eventsOf("ceiling"), (std::vector<Event>{{"ceiling", "", 3}}));
+    const std::string log = testsupport::readFile(settings.logPath);
+    EXPECT_NE(
+        log.find("\r\nAlert Limit:3 outstanding alerts reached; older alerts are kept in this log only\r\n"),
+        std::string::npos);
+    EXPECT_EQ(log.find("Alert Limit:"), log.rfind("Alert Limit:"));
+
+    // Clearing renumbers from the oldest kept; once empty, the next overflow is said again.
+    store.RemoveAlert(2);
+    EXPECT_EQ(store.findBySequence(1)->dateTime, "t2");
+    EXPECT_EQ(store.findBySequence(2)->dateTime, "t4");
+    store.ClearAll();
+    for (int i = 0; i < 4; ++i)
+        arrive(i);
+    EXPECT_EQ(eventsOf("ceiling").size(), 2u);
+    EXPECT_EQ(store.findBySequence(3)->dateTime, "t3");
 }
 
 TEST(ServerListAlertCounter, CountsNeverGoBelowZero) {

@@ -354,12 +354,15 @@ TEST_F(NotifyWindowTest, ClearAllAnsweredYesEmptiesTheStore) {
     add("SRV1");
     add("SRV2");
     window().ShowAlert(2);
+    window().ShowCeilingReached(2);
+    EXPECT_TRUE(window().ceilingNoticeShown());
     boxes.script.answers = {msgbox::IDYES};
     QTest::keyClick(&window(), Qt::Key_Escape);
     EXPECT_EQ(store.count, 0);
     EXPECT_TRUE(store.alerts.empty());
     EXPECT_EQ(counter.resets, 1);
     EXPECT_FALSE(window().isVisible());
+    EXPECT_FALSE(window().ceilingNoticeShown()) << "nothing was dropped from an empty store";
 
     // The next alert brings the window back.
     add("SRV3");

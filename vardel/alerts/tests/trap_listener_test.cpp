@@ -93,6 +93,7 @@ protected:
     TrapRecordTest() : m_registration(registrationFor({kEnterprise})) {
         m_registration.sink = [this](std::unique_ptr<AlertRecord> r) {
             m_collected.records.push_back(std::move(r));
+            return true;
         };
         m_target.set_version(version1);
     }
@@ -190,7 +191,12 @@ TEST(TrapListenerRegistration, FailsWithoutIndexOrWithTotalNumZeroOrNegativeAndS
             testsupport::writeFile(dir.file("VDTrap.ini"), index);
         ListenerProbe probe;
         TrapListenerThread listener(
-            dir.path(), [&](std::unique_ptr<AlertRecord>) { ++probe.records; }, [&] { ++probe.failures; }, 0);
+            dir.path(),
+            [&](std::unique_ptr<AlertRecord>) {
+                ++probe.records;
+                return true;
+            },
+            [&] { ++probe.failures; }, 0);
         listener.start();
         EXPECT_EQ(listener.waitForRegistration(), -1) << (index ? index : "no VDTrap.ini");
         listener.stop();
@@ -205,7 +211,12 @@ TEST(TrapListenerRegistration, SucceedsWithAnEmptyEnterpriseListAndStops) {
     testsupport::writeFile(dir.file("VDTrap.ini"), "[Header]\r\nTotalNum=3\r\n[EnterpriseList]\r\n");
     ListenerProbe probe;
     TrapListenerThread listener(
-        dir.path(), [&](std::unique_ptr<AlertRecord>) { ++probe.records; }, [&] { ++probe.failures; }, 0);
+        dir.path(),
+        [&](std::unique_ptr<AlertRecord>) {
+            ++probe.records;
+            return true;
+        },
+        [&] { ++probe.failures; }, 0);
     listener.start();
     EXPECT_EQ(listener.waitForRegistration(), 0);
     listener.stop(); // returns: the loop ended and the thread joined
@@ -221,8 +232,12 @@ TEST(TrapListenerRegistration, FailsWhenThePortIsTaken) {
     ASSERT_EQ(status, kSnmpSuccess);
     ListenerProbe probe;
     TrapListenerThread listener(
-        dir.path(), [&](std::unique_ptr<AlertRecord>) { ++probe.records; }, [&] { ++probe.failures; },
-        holder.localPort());
+        dir.path(),
+        [&](std::unique_ptr<AlertRecord>) {
+            ++probe.records;
+            return true;
+        },
+        [&] { ++probe.failures; }, holder.localPort());
     testing::internal::CaptureStderr();
     listener.start();
     EXPECT_EQ(listener.waitForRegistration(), -1);

@@ -38,6 +38,7 @@ enum Ctl {
     kSsl = 1094,
     kSound = 1097,
     kSoundFile = 1098,
+    kAlertCeiling = 1099,
 };
 
 using Box = std::tuple<std::string, std::string, msgbox::Icon>; // caption, text, icon
@@ -271,8 +272,10 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     given.managementServerName = "MS1";
     given.soundFile = "ding.wav";
     given.port = 8080;
+    given.alertCeiling = 5000;
     CAdvancedOptionsDlg dialog(nullptr, given);
     dialog.show();
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kAlertCeiling)->text(), "5000");
     auto* soundFile = ctl<QLineEdit>(&dialog, kSoundFile);
     EXPECT_FALSE(soundFile->isEnabled());
     click(&dialog, kSound);
@@ -282,11 +285,13 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     type(&dialog, kPort, "");
     type(&dialog, kPollTime, "1x0");
     type(&dialog, kSoundFile, "");
+    type(&dialog, kAlertCeiling, "0");
     click(&dialog, kSsl);
     EXPECT_TRUE(ok(&dialog).empty());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(ctl<QLineEdit>(&dialog, kPort)->text(), "80");
     EXPECT_EQ(soundFile->text(), "newmail.wav");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kAlertCeiling)->text(), "1000000");
 
     const AdvancedOptions& saved = dialog.values();
     EXPECT_EQ(saved.managementServerName, "MS.EXAMPLE");
@@ -297,6 +302,7 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     EXPECT_EQ(saved.useSsl, 1);
     EXPECT_EQ(saved.playSound, 1);
     EXPECT_EQ(saved.useDhcp, 0);
+    EXPECT_EQ(saved.alertCeiling, kDefaultAlertCeiling);
 }
 
 TEST_F(DialogTest, EveryDialogIsFixedInSizeAndOpensTheProgramHelpOnF1) {

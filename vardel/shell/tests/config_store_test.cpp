@@ -244,6 +244,32 @@ TEST(Registry, SavingWritesSixValuesOfAtMost101CharactersAndNeverCreatesTheKey) 
     EXPECT_EQ(back.playSound, 0);
 }
 
+TEST(Registry, TheAlertCeilingIsWrittenOnlyOnceItDiffersFromTheDefault) {
+    TempDir dir;
+    const auto reg = dir.file("vardel.reg");
+    writeFile(reg, std::string(kRegHeader) + "\r\n");
+    ConsoleSettings s;
+    SaveRegistrySettings(reg, s);
+    EXPECT_EQ(readFile(reg).find("MaxAlerts"), std::string::npos);
+
+    s.alertCeiling = 2500;
+    SaveRegistrySettings(reg, s);
+    ConsoleSettings back;
+    ReadRegistrySettings(reg, back);
+    EXPECT_EQ(back.alertCeiling, 2500);
+    // Back to the default: the value present says so.
+    s.alertCeiling = kDefaultAlertCeiling;
+    SaveRegistrySettings(reg, s);
+    EXPECT_NE(readFile(reg).find("\"MaxAlerts\"=\"1000000\""), std::string::npos);
+
+    for (const char* stored : {"0", "x12", "99999999999"}) {
+        writeFile(reg, std::string(kRegHeader) + "\"MaxAlerts\"=\"" + stored + "\"\r\n\r\n");
+        back.alertCeiling = 7;
+        EXPECT_EQ(ReadRegistryAlertCeiling(reg, back), -1) << stored;
+        EXPECT_EQ(back.alertCeiling, kDefaultAlertCeiling);
+    }
+}
+
 TEST(ServerLookups, AddressesIgnoreCaseNamesDoNotFirstMatchWins) {
     ServerList servers;
     servers.push_back(server("Alpha", "10.0.0.1", "0000000A-00000000000B"));
