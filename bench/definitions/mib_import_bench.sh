@@ -29,7 +29,7 @@ measure() { # label, command...
     local label=$1
     shift
     /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>"$work/err" || true
-    read -r seconds kb <"$work/time"
+    read -r seconds kb < <(tail -n 1 "$work/time")
     printf '%-18s %7.2f s  %7d KB peak\n' "$label" "$seconds" "$kb"
 }
 
@@ -56,7 +56,7 @@ mkdir "$work/program-sample"
 "$tool" -M "$work/v1" -M "$mibs/ietf" -o "$work/program-sample" "${withTraps[@]}" >"$work/sample-out" 2>&1 || true
 sampleOurs=$(grep -c '^written\|^kept\|^duplicate' "$work/sample-out" || true)
 peer_seconds=$(echo "$end - $start" | bc)
-peer_total=$(echo "scale=1; $peer_seconds * $ours / ($peer > 0 ? $peer : 1)" | bc)
+peer_total=$(echo "scale=1; $peer_seconds * $ours / $((peer > 0 ? peer : 1))" | bc)
 printf '%-18s %7.2f s over %d files: %d events (vardel-mib2ini: %d); extrapolated to %d traps: %s s\n' \
     snmpttconvertmib "$peer_seconds" "${#withTraps[@]}" "$peer" "$sampleOurs" "$ours" "$peer_total"
 

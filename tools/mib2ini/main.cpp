@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
     if (write.programDir.back() != '/')
         write.programDir += '/';
     options.programDir = write.programDir;
+    options.releaseParser = false; // the process ends after one scan
 
     bool allImported = true;
     std::vector<Notification> found;

@@ -210,34 +210,30 @@ WriteResult WriteDefinitions(const std::vector<Notification>& notifications, con
         result.definitions.push_back(w);
     }
 
-    // Definition files, help pages, then the index: a trap classified
-    // meanwhile finds no entry that names a file not yet written.
+    // Definition files and help pages in one batch, then the index: a trap
+    // classified meanwhile finds no entry that names a file not yet written.
+    std::vector<std::pair<std::string, std::string>> batch;
     for (const std::string& f : docOrder) {
         const bool changed =
             std::any_of(result.definitions.begin(), result.definitions.end(), [&](const auto& w) {
                 return w.file == f && (w.action == WrittenDefinition::Action::Written ||
                                        w.action == WrittenDefinition::Action::Replaced);
             });
-        if (!changed)
-            continue;
-        if (!profile::save(dir + f, docs[f])) {
-            result.ok = false;
-            result.error = systemError("cannot write " + dir + f);
-            return result;
-        }
-        result.filesWritten.push_back(f);
+        if (changed)
+            batch.emplace_back(f, docs[f].serialize());
     }
-    for (const std::string& m : moduleOrder) {
-        if (!touchedModules.count(m))
-            continue;
-        const std::string page = fileStem(m) + ".html";
-        if (!profile::writeFileAtomically(dir + page, helpPage(m, byModule[m]))) {
-            result.ok = false;
-            result.error = systemError("cannot write " + dir + page);
-            return result;
-        }
-        result.filesWritten.push_back(page);
+    for (const std::string& m : moduleOrder)
+        if (touchedModules.count(m))
+            batch.emplace_back(fileStem(m) + ".html", helpPage(m, byModule[m]));
+    for (auto& [name, bytes] : batch)
+        name = dir + name;
+    if (!batch.empty() && !profile::writeFilesAtomically(batch)) {
+        result.ok = false;
+        result.error = systemError("cannot write the definition files into " + dir);
+        return result;
     }
+    for (const auto& file : batch)
+        result.filesWritten.push_back(file.first.substr(dir.size()));
     bool indexChanged = false;
     for (const Notification& n : notifications) {
         const auto entry = newEntries.find(n.enterprise);

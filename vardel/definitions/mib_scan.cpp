@@ -178,27 +178,33 @@ void collect(const tree* t, bool underTrapPlaceholder, const std::map<int, std::
 
 // One parser session over the inputs not done yet; those whose module is
 // already in this session (a second file of that name, or an import of an
-// earlier file) are left for the next one.
+// earlier file) are left for the next one, which unloads that module first.
+// Freeing the whole tree costs the parser time in the square of the modules
+// read: only the first session starts afresh.
 void session(std::vector<Input*>& pending, const ScanOptions& options, ScanResult& result,
-             std::map<std::size_t, std::vector<Notification>>& perInput, int& done, int total) {
-    shutdown_mib();
-    netsnmp_init_mib_internals();
+             std::map<std::size_t, std::vector<Notification>>& perInput, int& done, int total, bool first) {
+    if (!first) {
+        for (const Input* in : pending)
+            unload_module(in->text.modules.front().c_str());
+    } else {
+        shutdown_mib();
+        netsnmp_init_mib_internals();
 
-    // The parser prefers the directory added last: lowest priority first.
-    std::vector<std::string> dirs;
-    std::set<std::string> seenFolders;
-    std::vector<std::string> merged;
-    for (const Input* in : pending) {
-        const std::string folder = withSlash(fs::path(in->path).parent_path().string());
-        if (seenFolders.insert(folder).second)
-            for (const std::string& d : SearchPath(folder.empty() ? "./" : folder, options))
-                if (std::find(merged.begin(), merged.end(), d) == merged.end())
-                    merged.push_back(d);
-    }
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it) {
-        struct stat st {};
-        if (::stat(it->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            add_mibdir(it->c_str());
+        // The parser prefers the directory added last: lowest priority first.
+        std::set<std::string> seenFolders;
+        std::vector<std::string> merged;
+        for (const Input* in : pending) {
+            const std::string folder = withSlash(fs::path(in->path).parent_path().string());
+            if (seenFolders.insert(folder).second)
+                for (const std::string& d : SearchPath(folder.empty() ? "./" : folder, options))
+                    if (std::find(merged.begin(), merged.end(), d) == merged.end())
+                        merged.push_back(d);
+        }
+        for (auto it = merged.rbegin(); it != merged.rend(); ++it) {
+            struct stat st {};
+            if (::stat(it->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                add_mibdir(it->c_str());
+        }
     }
 
     std::vector<Input*> next;
@@ -404,13 +410,16 @@ ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions
     if (!pending.empty()) {
         std::lock_guard lock(parserMutex());
         setUpParserOnce();
+        bool first = true;
         while (!pending.empty() && !result.cancelled) {
             const std::size_t before = pending.size();
-            session(pending, options, result, perInput, done, total);
+            session(pending, options, result, perInput, done, total, first);
+            first = false;
             if (pending.size() == before && !result.cancelled)
                 break; // cannot happen: the first pending file is always read
         }
-        shutdown_mib();
+        if (options.releaseParser)
+            shutdown_mib();
     }
     if (result.cancelled) {
         result.notifications.clear();
