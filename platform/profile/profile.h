@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace profile {
@@ -81,6 +82,12 @@ bool save(const std::string& path, const Document& doc);
 // temporary file left behind, when any step fails or the existing file is not
 // writable.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// writeFileAtomically for many files (path, bytes) at the cost of one sync per
+// file system: all are written beside their targets and synced before the
+// first is renamed into place. False when any step fails: no file is replaced
+// when the writing fails, and the files before a failed rename stay replaced.
+bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
 
 // Removes the temporary files that saves of path killed mid-write left behind,
 // those last modified more than olderThan ago. Returns how many were removed.

@@ -163,6 +163,28 @@ TEST(ProfileFile, FailedSaveReportsFalseAndKeepsTheOldFile) {
     EXPECT_TRUE(strayFiles(dir, {"full.ini", "adir.ini"}).empty());
 }
 
+TEST(ProfileFile, BatchReplacesEveryFileOrNoneWhenWritingFails) {
+    TempDir dir;
+    const std::string a = dir.file("a.ini"), b = dir.file("b.html");
+    writeFile(a, "[s]\r\nk=old\r\n");
+    ::chmod(a.c_str(), 0640);
+    EXPECT_EQ(profile::getString(a, "s", "k", "", 20), "old");
+    ASSERT_TRUE(profile::writeFilesAtomically({{a, "[s]\r\nk=new\r\n"}, {b, "<p>page</p>\n"}}));
+    EXPECT_EQ(profile::getString(a, "s", "k", "", 20), "new");
+    EXPECT_EQ(readFile(b), "<p>page</p>\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    {
+        FileSizeLimit limit(1024);
+        EXPECT_FALSE(profile::writeFilesAtomically({{a, "[s]\r\nk=small\r\n"}, {b, std::string(4000, 'z')}}));
+    }
+    EXPECT_EQ(readFile(a), "[s]\r\nk=new\r\n");
+    EXPECT_EQ(readFile(b), "<p>page</p>\n");
+    EXPECT_TRUE(strayFiles(dir, {"a.ini", "b.html"}).empty());
+}
+
 TEST(ProfileFile, ReadOnlyFileIsNotReplaced) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write any file";

@@ -1,0 +1,309 @@
+// Definition files, help pages and the index of a program directory.
+
+#include "definitions.h"
+#include "profile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+namespace definitions {
+
+namespace {
+
+constexpr const char* kIndex = "VDTrap.ini";
+constexpr const char* kImportedFrom = "; Trap definitions imported from ";
+constexpr std::size_t kAllKeys = std::size_t(1) << 26;
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A module name as a file name: letters, digits, '-', '_' and '.'.
+std::string fileStem(const std::string& module) {
+    std::string stem;
+    for (char c : module)
+        stem += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
+    if (stem.empty() || stem[0] == '.')
+        stem = "IMPORTED" + stem;
+    return stem.substr(0, 100);
+}
+
+std::string html(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// "Critical", "Warning", ...
+std::string severityWord(Severity severity) {
+    std::string s = SeverityKeyword(severity);
+    for (std::size_t k = 1; k < s.size(); ++k)
+        s[k] = static_cast<char>(std::tolower(static_cast<unsigned char>(s[k])));
+    return s;
+}
+
+// A MIB's indented DESCRIPTION as paragraphs.
+std::string paragraphs(const std::string& description) {
+    std::string out, para;
+    std::size_t start = 0;
+    auto flush = [&] {
+        if (!para.empty())
+            out += "<p>" + html(para) + "</p>\n";
+        para.clear();
+    };
+    while (start <= description.size()) {
+        std::size_t end = description.find('\n', start);
+        if (end == std::string::npos)
+            end = description.size();
+        std::string line = description.substr(start, end - start);
+        const std::size_t b = line.find_first_not_of(" \t\r");
+        line =
+            b == std::string::npos ? std::string() : line.substr(b, line.find_last_not_of(" \t\r") - b + 1);
+        if (line.empty())
+            flush();
+        else
+            para += (para.empty() ? "" : " ") + line;
+        start = end + 1;
+    }
+    flush();
+    return out;
+}
+
+std::string helpPage(const std::string& module, const std::vector<const Notification*>& list) {
+    std::string page =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + html(module) +
+        " alerts</title>\n<style>\nbody { font-family: sans-serif; max-width: 50em; margin: 2em "
+        "auto; line-height: 1.4; }\nh1 { font-size: 1.5em; } h2 { font-size: 1.2em; margin-top: "
+        "1.5em; }\ncode { background: #eee; padding: 0 .2em; }\n</style>\n</head>\n<body>\n<h1>" +
+        html(module) + " alerts</h1>\n<p>The notifications of the MIB module <code>" + html(module) +
+        "</code>, as its authors describe them.</p>\n";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Notification& n = *list[i];
+        page += "\n<h2 id=\"" + std::to_string(i + 1) + "\">" + html(n.name) + " (" +
+                severityWord(n.severity) + ")</h2>\n<p>Trap <code>" + html(n.trapKey) + "</code>";
+        if (!n.objects.empty()) {
+            page += "; its values, in order:";
+            for (std::size_t k = 0; k < n.objects.size(); ++k)
+                page += (k == 0 ? " " : ", ") + std::string("<code>") + html(n.objects[k]) + "</code>";
+        }
+        page += ".</p>\n" + paragraphs(n.description);
+    }
+    return page + "</body>\n</html>\n";
+}
+
+std::string systemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+WriteResult WriteDefinitions(const std::vector<Notification>& notifications, const WriteOptions& options) {
+    WriteResult result;
+    const std::string& dir = options.programDir;
+    if (::access(dir.c_str(), W_OK) != 0) {
+        result.ok = false;
+        result.error = systemError("cannot write to the program directory " + dir);
+        return result;
+    }
+    const std::string indexPath = dir + kIndex;
+    profile::Document index = profile::load(indexPath);
+
+    // The index's enterprises and the files they name.
+    std::map<std::string, std::string> fileOf;
+    std::set<std::string> filesTaken; // upper case
+    for (const std::string& e : index.sectionKeys("EnterpriseList", kAllKeys)) {
+        const std::string f = index.getString("EnterpriseList", e, "", 512);
+        fileOf.emplace(e, f);
+        filesTaken.insert(upper(f));
+    }
+
+    // Enterprises in order of first appearance, and each one's file.
+    std::vector<std::string> enterprises;
+    std::map<std::string, std::string> newEntries;
+    for (const Notification& n : notifications) {
+        if (fileOf.count(n.enterprise) || newEntries.count(n.enterprise))
+            continue;
+        std::string stem = upper(fileStem(n.module));
+        std::string name = stem + ".INI";
+        for (int k = 2; filesTaken.count(upper(name)); ++k)
+            name = stem + "-" + std::to_string(k) + ".INI";
+        filesTaken.insert(upper(name));
+        newEntries.emplace(n.enterprise, name);
+    }
+    for (const auto& [e, f] : newEntries)
+        fileOf.emplace(e, f);
+
+    // Help ids: the place of each notification in its module's page.
+    std::map<std::string, std::vector<const Notification*>> byModule;
+    std::vector<std::string> moduleOrder;
+    std::set<std::string> seenKeys;
+    std::map<const Notification*, int> helpId;
+    std::map<std::string, profile::Document> docs;
+    std::vector<std::string> docOrder;
+    std::set<std::string> touchedModules;
+    for (const Notification& n : notifications) {
+        WrittenDefinition w;
+        w.trapKey = n.trapKey;
+        w.name = n.name;
+        w.file = fileOf[n.enterprise];
+        if (!seenKeys.insert(n.trapKey).second) {
+            w.action = WrittenDefinition::Action::Duplicate;
+            result.definitions.push_back(w);
+            continue;
+        }
+        auto& list = byModule[n.module];
+        if (list.empty())
+            moduleOrder.push_back(n.module);
+        list.push_back(&n);
+        helpId[&n] = static_cast<int>(list.size());
+
+        auto doc = docs.find(w.file);
+        if (doc == docs.end()) {
+            profile::Document d;
+            if (::access((dir + w.file).c_str(), F_OK) == 0)
+                d = profile::load(dir + w.file);
+            else
+                d = profile::Document::parse(kImportedFrom + n.module + "\r\n");
+            doc = docs.emplace(w.file, std::move(d)).first;
+            docOrder.push_back(w.file);
+        }
+        profile::Document& d = doc->second;
+        if (d.hasSection(n.trapKey)) {
+            if (!options.replace) {
+                w.action = WrittenDefinition::Action::Kept;
+                result.definitions.push_back(w);
+                continue;
+            }
+            w.action = WrittenDefinition::Action::Replaced;
+        }
+        d.writeString(n.trapKey, "TrapString", n.name);
+        d.writeString(n.trapKey, "AlarmString", n.alertText.substr(0, 511));
+        d.writeString(n.trapKey, "Helpfile", fileStem(n.module) + ".HLP");
+        d.writeString(n.trapKey, "HelpID", std::to_string(helpId[&n]));
+        d.writeString(n.trapKey, "Severity", SeverityKeyword(n.severity));
+        touchedModules.insert(n.module);
+        result.definitions.push_back(w);
+    }
+
+    // Definition files and help pages in one batch, then the index: a trap
+    // classified meanwhile finds no entry that names a file not yet written.
+    std::vector<std::pair<std::string, std::string>> batch;
+    for (const std::string& f : docOrder) {
+        const bool changed =
+            std::any_of(result.definitions.begin(), result.definitions.end(), [&](const auto& w) {
+                return w.file == f && (w.action == WrittenDefinition::Action::Written ||
+                                       w.action == WrittenDefinition::Action::Replaced);
+            });
+        if (changed)
+            batch.emplace_back(f, docs[f].serialize());
+    }
+    for (const std::string& m : moduleOrder)
+        if (touchedModules.count(m))
+            batch.emplace_back(fileStem(m) + ".html", helpPage(m, byModule[m]));
+    for (auto& [name, bytes] : batch)
+        name = dir + name;
+    if (!batch.empty() && !profile::writeFilesAtomically(batch)) {
+        result.ok = false;
+        result.error = systemError("cannot write the definition files into " + dir);
+        return result;
+    }
+    for (const auto& file : batch)
+        result.filesWritten.push_back(file.first.substr(dir.size()));
+    bool indexChanged = false;
+    for (const Notification& n : notifications) {
+        const auto entry = newEntries.find(n.enterprise);
+        if (entry == newEntries.end())
+            continue;
+        const bool used =
+            std::any_of(result.definitions.begin(), result.definitions.end(), [&](const auto& w) {
+                return w.file == entry->second && w.action != WrittenDefinition::Action::Duplicate;
+            });
+        if (used && index.getString("EnterpriseList", n.enterprise, "", 512).empty()) {
+            index.writeString("EnterpriseList", n.enterprise, entry->second);
+            indexChanged = true;
+        }
+    }
+    if (indexChanged) {
+        const auto keys = index.sectionKeys("EnterpriseList", kAllKeys);
+        index.writeString("Header", "TotalNum", std::to_string(keys.size()));
+        if (!profile::save(indexPath, index)) {
+            result.ok = false;
+            result.error = systemError("cannot write " + indexPath);
+            return result;
+        }
+        result.filesWritten.push_back(kIndex);
+    }
+    return result;
+}
+
+std::vector<Enterprise> ListEnterprises(const std::string& programDir) {
+    std::vector<Enterprise> list;
+    const profile::Document index = profile::load(programDir + kIndex);
+    for (const std::string& oid : index.sectionKeys("EnterpriseList", kAllKeys)) {
+        Enterprise e;
+        e.oid = oid;
+        e.file = index.getString("EnterpriseList", oid, "", 512);
+        const std::string path = programDir + e.file;
+        std::ifstream in(path);
+        std::string first;
+        if (in && std::getline(in, first) && first.rfind(kImportedFrom, 0) == 0) {
+            e.module = first.substr(std::strlen(kImportedFrom));
+            while (!e.module.empty() && (e.module.back() == '\r' || e.module.back() == ' '))
+                e.module.pop_back();
+        }
+        // Sections of this file whose key is the enterprise and one more number.
+        std::ifstream sections(path);
+        std::string line;
+        const std::string prefix = "[" + oid + ".";
+        while (std::getline(sections, line)) {
+            if (line.rfind(prefix, 0) != 0)
+                continue;
+            const std::size_t close = line.find(']');
+            const std::string rest = close == std::string::npos
+                                         ? std::string()
+                                         : line.substr(prefix.size(), close - prefix.size());
+            if (!rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos)
+                ++e.definitions;
+        }
+        list.push_back(std::move(e));
+    }
+    return list;
+}
+
+bool RemoveEnterprise(const std::string& programDir, const std::string& oid) {
+    profile::Transaction t(programDir + kIndex);
+    profile::Document& index = t.doc();
+    if (index.getString("EnterpriseList", oid, "", 512).empty())
+        return false;
+    index.deleteKey("EnterpriseList", oid);
+    index.writeString("Header", "TotalNum",
+                      std::to_string(index.sectionKeys("EnterpriseList", kAllKeys).size()));
+    return t.commit();
+}
+
+} // namespace definitions
