@@ -617,8 +617,9 @@ TEST_F(ExchangeTest, HostileListsLoseNoServerAndOnlyWholeOnesAreFetched) {
         EXPECT_EQ(entries(local.sheet->servers()), c.loaded) << c.what;
         // Told once, never as "Error allocating memory.".
         ASSERT_EQ(boxes.script.shown.size(), c.countTold ? 1u : 0u) << c.what;
-        if (c.countTold)
+        if (c.countTold) {
             EXPECT_TRUE(contains(boxes.script.shown[0].text, "NumServers")) << c.what;
+        }
         local.sheet->OnOK();
         ASSERT_TRUE(local.sheet->isEnded()) << c.what;
         ServerList again;
