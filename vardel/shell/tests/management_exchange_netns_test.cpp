@@ -53,17 +53,30 @@ void click(QWidget* dialog, int id) {
 }
 
 // Acts on the console's dialogs as they open, in the order given, and notes
-// the lines of every wait box seen meanwhile. A credentials dialog that no
-// step expects is cancelled, and the driver is then never done.
-class DialogDriver {
+// the lines of every wait box shown meanwhile (as it shows: a quick exchange
+// may close the box before any timer runs). A credentials dialog that no step
+// expects is cancelled, and the driver is then never done.
+class DialogDriver : public QObject {
 public:
     DialogDriver() {
         QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
         m_timer.start(5);
+        qApp->installEventFilter(this);
     }
+    ~DialogDriver() override { qApp->removeEventFilter(this); }
     void then(int id, std::function<void(QWidget*)> act) { m_steps.push_back({id, std::move(act)}); }
     bool done() const { return m_steps.empty() && !m_unexpected; }
     std::set<std::string> waitBoxLines;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* window = qobject_cast<QWidget*>(object);
+        if (event->type() == QEvent::Show && window && window->isWindow() &&
+            window->property("ctlId").toInt() == kWaitBox)
+            waitBoxLines.insert(control<QLabel>(window, 1071)->text().toStdString() +
+                                control<QLabel>(window, 1070)->text().toStdString());
+        return false;
+    }
 
 private:
     void poll() {
@@ -71,9 +84,6 @@ private:
             if (!window->isVisible())
                 continue;
             const int id = window->property("ctlId").toInt();
-            if (id == kWaitBox)
-                waitBoxLines.insert(control<QLabel>(window, 1071)->text().toStdString() +
-                                    control<QLabel>(window, 1070)->text().toStdString());
             if (!m_steps.empty() && m_steps.front().id == id) {
                 auto act = std::move(m_steps.front().act);
                 m_steps.pop_front();
