@@ -1,6 +1,6 @@
 #include "flexgrid.h"
 
-#include "flexgrid_cell.h"
+#include "flexgrid_model.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -29,11 +29,10 @@ Qt::Alignment toQt(short a) {
     return horizontal[a / 3] | vertical[a % 3];
 }
 
-constexpr int kFlexAlignmentRole = FlexGridCell::kFlexAlignmentRole;
-
 } // namespace
 
-CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableWidget(2, 2, parent) {
+CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableView(parent), m_cells(new FlexGridModel(2, 2, this)) {
+    setModel(m_cells);
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -43,20 +42,38 @@ CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableWidget(2, 2, parent) {
     // go to it, not to the button that had the focus before.
     setFocusPolicy(Qt::StrongFocus);
     setWordWrap(false);
-    styleFixedRow();
+    m_cells->setFixedRowBrush(palette().button());
+}
+
+int CMSFlexGrid::rowCount() const {
+    return m_cells->rowCount();
+}
+
+int CMSFlexGrid::columnCount() const {
+    return m_cells->columnCount();
+}
+
+long CMSFlexGrid::GetRows() const {
+    return rowCount();
+}
+
+long CMSFlexGrid::GetCols() const {
+    return columnCount();
+}
+
+bool CMSFlexGrid::valid(long row, long col) const {
+    return row >= 0 && col >= 0 && row < rowCount() && col < columnCount();
 }
 
 void CMSFlexGrid::SetRows(long rows) {
-    setRowCount(static_cast<int>(std::max(1L, rows)));
-    styleFixedRow();
+    m_cells->setRowCount(static_cast<int>(std::max(1L, rows)));
 }
 
 void CMSFlexGrid::SetCols(long cols) {
-    setColumnCount(static_cast<int>(std::max(1L, cols)));
+    m_cells->setColumnCount(static_cast<int>(std::max(1L, cols)));
     for (auto it = m_twips.begin(); it != m_twips.end(); ++it)
         if (it.key() < cols)
             setColumnWidth(static_cast<int>(it.key()), twipsToPixels(it.value(), logicalDpiX()));
-    styleFixedRow();
 }
 
 void CMSFlexGrid::SetRow(long row) {
@@ -69,75 +86,42 @@ void CMSFlexGrid::SetCol(long col) {
     m_colSel = col;
 }
 
-QTableWidgetItem* CMSFlexGrid::cell(long row, long col) {
-    if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount())
-        return nullptr;
-    QTableWidgetItem* item = QTableWidget::item(static_cast<int>(row), static_cast<int>(col));
-    if (item == nullptr) {
-        item = new FlexGridCell;
-        item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (row == 0)
-            item->setBackground(palette().button());
-        setItem(static_cast<int>(row), static_cast<int>(col), item);
-    }
-    return item;
-}
-
-const QTableWidgetItem* CMSFlexGrid::cell(long row, long col) const {
-    if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount())
-        return nullptr;
-    return QTableWidget::item(static_cast<int>(row), static_cast<int>(col));
-}
-
-void CMSFlexGrid::styleFixedRow() {
-    for (int c = 0; c < columnCount(); ++c)
-        cell(0, c);
-}
-
 std::string CMSFlexGrid::GetTextMatrix(long row, long col) const {
-    const QTableWidgetItem* item = cell(row, col);
-    return item != nullptr ? item->text().toStdString() : std::string();
+    return valid(row, col) ? m_cells->text(int(row), int(col)).toStdString() : std::string();
 }
 
 void CMSFlexGrid::SetTextMatrix(long row, long col, const std::string& text) {
-    if (QTableWidgetItem* item = cell(row, col))
-        item->setText(QString::fromStdString(text));
+    if (valid(row, col))
+        m_cells->setText(int(row), int(col), QString::fromStdString(text));
 }
 
 void CMSFlexGrid::SetCellForeColor(std::uint32_t colorref) {
-    if (QTableWidgetItem* item = cell(m_row, m_col))
-        item->setForeground(fromColorref(colorref));
+    if (valid(m_row, m_col))
+        m_cells->setForeground(int(m_row), int(m_col), fromColorref(colorref).rgb());
 }
 
 std::uint32_t CMSFlexGrid::GetCellForeColor() const {
-    const QTableWidgetItem* item = cell(m_row, m_col);
-    if (item == nullptr || item->foreground().style() == Qt::NoBrush)
-        return toColorref(palette().text().color());
-    return toColorref(item->foreground().color());
+    const QRgb rgb = valid(m_row, m_col) ? m_cells->foreground(int(m_row), int(m_col)) : 0;
+    return toColorref(rgb != 0 ? QColor::fromRgba(rgb) : palette().text().color());
 }
 
 void CMSFlexGrid::SetCellToolTip(const std::string& text) {
-    if (QTableWidgetItem* item = cell(m_row, m_col))
-        item->setToolTip(QString::fromStdString(text));
+    if (valid(m_row, m_col))
+        m_cells->setToolTip(int(m_row), int(m_col), QString::fromStdString(text));
 }
 
 std::string CMSFlexGrid::GetCellToolTip() const {
-    const QTableWidgetItem* item = cell(m_row, m_col);
-    return item != nullptr ? item->toolTip().toStdString() : std::string();
+    return valid(m_row, m_col) ? m_cells->toolTip(int(m_row), int(m_col)).toStdString() : std::string();
 }
 
 void CMSFlexGrid::SetCellAlignment(short alignment) {
-    if (QTableWidgetItem* item = cell(m_row, m_col)) {
-        item->setTextAlignment(toQt(alignment));
-        item->setData(kFlexAlignmentRole, alignment);
-    }
+    if (valid(m_row, m_col))
+        m_cells->setAlignment(int(m_row), int(m_col), toQt(alignment), alignment);
 }
 
 short CMSFlexGrid::GetCellAlignment() const {
-    const QTableWidgetItem* item = cell(m_row, m_col);
-    if (item == nullptr || !item->data(kFlexAlignmentRole).isValid())
-        return flexAlignGeneral;
-    return static_cast<short>(item->data(kFlexAlignmentRole).toInt());
+    const short a = valid(m_row, m_col) ? m_cells->flexAlignment(int(m_row), int(m_col)) : -1;
+    return a < 0 ? short(flexAlignGeneral) : a;
 }
 
 int CMSFlexGrid::twipsToPixels(long twips, int dpi) {
@@ -159,50 +143,18 @@ void CMSFlexGrid::SetSort(short setting) {
         first = 1;
         last = rowCount() - 1;
     }
-    first = std::max(first, 1L);
-    last = std::min(last, static_cast<long>(rowCount()) - 1);
-    if (last <= first)
-        return;
-    const int keyFirst = static_cast<int>(std::max(0L, std::min(m_col, m_colSel)));
-    const int keyLast =
-        static_cast<int>(std::min(static_cast<long>(columnCount()) - 1, std::max(m_col, m_colSel)));
-    const int columns = columnCount();
-
-    struct Row {
-        std::vector<QTableWidgetItem*> items;
-    };
-    std::vector<Row> rows(static_cast<std::size_t>(last - first + 1));
-    for (long r = first; r <= last; ++r)
-        for (int c = 0; c < columns; ++c)
-            rows[static_cast<std::size_t>(r - first)].items.push_back(takeItem(static_cast<int>(r), c));
-    const auto keyText = [](const QTableWidgetItem* item) {
-        return item != nullptr ? item->text() : QString();
-    };
-    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-        for (int c = keyFirst; c <= keyLast; ++c) {
-            const int order =
-                QString::compare(keyText(a.items[static_cast<std::size_t>(c)]),
-                                 keyText(b.items[static_cast<std::size_t>(c)]), Qt::CaseInsensitive);
-            if (order != 0)
-                return order < 0;
-        }
-        return false;
-    });
-    for (long r = first; r <= last; ++r)
-        for (int c = 0; c < columns; ++c)
-            setItem(static_cast<int>(r), c,
-                    rows[static_cast<std::size_t>(r - first)].items[static_cast<std::size_t>(c)]);
+    m_cells->sortRows(int(std::max(first, 1L)), int(std::min(last, long(INT32_MAX))),
+                      int(std::max(0L, std::min(m_col, m_colSel))),
+                      int(std::min(long(INT32_MAX), std::max(m_col, m_colSel))));
 }
 
 void CMSFlexGrid::AddItem(const std::string& text, long index) {
     if (index < 0 || index > rowCount())
         index = rowCount();
-    insertRow(static_cast<int>(index));
+    m_cells->insertRows(static_cast<int>(index), 1);
     const QStringList cells = QString::fromStdString(text).split('\t');
     for (int c = 0; c < cells.size() && c < columnCount(); ++c)
-        cell(index, c)->setText(cells[c]);
-    if (index == 0)
-        styleFixedRow();
+        m_cells->setText(int(index), c, cells[c]);
 }
 
 void CMSFlexGrid::RemoveItem(long index) {
@@ -212,18 +164,15 @@ void CMSFlexGrid::RemoveItem(long index) {
 void CMSFlexGrid::AddItems(long index, long count) {
     if (index < 0 || index > rowCount())
         index = rowCount();
-    if (count <= 0)
-        return;
-    model()->insertRows(static_cast<int>(index), static_cast<int>(count));
-    if (index == 0)
-        styleFixedRow();
+    if (count > 0)
+        m_cells->insertRows(static_cast<int>(index), static_cast<int>(count));
 }
 
 void CMSFlexGrid::RemoveItems(long index, long count) {
     count = std::min(count, static_cast<long>(rowCount()) - 1);
     if (index < 0 || count <= 0 || index + count > rowCount())
         return;
-    model()->removeRows(static_cast<int>(index), static_cast<int>(count));
+    m_cells->removeRows(static_cast<int>(index), static_cast<int>(count));
     // The current cell and the selection end stay inside the grid.
     const long last = rowCount() - 1;
     m_row = std::min(m_row, last);
@@ -231,19 +180,18 @@ void CMSFlexGrid::RemoveItems(long index, long count) {
 }
 
 void CMSFlexGrid::Clear() {
-    clearContents();
-    styleFixedRow();
+    m_cells->clearContents();
 }
 
 void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
-    QTableWidget::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         event->accept();
 }
 
 void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
     if (m_selectionMode != flexSelectionByRow || event->button() != Qt::LeftButton) {
-        QTableWidget::mousePressEvent(event);
+        QTableView::mousePressEvent(event);
         return;
     }
     const int row = rowAt(event->position().toPoint().y());
@@ -259,7 +207,7 @@ void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
 
 void CMSFlexGrid::mouseMoveEvent(QMouseEvent* event) {
     if (m_selectionMode != flexSelectionByRow || !(event->buttons() & Qt::LeftButton)) {
-        QTableWidget::mouseMoveEvent(event);
+        QTableView::mouseMoveEvent(event);
         return;
     }
     const int row = rowAt(event->position().toPoint().y());

@@ -2,13 +2,17 @@
 // CMSFlexGrid: a grid of text cells with the FlexGrid control's model. Row 0
 // is the fixed header row; a current cell (Row, Col) and a selection end
 // (RowSel, ColSel) address the cell-level operations; colours are Windows
-// colour values (red in the low byte) and widths are in twips.
+// colour values (red in the low byte) and widths are in twips. The cells live
+// in a FlexGridModel (cells()), compact enough for 100,000 rows.
 
-#include <QTableWidget>
+#include <QMap>
+#include <QTableView>
 #include <cstdint>
 #include <string>
 
-class CMSFlexGrid : public QTableWidget {
+class FlexGridModel;
+
+class CMSFlexGrid : public QTableView {
     Q_OBJECT
 
 public:
@@ -22,9 +26,9 @@ public:
 
     explicit CMSFlexGrid(QWidget* parent = nullptr);
 
-    long GetRows() const { return rowCount(); }
+    long GetRows() const;
     void SetRows(long rows);
-    long GetCols() const { return columnCount(); }
+    long GetCols() const;
     void SetCols(long cols);
     long GetRow() const { return m_row; }
     // Selects the current row; the selection end follows it.
@@ -69,6 +73,9 @@ public:
 
     static int twipsToPixels(long twips, int dpi);
 
+    FlexGridModel& cells() { return *m_cells; }
+    const FlexGridModel& cells() const { return *m_cells; }
+
 protected:
     // Enter and Return stay in the grid: in a dialog they would press its
     // default button.
@@ -79,10 +86,11 @@ protected:
 private:
     // Highlights the rows Row..RowSel.
     void showRowSelection();
-    QTableWidgetItem* cell(long row, long col);
-    const QTableWidgetItem* cell(long row, long col) const;
-    void styleFixedRow();
+    bool valid(long row, long col) const;
+    int rowCount() const;
+    int columnCount() const;
 
+    FlexGridModel* m_cells;
     long m_row = 1;
     long m_col = 0;
     long m_rowSel = 1;

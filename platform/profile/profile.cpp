@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <list>
+#include <memory_resource>
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
@@ -132,14 +133,14 @@ struct Line {
         nameLength = std::uint32_t(info.name.size());
     }
 };
-using LineList = std::list<Line>;
+using LineList = std::pmr::list<Line>;
 using LineIt = LineList::iterator;
 
 struct Section {
     std::uint64_t id;
     LineIt header;
 };
-using SectionList = std::list<Section>;
+using SectionList = std::pmr::list<Section>;
 using SectionIt = SectionList::iterator;
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -213,10 +214,12 @@ std::string duplicateId(const NameRef& r) {
 // first of equal names, later ones wait in a side map until the first goes.
 // A read or write so touches only the lines it concerns.
 struct Document::Impl {
-    LineList lines;
-    SectionList sections;
-    std::unordered_set<SectionIt, NameHash, NameEqual> sectionIndex;
-    std::unordered_set<LineIt, NameHash, NameEqual> keyIndex;
+    // The nodes of the lists and indexes: one pool a document, freed at once.
+    std::pmr::unsynchronized_pool_resource pool;
+    LineList lines{&pool};
+    SectionList sections{&pool};
+    std::pmr::unordered_set<SectionIt, NameHash, NameEqual> sectionIndex{&pool};
+    std::pmr::unordered_set<LineIt, NameHash, NameEqual> keyIndex{&pool};
     std::unordered_map<std::string, std::vector<SectionIt>> laterSections;
     std::unordered_map<std::string, std::vector<LineIt>> laterKeys;
     std::uint64_t lastSectionId = 0;
@@ -233,6 +236,10 @@ struct Document::Impl {
         crlf = firstNl == std::string_view::npos || (firstNl > 0 && text[firstNl - 1] == '\r');
         finalNewline = text.empty() || text.back() == '\n';
         keyIndex.reserve(std::size_t(std::count(text.begin(), text.end(), '\n')) + 1);
+        std::size_t headers = text.starts_with('[') ? 1 : 0;
+        for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2))
+            ++headers;
+        sectionIndex.reserve(headers);
         std::uint64_t current = 0;
         std::size_t pos = 0;
         while (pos < text.size()) {
@@ -508,14 +515,15 @@ std::string Document::serialize() const {
     return m_impl->serialize();
 }
 
-std::string Document::getString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                                std::size_t bufferSize) const {
+namespace {
+
+// GetPrivateProfileString's answer for the key's line (null when missing).
+std::string valueOf(const std::string* lineText, std::string_view defaultValue, std::size_t bufferSize) {
     if (bufferSize == 0)
         return {};
     std::string_view text;
-    const Line* line = m_impl->keyLine(section, key);
-    const LineInfo info = line ? classify(line->text) : LineInfo{};
-    if (line && info.hasValue) {
+    const LineInfo info = lineText ? classify(*lineText) : LineInfo{};
+    if (lineText && info.hasValue) {
         text = info.value;
     } else {
         // Windows drops trailing blanks of the default.
@@ -527,9 +535,8 @@ std::string Document::getString(std::string_view section, std::string_view key, 
     return std::string(text.substr(0, bufferSize - 1));
 }
 
-int Document::getInt(std::string_view section, std::string_view key, int defaultValue) const {
-    // Windows reads the value into a 30-character buffer first.
-    const std::string text = getString(section, key, "", 30);
+// GetPrivateProfileInt's reading of a value read into a 30-character buffer.
+int intOf(const std::string& text, int defaultValue) {
     if (text.empty())
         return defaultValue;
     std::size_t i = 0;
@@ -544,6 +551,40 @@ int Document::getInt(std::string_view section, std::string_view key, int default
     if (negative)
         value = 0u - value;
     return static_cast<int>(value);
+}
+
+} // namespace
+
+std::string Document::getString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                std::size_t bufferSize) const {
+    const Line* line = m_impl->keyLine(section, key);
+    return valueOf(line ? &line->text : nullptr, defaultValue, bufferSize);
+}
+
+int Document::getInt(std::string_view section, std::string_view key, int defaultValue) const {
+    return intOf(getString(section, key, "", 30), defaultValue);
+}
+
+Document::SectionReader Document::section(std::string_view name) const {
+    const SectionIt s = m_impl->findSection(name);
+    return SectionReader(m_impl.get(), s == m_impl->sections.end() ? 0 : s->id);
+}
+
+std::string Document::SectionReader::getString(std::string_view key, std::string_view defaultValue,
+                                               std::size_t bufferSize) const {
+    const std::string* text = nullptr;
+    std::string storage;
+    const std::string_view k = lookupName(key, storage);
+    if (m_section != 0 && !k.empty()) {
+        const auto found = m_impl->keyIndex.find(NameRef{m_section, k});
+        if (found != m_impl->keyIndex.end())
+            text = &(*found)->text;
+    }
+    return valueOf(text, defaultValue, bufferSize);
+}
+
+int Document::SectionReader::getInt(std::string_view key, int defaultValue) const {
+    return intOf(getString(key, "", 30), defaultValue);
 }
 
 std::vector<std::string> Document::sectionKeys(std::string_view section, std::size_t bufferSize) const {

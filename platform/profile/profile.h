@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ namespace profile {
 // The parsed content of one INI file, kept line for line so that a save
 // reproduces everything it did not change.
 class Document {
+    struct Impl;
+
 public:
     Document();
     ~Document();
@@ -46,6 +49,21 @@ public:
     std::vector<std::string> sectionKeys(std::string_view section, std::size_t bufferSize) const;
     bool hasSection(std::string_view section) const;
 
+    // getString and getInt for many keys of one section, found once. Valid
+    // while the document lives unedited.
+    class SectionReader {
+    public:
+        std::string getString(std::string_view key, std::string_view defaultValue, std::size_t bufferSize) const;
+        int getInt(std::string_view key, int defaultValue) const;
+
+    private:
+        friend class Document;
+        SectionReader(const Impl* impl, std::uint64_t section) : m_impl(impl), m_section(section) {}
+        const Impl* m_impl;
+        std::uint64_t m_section; // 0: no such section
+    };
+    SectionReader section(std::string_view name) const;
+
     // WritePrivateProfileString with a value, with a null value, with a null key.
     // Line breaks in names and values are written as blanks, and a write that
     // could not be read back as written is left out (see writeString below).
@@ -54,7 +72,6 @@ public:
     void deleteSection(std::string_view section);
 
 private:
-    struct Impl;
     // Copies share the parsed content; the first edit of a shared copy
     // gives it its own.
     std::shared_ptr<Impl> m_impl;

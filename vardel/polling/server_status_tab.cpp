@@ -62,12 +62,12 @@ void CServerStatusTab::RebuildGrid() {
     m_ui->agentsStatusButton->setEnabled(haveServers);
 
     const std::string& checking = LoadString(IDS_CHECKING);
+    // The rows of the list go in above any left over, in one insertion.
+    if (m_ctx.servers.size() > 1)
+        g.AddItems(2, static_cast<long>(m_ctx.servers.size()) - 1);
     long r = 1;
     for (const auto& server : m_ctx.servers) {
-        if (r == 1)
-            g.SetTextMatrix(1, kNameCol, server->name);
-        else
-            g.AddItem(server->name, r);
+        g.SetTextMatrix(r, kNameCol, server->name);
         m_rows[server->name].push_back(r);
         g.SetRow(r);
         writeCount(r, server->outstandingAlerts);

@@ -113,6 +113,7 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
     std::list<std::string> names;
     if (fillListWithBox(doc, names, "SERVERS") == -1)
         return -1;
+    const profile::Document::SectionReader client = doc.section(clientSection);
     for (const std::string& name : names) {
         std::unique_ptr<ManagedServer> server(new (std::nothrow) ManagedServer);
         if (!server) {
@@ -120,12 +121,13 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
             return -1;
         }
         server->name = name;
-        server->nosText = doc.getString(name, "NOS", "", 20);
+        const profile::Document::SectionReader record = doc.section(name);
+        server->nosText = record.getString("NOS", "", 20);
         server->nosCode = NosCodeFromText(server->nosText);
-        server->ipAddress = doc.getString(name, "IP", "", 50);
-        server->ipxAddress = doc.getString(name, "IPX", "", 50);
-        server->community = doc.getString(name, "SNMP_COMMUNITY", "", 20);
-        server->alertDestination = doc.getInt(clientSection, name, -1);
+        server->ipAddress = record.getString("IP", "", 50);
+        server->ipxAddress = record.getString("IPX", "", 50);
+        server->community = record.getString("SNMP_COMMUNITY", "", 20);
+        server->alertDestination = client.getInt(name, -1);
         servers.push_back(std::move(server));
     }
     reportServerCount(doc, iniPath, names.size());

@@ -84,6 +84,14 @@ TEST(ProfileFixtures, FirstSectionAndFirstKeyWinIgnoringCase) {
     EXPECT_EQ(d.getString("DUP", "late", "none", 100), "none");
     EXPECT_EQ(keysOf(d, "Dup", 100), "key|KEY|");
     EXPECT_EQ(d.serialize(), kDuplicates);
+
+    // A section found once reads as the per-call reads do.
+    const Document::SectionReader dup = d.section("dUP");
+    EXPECT_EQ(dup.getString("KEY", "", 100), "first");
+    EXPECT_EQ(dup.getString("late", "none  ", 100), "none");
+    EXPECT_EQ(dup.getString("key", "", 3), "fi");
+    EXPECT_EQ(d.section("nowhere").getString("key", "'q'", 100), "q");
+    EXPECT_EQ(d.section("nowhere").getInt("key", 5), 5);
 }
 
 TEST(ProfileFixtures, LineEndsAndMissingFinalNewline) {
