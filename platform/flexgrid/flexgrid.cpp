@@ -183,6 +183,12 @@ void CMSFlexGrid::Clear() {
     m_cells->clearContents();
 }
 
+void CMSFlexGrid::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        m_cells->setFixedRowBrush(palette().button());
+}
+
 void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)

@@ -80,6 +80,8 @@ protected:
     // Enter and Return stay in the grid: in a dialog they would press its
     // default button.
     void keyPressEvent(QKeyEvent* event) override;
+    // The fixed row follows the palette's button colour.
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
