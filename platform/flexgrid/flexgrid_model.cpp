@@ -41,7 +41,7 @@ QVariant FlexGridModel::data(const QModelIndex& index, int role) const {
         return c.foreground != 0 ? QVariant(QBrush(QColor::fromRgba(c.foreground))) : QVariant();
     case Qt::BackgroundRole:
         return index.row() == 0 && m_fixedRowBrush.style() != Qt::NoBrush ? QVariant(m_fixedRowBrush)
-                                                                           : QVariant();
+                                                                          : QVariant();
     case Qt::TextAlignmentRole:
         return int(c.alignment);
     case Qt::ToolTipRole: {

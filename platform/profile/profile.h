@@ -53,7 +53,8 @@ public:
     // while the document lives unedited.
     class SectionReader {
     public:
-        std::string getString(std::string_view key, std::string_view defaultValue, std::size_t bufferSize) const;
+        std::string getString(std::string_view key, std::string_view defaultValue,
+                              std::size_t bufferSize) const;
         int getInt(std::string_view key, int defaultValue) const;
 
     private:
