@@ -197,7 +197,7 @@ bool readList(const std::string& path, std::string& content) {
 bool keepEtag(const std::string& iniPath, const std::string& etag) {
     if (etag.empty())
         return ::unlink(etagPath(iniPath).c_str()) == 0 || errno == ENOENT;
-    return profile::writeFileAtomically(etagPath(iniPath), etag + "\n");
+    return static_cast<bool>(profile::writeFileAtomically(etagPath(iniPath), etag + "\n"));
 }
 
 std::string keptEtag(const std::string& iniPath) {
@@ -257,9 +257,15 @@ int fetch(const Session& session, const std::string& transferPath, const std::st
         return WEBCALL_FAILED;
     // The ETag goes first: a stale one beside a newer list would only make
     // the next write-back fail, never overwrite.
-    if (!keepEtag(iniPath, {}) || !profile::writeFileAtomically(transferPath, r.body) ||
-        !profile::writeFileAtomically(iniPath, r.body))
+    if (!keepEtag(iniPath, {}))
         return WEBCALL_FAILED;
+    for (const std::string* path : {&transferPath, &iniPath}) {
+        if (const profile::WriteResult saved = profile::writeFileAtomically(*path, r.body); !saved) {
+            std::fprintf(stderr, "vardel: the fetched server list was not kept: %s\n",
+                         saved.reason().c_str());
+            return WEBCALL_FAILED;
+        }
+    }
     keepEtag(iniPath, r.etag);
     return WEBCALL_DONE;
 }

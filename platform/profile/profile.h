@@ -8,6 +8,8 @@
 // file). Every save replaces the file atomically. Parsed files are cached per
 // path and re-read when the file changes on disk.
 
+#include "atomic_file.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -93,23 +95,8 @@ Document load(const std::string& path);
 // the old file is then left as it was.
 bool save(const std::string& path, const Document& doc);
 
-// Replaces the file at path with bytes: a temporary file in the same directory
-// is written, synced and renamed over it, then the directory is synced. The
-// mode (and, where permitted, the owner) of an existing file is kept and a
-// symbolic link is written through. False, with the old file untouched and no
-// temporary file left behind, when any step fails or the existing file is not
-// writable.
-bool writeFileAtomically(const std::string& path, std::string_view bytes);
-
-// writeFileAtomically for many files (path, bytes) at the cost of one sync per
-// file system: all are written beside their targets and synced before the
-// first is renamed into place. False when any step fails: no file is replaced
-// when the writing fails, and the files before a failed rename stay replaced.
-bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
-
-// Removes the temporary files that saves of path killed mid-write left behind,
-// those last modified more than olderThan ago. Returns how many were removed.
-int removeLeftoverTemporaries(const std::string& path, std::chrono::seconds olderThan);
+// replaceFilesAtomically that also forgets the cached documents of the files.
+WriteResult writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
 
 // Single calls on a file path, each one load and (for writes) one save. A
 // write that changes nothing saves nothing; writes report false when the file

@@ -3,7 +3,9 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -156,7 +158,10 @@ TEST(ProfileFile, FailedSaveReportsFalseAndKeepsTheOldFile) {
         FileSizeLimit limit(1024);
         EXPECT_FALSE(profile::save(ini, doc));
         EXPECT_FALSE(profile::writeString(ini, "s", "k", std::string(4000, 'y')));
-        EXPECT_FALSE(profile::writeFileAtomically(ini, std::string(4000, 'z')));
+        const profile::WriteResult r = profile::writeFileAtomically(ini, std::string(4000, 'z'));
+        EXPECT_FALSE(r);
+        EXPECT_EQ(r.error, EFBIG);
+        EXPECT_EQ(r.reason(), "cannot write " + ini + ": " + std::strerror(EFBIG));
     }
     EXPECT_EQ(readFile(ini), "[s]\r\nk=old\r\n");
     EXPECT_EQ(profile::getString(ini, "s", "k", "", 20), "old");
