@@ -210,6 +210,9 @@ WriteResult WriteDefinitions(const std::vector<Notification>& notifications, con
         result.definitions.push_back(w);
     }
 
+    if (options.dryRun)
+        return result;
+
     // Definition files and help pages in one batch, then the index: a trap
     // classified meanwhile finds no entry that names a file not yet written.
     std::vector<std::pair<std::string, std::string>> batch;

@@ -113,6 +113,9 @@ std::vector<std::string> SearchPath(const std::string& folder, const ScanOptions
 // mibs/ beside the running program file (trailing '/').
 std::string BaseModuleDirectory();
 
+// The regular files of a folder that are not hidden, sorted: its MIB files.
+std::vector<std::string> FilesInFolder(const std::string& folder);
+
 // Every NOTIFICATION-TYPE and TRAP-TYPE of the files; see the lock above.
 ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions& options);
 // The EVENTs of an snmptt.conf file. Wildcard OIDs and EXEC, PREEXEC, MATCH,
@@ -122,6 +125,7 @@ ScanResult ScanSnmpttConf(const std::string& file);
 struct WriteOptions {
     std::string programDir; // trailing '/'
     bool replace = false;   // replace sections that exist; else they are kept
+    bool dryRun = false;    // only what would be done: nothing is written
 };
 
 struct WrittenDefinition {
