@@ -50,7 +50,7 @@ std::string problemsText(const std::vector<FileOutcome>& files) {
                 std::string modules;
                 for (const std::string& m : f.missingModules)
                     modules += (modules.empty() ? "" : ", ") + m;
-                refused += " " + FormatString(IDS_TRAPDEF_MISSING_MODULES, {modules});
+                refused += ". " + FormatString(IDS_TRAPDEF_MISSING_MODULES, {modules});
             }
             line(refused);
         }
@@ -340,8 +340,8 @@ CTrapImportPreviewDlg::CTrapImportPreviewDlg(QWidget* parent, std::vector<Notifi
     QTableWidget* table = m_ui->notificationTable;
     table->setItemDelegateForColumn(kSeverityCol, new SeverityDelegate(table));
     QHeaderView* header = table->horizontalHeader();
-    for (auto [col, width] : {std::pair{kNameCol, 190}, {kPreviewModuleCol, 130}, {kKeyCol, 180},
-                              {kSeverityCol, 100}, {kAlertTextCol, 250}})
+    for (auto [col, width] : {std::pair{kNameCol, 170}, {kPreviewModuleCol, 110}, {kKeyCol, 200},
+                              {kSeverityCol, 100}, {kAlertTextCol, 160}})
         header->resizeSection(col, width);
     table->setRowCount(static_cast<int>(m_notifications.size()));
     bool anyKept = false;
