@@ -2,6 +2,7 @@
 // snmptrap and snmpinform: classified alerts reach the notify window and the log.
 
 #include "alert_store.h"
+#include "definitions.h"
 #include "fixed_host.h"
 #include "notify_window.h"
 #include "testsupport.h"
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -148,4 +150,25 @@ TEST_F(TrapRoad, TodayATrapWithAWrongCommunityFromAManagedServerRaisesItsAlert) 
         EXPECT_EQ(alert->serverName, "SRV2");
         EXPECT_EQ(alert->severity, kSeverityCritical);
     }
+}
+
+// Definitions imported while the console runs (as the Trap Definitions dialog
+// does) take effect at once: ucdStart, whose identifier has no ".0.", becomes
+// its alert sent as v2c.
+TEST_F(TrapRoad, DefinitionsImportedWhileRunningClassifyAtOnce) {
+    const std::string mib = "/usr/share/snmp/mibs/UCD-SNMP-MIB.txt";
+    if (!std::filesystem::exists(mib))
+        GTEST_SKIP() << "no " << mib;
+    ASSERT_EQ(console->trapListener()->waitForRegistration(), 0);
+    definitions::ScanOptions options;
+    options.baseModuleDir = std::string(std::getenv("VARDEL_PROGRAM_DIR")) + "/mibs/";
+    const auto scan = definitions::ScanMibFiles({mib}, options);
+    ASSERT_TRUE(definitions::WriteDefinitions(scan.notifications, {dir.path(), false, false}).ok);
+    console->OnDefinitionsChanged();
+
+    ASSERT_EQ(tool("snmptrap", {"-v", "2c", "-c", "public", "127.0.0.1:162", "", "1.3.6.1.4.1.2021.251.1"}), 0);
+    ASSERT_TRUE(waitForAlerts(1));
+    EXPECT_EQ(shown(1039), "ucdStart");
+    EXPECT_EQ(console->alertStore().alerts.front()->helpFile, dir.path() + "UCD-SNMP-MIB.HLP");
+    EXPECT_NE(readFile(dir.file("VDLog.txt")).find("Description:ucdStart\r\n"), std::string::npos);
 }

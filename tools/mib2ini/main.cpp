@@ -99,11 +99,7 @@ int main(int argc, char** argv) {
         } else {
             std::error_code ec;
             if (fs::is_directory(a, ec)) {
-                std::vector<std::string> inFolder;
-                for (const auto& entry : fs::directory_iterator(a, ec))
-                    if (entry.is_regular_file(ec) && entry.path().filename().string()[0] != '.')
-                        inFolder.push_back(entry.path().string());
-                std::sort(inFolder.begin(), inFolder.end());
+                const std::vector<std::string> inFolder = FilesInFolder(a);
                 mibFiles.insert(mibFiles.end(), inFolder.begin(), inFolder.end());
             } else {
                 mibFiles.push_back(a);

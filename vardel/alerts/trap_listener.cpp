@@ -1,6 +1,7 @@
 #include "trap_listener.h"
 
 #include "config_store.h"
+#include "definitions.h"
 #include "program_env.h"
 
 #include <algorithm>
@@ -37,11 +38,23 @@ int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::stri
         enterprise.erase(enterprise.size() - 3);
     else if (!listed(registration.registered, enterprise))
         return -1;
+    if (NotificationKeyOf(enterprise, notifyId, trapKey, registration))
+        return 0;
     const std::size_t at = notifyId.find(".0.");
     if (at == std::string::npos)
         return -1;
     trapKey = fitField(enterprise + "." + notifyId.substr(at + 3), alert_width::kTrapKey);
     return 0;
+}
+
+bool NotificationKeyOf(const std::string& enterprise, const std::string& notifyId, std::string& trapKey,
+                       const TrapRegistration& registration) {
+    const auto found = registration.notificationKeys.find(notifyId);
+    if (found == registration.notificationKeys.end() || found->second.size() <= enterprise.size() ||
+        found->second.compare(0, enterprise.size(), enterprise) != 0 || found->second[enterprise.size()] != '.')
+        return false;
+    trapKey = fitField(found->second, alert_width::kTrapKey);
+    return true;
 }
 
 void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data) {
@@ -98,9 +111,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
 
 TrapListenerThread::TrapListenerThread(std::string programDir, TrapSink sink, TrapFailureNotifier onFailure,
                                        std::uint16_t port)
-    : m_programDir(std::move(programDir)), m_onFailure(std::move(onFailure)), m_port(port) {
-    m_registration.sink = std::move(sink);
-}
+    : m_programDir(std::move(programDir)), m_onFailure(std::move(onFailure)), m_port(port),
+      m_sink(std::move(sink)) {}
 
 TrapListenerThread::~TrapListenerThread() {
     stop();
@@ -141,10 +153,65 @@ void TrapListenerThread::setOutcome(int outcome) {
     m_changed.notify_all();
 }
 
+int TrapListenerThread::readRegistration(Registered& out) const {
+    TrapRegistration& r = out.registration;
+    r.sink = m_sink;
+    const int listed = ReadKeyList(m_programDir + "VDTrap.ini", r.registered, "EnterpriseList");
+    if (listed != 0) {
+        r.registered.clear();
+        return listed;
+    }
+    for (const std::string& enterprise : r.registered) {
+        // A key that is no numeric identifier could never match; registering
+        // it would leave an empty prefix that matches every notification.
+        Oid oid(enterprise);
+        Oid suffixed(enterprise + ".19");
+        if (oid.valid())
+            out.prefixes.push_back(oid);
+        if (suffixed.valid())
+            out.prefixes.push_back(suffixed);
+        r.suffixed.push_back(enterprise + ".19");
+    }
+    for (auto& [id, key] : definitions::ReadNotificationKeys(m_programDir))
+        r.notificationKeys.emplace(std::move(id), std::move(key));
+    return 0;
+}
+
+std::shared_ptr<const TrapListenerThread::Registered> TrapListenerThread::currentRegistration() const {
+    std::lock_guard<std::mutex> lock(m_registrationMutex);
+    return m_registered;
+}
+
+int TrapListenerThread::refreshRegistration() {
+    auto fresh = std::make_shared<Registered>();
+    const int result = readRegistration(*fresh);
+    std::lock_guard<std::mutex> lock(m_registrationMutex);
+    m_registered = std::move(fresh);
+    return result;
+}
+
+void TrapListenerThread::OnRegisteredNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
+                                                  void* data) {
+    const std::shared_ptr<const Registered> current =
+        static_cast<const TrapListenerThread*>(data)->currentRegistration();
+    if (!current)
+        return;
+    // The session's own rule: with no identifiers every notification passes.
+    if (!current->prefixes.empty()) {
+        Oid id;
+        pdu.get_notify_id(id);
+        if (std::none_of(current->prefixes.begin(), current->prefixes.end(),
+                         [&id](const Oid& prefix) { return id.startsWith(prefix); }))
+            return;
+    }
+    OnTrapNotification(reason, session, pdu, target, const_cast<TrapRegistration*>(&current->registration));
+}
+
 int TrapListenerThread::registerSession() {
     const std::string indexPath = m_programDir + "VDTrap.ini";
     // No box from this thread: the failure goes to the window, which shows it.
-    if (ReadKeyList(indexPath, m_registration.registered, "EnterpriseList") != 0) {
+    auto registered = std::make_shared<Registered>();
+    if (readRegistration(*registered) != 0) {
         m_failureReason = "no enterprise list in " + indexPath;
         return -1;
     }
@@ -156,19 +223,13 @@ int TrapListenerThread::registerSession() {
         return -1;
     }
 
-    OidCollection ids;
-    for (const std::string& enterprise : m_registration.registered) {
-        // A key that is no numeric identifier could never match; registering
-        // it would leave an empty prefix that matches every notification.
-        Oid oid(enterprise);
-        Oid suffixed(enterprise + ".19");
-        if (oid.valid())
-            ids += oid;
-        if (suffixed.valid())
-            ids += suffixed;
-        m_registration.suffixed.push_back(enterprise + ".19");
+    {
+        std::lock_guard<std::mutex> lock(m_registrationMutex);
+        m_registered = std::move(registered);
     }
-    if (session->notify_register(ids, TargetCollection(), OnTrapNotification, &m_registration) !=
+    // Every notification reaches OnRegisteredNotification, which filters by
+    // the lists in force, so that a refresh needs no new registration.
+    if (session->notify_register(OidCollection(), TargetCollection(), OnRegisteredNotification, this) !=
         kSnmpSuccess) {
         m_failureReason = "the SNMP session refused the registration";
         return -1;

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 // Receives each new record on the listener thread (the main window posts it
 // to itself as a QEvent::User + 1000 event). False when it could not take the
@@ -39,7 +41,15 @@ struct TrapRegistration {
     std::list<std::string> registered;
     std::list<std::string> suffixed;
     TrapSink sink;
+    // Identifiers that the ".0." rule cannot key, each with the key it takes
+    // ([NotificationKeys] of VDTrap.ini, written by the definitions import).
+    std::unordered_map<std::string, std::string> notificationKeys;
 };
+
+// The key of notifyId when registration lists it among its notification keys
+// and that key is one of enterprise's; false otherwise.
+bool NotificationKeyOf(const std::string& enterprise, const std::string& notifyId, std::string& trapKey,
+                       const TrapRegistration& registration);
 
 // Writes enterprise + "." + the text after the first ".0." of notifyId into
 // trapKey. An enterprise listed with ".19" loses that suffix in place; one
@@ -74,8 +84,26 @@ public:
     // The listener's session once registration has succeeded, else nullptr:
     // its socket's figures (tests, benchmarks).
     Snmp* session();
+    // Re-reads VDTrap.ini and puts its enterprises and notification keys in
+    // place of those registered; any thread. A trap being taken meanwhile
+    // goes by the old lists or by the new ones. 0, or the result of reading
+    // the enterprise list (the lists are then empty and every trap dropped).
+    int refreshRegistration();
 
 private:
+    // One set of lists, the enterprises' identifiers with them; replaced
+    // whole by refreshRegistration.
+    struct Registered {
+        TrapRegistration registration;
+        std::vector<Oid> prefixes;
+    };
+    // The lists VDTrap.ini gives now; result as ReadKeyList's.
+    int readRegistration(Registered& out) const;
+    std::shared_ptr<const Registered> currentRegistration() const;
+    // The session's callback: notifications whose identifier starts with a
+    // registered prefix go on to OnTrapNotification with the current lists.
+    static void OnRegisteredNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data);
+
     void run();
     int registerSession();
     void setOutcome(int outcome);
@@ -86,7 +114,9 @@ private:
     int m_receiveBuffer = kTrapReceiveBuffer;
     std::size_t m_receiveQueue = Snmp::kDefaultReceiveQueue;
     std::uint16_t m_port;
-    TrapRegistration m_registration;
+    TrapSink m_sink;
+    mutable std::mutex m_registrationMutex;
+    std::shared_ptr<const Registered> m_registered; // under m_registrationMutex
     std::unique_ptr<Snmp> m_session;
     std::thread m_thread;
     std::string m_failureReason; // listener thread only

@@ -210,6 +210,9 @@ WriteResult WriteDefinitions(const std::vector<Notification>& notifications, con
         result.definitions.push_back(w);
     }
 
+    if (options.dryRun)
+        return result;
+
     // Definition files and help pages in one batch, then the index: a trap
     // classified meanwhile finds no entry that names a file not yet written.
     std::vector<std::pair<std::string, std::string>> batch;
@@ -246,6 +249,20 @@ WriteResult WriteDefinitions(const std::vector<Notification>& notifications, con
         if (used && index.getString("EnterpriseList", n.enterprise, "", 512).empty()) {
             index.writeString("EnterpriseList", n.enterprise, entry->second);
             indexChanged = true;
+        }
+    }
+    // The identifiers of the notifications now defined that the listener's
+    // rule would key otherwise.
+    for (std::size_t i = 0; i < notifications.size() && i < result.definitions.size(); ++i) {
+        const Notification& n = notifications[i];
+        if (result.definitions[i].action == WrittenDefinition::Action::Duplicate ||
+            index.getString("EnterpriseList", n.enterprise, "", 512).empty())
+            continue;
+        for (const std::string& id : IdentifiersNotKeyedByRule(n)) {
+            if (index.getString(kNotificationKeysSection, id, "", 512) != n.trapKey) {
+                index.writeString(kNotificationKeysSection, id, n.trapKey);
+                indexChanged = true;
+            }
         }
     }
     if (indexChanged) {
@@ -295,15 +312,70 @@ std::vector<Enterprise> ListEnterprises(const std::string& programDir) {
     return list;
 }
 
-bool RemoveEnterprise(const std::string& programDir, const std::string& oid) {
+std::vector<std::string> IdentifiersNotKeyedByRule(const Notification& notification) {
+    std::vector<std::string> ids;
+    const std::string& enterprise = notification.enterprise;
+    const std::size_t dot = notification.trapKey.rfind('.');
+    if (enterprise.empty() || dot == std::string::npos)
+        return ids;
+    const std::string oid =
+        !notification.oid.empty() && notification.oid[0] == '.' ? notification.oid.substr(1) : notification.oid;
+    for (const std::string& id : {oid, enterprise + ".0." + notification.trapKey.substr(dot + 1)}) {
+        const std::size_t at = id.find(".0.");
+        const bool keyed = at != std::string::npos && enterprise + "." + id.substr(at + 3) == notification.trapKey;
+        if (!keyed && !id.empty() && std::find(ids.begin(), ids.end(), id) == ids.end())
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+std::vector<std::pair<std::string, std::string>> ReadNotificationKeys(const std::string& programDir) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    const profile::Document index = profile::load(programDir + kIndex);
+    for (const std::string& id : index.sectionKeys(kNotificationKeysSection, kAllKeys)) {
+        std::string key = index.getString(kNotificationKeysSection, id, "", 516);
+        if (!key.empty())
+            keys.emplace_back(id, std::move(key));
+    }
+    return keys;
+}
+
+bool RemoveEnterprise(const std::string& programDir, const std::string& oid, bool deleteFile,
+                      std::string* error) {
     profile::Transaction t(programDir + kIndex);
     profile::Document& index = t.doc();
-    if (index.getString("EnterpriseList", oid, "", 512).empty())
+    const std::string file = index.getString("EnterpriseList", oid, "", 512);
+    if (file.empty())
         return false;
     index.deleteKey("EnterpriseList", oid);
     index.writeString("Header", "TotalNum",
                       std::to_string(index.sectionKeys("EnterpriseList", kAllKeys).size()));
-    return t.commit();
+    // The identifiers keyed to this enterprise's keys go with it.
+    const std::string prefix = oid + ".";
+    bool othersKeyed = false;
+    for (const std::string& id : index.sectionKeys(kNotificationKeysSection, kAllKeys)) {
+        const std::string key = index.getString(kNotificationKeysSection, id, "", 516);
+        const std::string rest = key.rfind(prefix, 0) == 0 ? key.substr(prefix.size()) : std::string();
+        if (!rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos)
+            index.deleteKey(kNotificationKeysSection, id);
+        else
+            othersKeyed = true;
+    }
+    if (!othersKeyed)
+        index.deleteSection(kNotificationKeysSection);
+    if (!t.commit())
+        return false;
+    if (!deleteFile)
+        return true;
+    // Only a file of the program directory itself, and only when no other
+    // enterprise still names it.
+    for (const std::string& e : index.sectionKeys("EnterpriseList", kAllKeys))
+        if (upper(index.getString("EnterpriseList", e, "", 512)) == upper(file))
+            return true;
+    if (file.find('/') == std::string::npos && ::unlink((programDir + file).c_str()) != 0 && errno != ENOENT &&
+        error != nullptr)
+        *error = systemError("cannot delete " + programDir + file);
+    return true;
 }
 
 } // namespace definitions

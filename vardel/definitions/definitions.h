@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace definitions {
@@ -112,6 +113,9 @@ std::vector<std::string> SearchPath(const std::string& folder, const ScanOptions
 // mibs/ beside the running program file (trailing '/').
 std::string BaseModuleDirectory();
 
+// The regular files of a folder that are not hidden, sorted: its MIB files.
+std::vector<std::string> FilesInFolder(const std::string& folder);
+
 // Every NOTIFICATION-TYPE and TRAP-TYPE of the files; see the lock above.
 ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions& options);
 // The EVENTs of an snmptt.conf file. Wildcard OIDs and EXEC, PREEXEC, MATCH,
@@ -121,6 +125,7 @@ ScanResult ScanSnmpttConf(const std::string& file);
 struct WriteOptions {
     std::string programDir; // trailing '/'
     bool replace = false;   // replace sections that exist; else they are kept
+    bool dryRun = false;    // only what would be done: nothing is written
 };
 
 struct WrittenDefinition {
@@ -143,6 +148,20 @@ struct WriteResult {
 // key given twice keeps its first notification (Duplicate).
 WriteResult WriteDefinitions(const std::vector<Notification>& notifications, const WriteOptions& options);
 
+// The section of VDTrap.ini that keys what the listener's rule cannot: the
+// rule makes a trap's key from its enterprise, '.', and the text after the
+// first ".0." of its identifier, which fails for a v2 identifier whose
+// next-to-last sub-identifier is not 0 (UCD-SNMP-MIB's ucdStart) and for an
+// enterprise that holds ".0." itself. Each key of the section is such an
+// identifier, its value the trap key it takes. WriteDefinitions writes the
+// entries of the notifications it defines (or keeps).
+inline constexpr const char* kNotificationKeysSection = "NotificationKeys";
+// The identifiers a notification can arrive with (its OID and the v1 form
+// enterprise.0.specific) that the rule keys otherwise than as its trapKey.
+std::vector<std::string> IdentifiersNotKeyedByRule(const Notification& notification);
+// The entries of that section: identifier -> trap key.
+std::vector<std::pair<std::string, std::string>> ReadNotificationKeys(const std::string& programDir);
+
 // One enterprise of the index.
 struct Enterprise {
     std::string oid;
@@ -151,8 +170,12 @@ struct Enterprise {
     int definitions = 0; // sections of the file for this enterprise's keys
 };
 std::vector<Enterprise> ListEnterprises(const std::string& programDir);
-// Takes the enterprise out of the index (its definition file stays). False
-// when it is not listed or the index could not be written.
-bool RemoveEnterprise(const std::string& programDir, const std::string& oid);
+// Takes the enterprise out of the index, with the identifiers its keys had
+// in [NotificationKeys]; with deleteFile, then deletes its definition file
+// unless another enterprise of the index names it. False when it is not
+// listed or the index could not be written (nothing changed); a file that
+// could not be deleted after that sets error and leaves the result true.
+bool RemoveEnterprise(const std::string& programDir, const std::string& oid, bool deleteFile = false,
+                      std::string* error = nullptr);
 
 } // namespace definitions

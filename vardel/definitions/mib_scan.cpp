@@ -334,6 +334,16 @@ std::string BaseModuleDirectory() {
     return ec ? std::string("mibs/") : withSlash((exe.parent_path() / "mibs").string());
 }
 
+std::vector<std::string> FilesInFolder(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec) && entry.path().filename().string()[0] != '.')
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 std::vector<std::string> SearchPath(const std::string& folder, const ScanOptions& options) {
     std::vector<std::string> path;
     auto add = [&](const std::string& d) {

@@ -8,6 +8,7 @@
 #include "server_dialogs.h"
 #include "server_list_edits.h"
 #include "string_table.h"
+#include "trap_definitions_dialog.h"
 #include "ui_about.h"
 #include "ui_config_tab.h"
 
@@ -82,6 +83,7 @@ CConfigTab::CConfigTab(ConfigTabContext context, QWidget* parent)
             &CConfigTab::ResetAlertDestinations);
     connect(m_ui->advancedOptionsButton, &QPushButton::clicked, this, &CConfigTab::OnAdvancedOptions);
     connect(m_ui->aboutButton, &QPushButton::clicked, this, &CConfigTab::OnAbout);
+    connect(m_ui->trapDefinitionsButton, &QPushButton::clicked, this, &CConfigTab::OnTrapDefinitions);
     connect(m_ui->popUpMinimizedCheckBox, &QCheckBox::toggled, this,
             [this](bool checked) { m_popUpMinimized = checked; });
     installEventFilter(this);
@@ -208,6 +210,7 @@ void CConfigTab::EnableControls(bool enable) {
     m_ui->editServersButton->setEnabled(enable);
     m_ui->advancedOptionsButton->setEnabled(enable);
     m_ui->addServersButton->setEnabled(enable);
+    m_ui->trapDefinitionsButton->setEnabled(enable);
     grid().setEnabled(enable);
     if (m_ctx.sheetOkButton)
         m_ctx.sheetOkButton->setEnabled(enable);
@@ -221,6 +224,7 @@ void CConfigTab::EnableEditButtons(bool enable) {
     m_ui->editServersButton->setEnabled(enable);
     m_ui->advancedOptionsButton->setEnabled(true);
     m_ui->addServersButton->setEnabled(true);
+    m_ui->trapDefinitionsButton->setEnabled(true);
     grid().setEnabled(true);
     if (m_ctx.sheetOkButton)
         m_ctx.sheetOkButton->setEnabled(true);
@@ -393,6 +397,21 @@ void CConfigTab::OnAdvancedOptions() {
     s.useDhcp = chosen.useDhcp;
     s.playSound = chosen.playSound;
     s.alertCeiling = chosen.alertCeiling;
+}
+
+// A read-only console lists the definitions; the dialog says why it cannot change them.
+void CConfigTab::OnTrapDefinitions() {
+    TrapDefinitionsContext context;
+    context.programDir = m_ctx.settings.programDirectory;
+    context.readOnly = m_ctx.settings.readOnly == 1;
+    context.baseModuleDir = m_ctx.baseModuleDir;
+    context.definitionsChanged = m_ctx.definitionsChanged;
+    std::unique_ptr<CTrapDefinitionsDlg> dialog(new (std::nothrow) CTrapDefinitionsDlg(this, std::move(context)));
+    if (!dialog) {
+        noMemory();
+        return;
+    }
+    dialog->exec();
 }
 
 void CConfigTab::OnAbout() {

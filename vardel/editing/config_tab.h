@@ -50,6 +50,10 @@ struct ConfigTabContext {
     std::function<void(const std::vector<ManagedServer*>& servers,
                        const std::function<void(ManagedServer&)>& applied)>
         setAlertDestinations = {};
+    // Called after the Trap Definitions dialog wrote or removed definitions.
+    std::function<void()> definitionsChanged = {};
+    // The program's own MIB base modules for that dialog; empty: beside the program.
+    std::string baseModuleDir = {};
 };
 
 class CConfigTab : public QWidget {
@@ -73,6 +77,7 @@ public:
     void ResetAlertDestinations();
     void OnAdvancedOptions();
     void OnAbout();
+    void OnTrapDefinitions();
 
     bool isBusy() const { return m_busy; }
     CMSFlexGrid& grid();

@@ -113,6 +113,26 @@ const std::unordered_map<int, std::string>& table() {
                               "begin or end with a blank, begin with ';', or hold a line break or another "
                               "control character, '=', '[' or ']'."},
         {IDS_ALERTS_DROPPED, "Over %1 alerts: the oldest are kept in VDLog.txt only."},
+        {IDS_TRAPDEF_CHOOSE_MIBS, "Import MIB Files"},
+        {IDS_TRAPDEF_CHOOSE_FOLDER, "Import a Folder of MIB Files"},
+        {IDS_TRAPDEF_READ_ONLY, "This console has read-only access: it cannot import or remove trap "
+                                "definitions."},
+        {IDS_TRAPDEF_REMOVE_QUESTION, "Remove the enterprise %1 and its definition file %2?\nIts traps will "
+                                      "no longer raise alerts."},
+        {IDS_TRAPDEF_FILE_REFUSED, "%1 was not imported: %2"},
+        {IDS_TRAPDEF_MISSING_MODULES, "Modules it imports that were not found: %1."},
+        {IDS_TRAPDEF_NOTHING_FOUND, "No notifications were found; nothing was written."},
+        {IDS_TRAPDEF_WRITE_FAILED, "The trap definitions could not be written: %1.\nThe index VDTrap.ini is "
+                                   "unchanged."},
+        {IDS_TRAPDEF_REMOVE_FAILED, "The enterprise %1 could not be removed: %2."},
+        {IDS_TRAPDEF_PROGRESS, "Reading %1 (%2 of %3)"},
+        {IDS_TRAPDEF_CANCELLED, "The import was cancelled; nothing was written."},
+        {IDS_TRAPDEF_PREVIEW_SUMMARY, "%1 notifications in %2 of the %3 files chosen. A definition that "
+                                      "exists is kept unless you replace it."},
+        {IDS_TRAPDEF_STATUS_NEW, "new"},
+        {IDS_TRAPDEF_STATUS_EXISTS, "exists"},
+        {IDS_TRAPDEF_STATUS_DUPLICATE, "key given twice: left out"},
+        {IDS_TRAPDEF_CHOOSE_SNMPTT, "Import snmptt.conf Files"},
     };
     return strings;
 }

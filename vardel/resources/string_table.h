@@ -96,6 +96,30 @@ enum StringId : int {
     IDS_BAD_SERVER_NAME = 192,
     // The notify window's line once the outstanding alerts reached their ceiling; %1 is the ceiling.
     IDS_ALERTS_DROPPED = 193,
+    // The Trap Definitions dialog and its import.
+    IDS_TRAPDEF_CHOOSE_MIBS = 194,
+    IDS_TRAPDEF_CHOOSE_FOLDER = 195,
+    IDS_TRAPDEF_READ_ONLY = 196,
+    // %1 the enterprise, %2 its definition file.
+    IDS_TRAPDEF_REMOVE_QUESTION = 197,
+    // %1 a file, %2 why it was refused (the parser's messages).
+    IDS_TRAPDEF_FILE_REFUSED = 198,
+    // %1 the modules.
+    IDS_TRAPDEF_MISSING_MODULES = 199,
+    IDS_TRAPDEF_NOTHING_FOUND = 200,
+    // %1 why.
+    IDS_TRAPDEF_WRITE_FAILED = 201,
+    // %1 the enterprise, %2 why.
+    IDS_TRAPDEF_REMOVE_FAILED = 202,
+    // %1 the file just read, %2 files read, %3 files in all.
+    IDS_TRAPDEF_PROGRESS = 203,
+    IDS_TRAPDEF_CANCELLED = 204,
+    // %1 notifications, %2 files imported, %3 files chosen.
+    IDS_TRAPDEF_PREVIEW_SUMMARY = 205,
+    IDS_TRAPDEF_STATUS_NEW = 206,
+    IDS_TRAPDEF_STATUS_EXISTS = 207,
+    IDS_TRAPDEF_STATUS_DUPLICATE = 208,
+    IDS_TRAPDEF_CHOOSE_SNMPTT = 209,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -72,6 +72,7 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                      },
                                      RunAddServersDialog,
                                      {},
+                                     [this] { OnDefinitionsChanged(); },
                                  },
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
@@ -244,6 +245,13 @@ void CVardelTabs::startTrapListener() {
             QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
     });
     m_trapListener->start();
+}
+
+void CVardelTabs::OnDefinitionsChanged() {
+    if (m_trapListener)
+        m_trapListener->refreshRegistration();
+    m_enterpriseList.clear();
+    _FillListFromIni(m_settings.programDirectory + "VDTrap.ini", m_enterpriseList, "EnterpriseList");
 }
 
 // WM_USER+1000 for the records queued by the trap thread, in arrival order,

@@ -70,6 +70,9 @@ public:
     void OnOK();
     void OnCancel();
     void OnHelp();
+    // After the Trap Definitions dialog changed the index: the listener's
+    // registration and the enterprise list follow it.
+    void OnDefinitionsChanged();
     // Set by the Configuration tab while it adds, edits or resets servers.
     void setConfigurationBusy(bool busy) { m_configurationBusy = busy; }
     bool isEnded() const { return m_ended; }

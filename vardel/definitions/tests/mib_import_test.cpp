@@ -60,6 +60,19 @@ TEST(TrapKeyTest, FollowsRfc3584AndTheNameRule) {
     EXPECT_FALSE(TrapKeyOf("1", e, k));
     EXPECT_FALSE(TrapKeyOf("1.3.x.4", e, k));
 
+    // The identifiers the listener's ".0." rule would key wrongly.
+    auto notKeyed = [](const std::string& oid) {
+        Notification n;
+        n.oid = oid;
+        TrapKeyOf(oid, n.enterprise, n.trapKey);
+        return IdentifiersNotKeyedByRule(n);
+    };
+    EXPECT_TRUE(notKeyed(".1.3.6.1.4.1.9.9.13.3.0.3").empty());
+    EXPECT_EQ(notKeyed("1.3.6.1.4.1.2021.251.1"), std::vector<std::string>{"1.3.6.1.4.1.2021.251.1"});
+    // An enterprise holding ".0.": neither form keys by the first ".0.".
+    EXPECT_EQ(notKeyed("1.3.6.1.4.1.100.0.7.2"),
+              (std::vector<std::string>{"1.3.6.1.4.1.100.0.7.2", "1.3.6.1.4.1.100.0.7.0.2"}));
+
     EXPECT_EQ(SeverityFromName("linkDown"), Severity::Critical);
     EXPECT_EQ(SeverityFromName("ciscoEnvMonShutdownNotification"), Severity::Critical);
     EXPECT_EQ(SeverityFromName("upsBatteryLow"), Severity::Warning);
