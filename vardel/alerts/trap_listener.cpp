@@ -1,6 +1,7 @@
 #include "trap_listener.h"
 
 #include "config_store.h"
+#include "definitions.h"
 #include "program_env.h"
 
 #include <algorithm>
@@ -29,7 +30,54 @@ std::string portFailure(int status, std::uint16_t port) {
     }
 }
 
+const Oid& snmpTraps() {
+    static const Oid oid(kSnmpTrapsEnterprise);
+    return oid;
+}
+
+bool underAny(const Oid& id, const std::vector<Oid>& prefixes) {
+    if (prefixes.empty())
+        return true;
+    for (const Oid& prefix : prefixes)
+        if (id.startsWith(prefix))
+            return true;
+    return false;
+}
+
+// The texts of a trap that no definition classifies: its name (the MIB's
+// where a loaded module knows it, else its identifier) as the description,
+// and the name with every binding, name = value, as the alert text.
+void describeUnclassified(AlertRecord& record, const std::string& notifyId, const TrapRegistration& registration) {
+    std::vector<std::string> oids;
+    if (record.reception == kReceptionUnclassified)
+        for (const AlertBinding& b : record.bindings)
+            oids.push_back(b.oid);
+    definitions::OidNames names;
+    definitions::NameNotification(registration.mibFolders, notifyId, oids, names);
+    const std::string name = names.notification.empty() ? notifyId : names.notification;
+    record.description = fitField(name, alert_width::kDescription);
+    if (record.reception != kReceptionUnclassified)
+        return;
+    std::string text = name;
+    for (std::size_t i = 0; i < record.bindings.size(); ++i) {
+        const AlertBinding& b = record.bindings[i];
+        const std::string& object = i < names.objects.size() && !names.objects[i].empty() ? names.objects[i] : b.oid;
+        text += (i == 0 ? ": " : ", ") + object + " = " + b.value;
+        if (text.size() >= alert_width::kAlertText)
+            break;
+    }
+    record.alertText = fitField(std::move(text), alert_width::kAlertText);
+}
+
 } // namespace
+
+int StandardTrapNumber(const Oid& notifyId) {
+    const Oid& base = snmpTraps();
+    if (notifyId.len() != base.len() + 1 || !notifyId.startsWith(base))
+        return 0;
+    const std::uint32_t n = notifyId[notifyId.len() - 1];
+    return n >= 1 && n <= 6 ? static_cast<int>(n) : 0;
+}
 
 int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::string& trapKey,
                  const TrapRegistration& registration) {
@@ -55,16 +103,41 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         Oid enterprise;
         pdu.get_notify_enterprise(enterprise);
 
+        Oid id;
+        pdu.get_notify_id(id);
+        // A standard trap's key is its identifier, whatever enterprise the
+        // agent names; it is taken before the listed enterprises, and
+        // ClassifyAlert still prefers their definitions (see there). The
+        // console's own state-change alerts never pass here.
+        const bool standard = registration.receiveStandard.on() &&
+                              StandardTrapNumber(id) != 0;
+        const bool unclassified = registration.showUnclassified.on();
+        const bool listed = underAny(id, registration.prefixes);
+        if (!standard && !listed && !unclassified)
+            return;
+
         std::unique_ptr<AlertRecord> record(new (std::nothrow) AlertRecord);
         if (!record)
             return;
         record->origin = kOriginTrap;
         record->enterprise = fitField(enterprise.get_printable(), alert_width::kEnterprise);
 
-        Oid id;
-        pdu.get_notify_id(id);
-        if (BuildTrapKey(record->enterprise, id.get_printable(), record->trapKey, registration) != 0)
-            return;
+        const std::string idText = id.get_printable();
+        if (standard) {
+            record->reception = kReceptionStandard;
+            record->enterprise = kSnmpTrapsEnterprise;
+            record->trapKey = idText;
+        } else if (!listed || BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
+            if (!unclassified)
+                return;
+            // Keyed as an import of its MIB would key it (RFC 3584).
+            std::string ownEnterprise, key;
+            if (!definitions::TrapKeyOf(idText, ownEnterprise, key))
+                return;
+            record->reception = kReceptionUnclassified;
+            record->enterprise = fitField(ownEnterprise, alert_width::kEnterprise);
+            record->trapKey = fitField(key, alert_width::kTrapKey);
+        }
 
         record->dateTime = FormatNow();
         record->agentAddress = fitField(address.get_printable(), alert_width::kAgentAddress);
@@ -90,6 +163,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
                 slot.value = fitField(vb.get_printable_value(), alert_width::kBindingValue);
             }
         }
+        if (unclassified)
+            describeUnclassified(*record, idText, registration);
         if (registration.sink && !registration.sink(std::move(record)) && session != nullptr)
             session->countLost(1);
     } catch (...) {
@@ -104,6 +179,11 @@ TrapListenerThread::TrapListenerThread(std::string programDir, TrapSink sink, Tr
 
 TrapListenerThread::~TrapListenerThread() {
     stop();
+}
+
+void TrapListenerThread::setReceptions(bool receiveStandard, bool showUnclassified) {
+    m_registration.receiveStandard.set(receiveStandard);
+    m_registration.showUnclassified.set(showUnclassified);
 }
 
 void TrapListenerThread::start() {
@@ -156,19 +236,21 @@ int TrapListenerThread::registerSession() {
         return -1;
     }
 
-    OidCollection ids;
     for (const std::string& enterprise : m_registration.registered) {
         // A key that is no numeric identifier could never match; registering
         // it would leave an empty prefix that matches every notification.
         Oid oid(enterprise);
         Oid suffixed(enterprise + ".19");
         if (oid.valid())
-            ids += oid;
+            m_registration.prefixes.push_back(oid);
         if (suffixed.valid())
-            ids += suffixed;
+            m_registration.prefixes.push_back(suffixed);
         m_registration.suffixed.push_back(enterprise + ".19");
     }
-    if (session->notify_register(ids, TargetCollection(), OnTrapNotification, &m_registration) !=
+    m_registration.mibFolders = definitions::NameSearchPath(m_programDir);
+    // Every notification reaches the callback, which keeps those of the
+    // prefixes as the registration with them would (see TrapRegistration).
+    if (session->notify_register(OidCollection(), TargetCollection(), OnTrapNotification, &m_registration) !=
         kSnmpSuccess) {
         m_failureReason = "the SNMP session refused the registration";
         return -1;

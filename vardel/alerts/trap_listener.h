@@ -8,6 +8,7 @@
 #include "alert_record.h"
 #include "snmp.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Receives each new record on the listener thread (the main window posts it
 // to itself as a QEvent::User + 1000 event). False when it could not take the
@@ -33,12 +35,44 @@ using TrapLossNotifier = std::function<void(std::uint64_t lost)>;
 // process without CAP_NET_ADMIN).
 inline constexpr int kTrapReceiveBuffer = 32 * 1024 * 1024;
 
+// The enterprise of the standard traps: the v1 generic traps 0-5 arrive as
+// snmpTraps.1-6 (RFC 3584), SNMPv2-MIB's and IF-MIB's notifications are there.
+inline constexpr const char* kSnmpTrapsEnterprise = "1.3.6.1.6.3.1.1.5";
+// 1-6 for a standard trap's identifier (coldStart .. egpNeighborLoss), else 0.
+int StandardTrapNumber(const Oid& notifyId);
+
+// A switch that one thread sets and another reads; copied by value.
+class TrapSwitch {
+public:
+    TrapSwitch() = default;
+    TrapSwitch(const TrapSwitch& other) : m_on(other.on()) {}
+    TrapSwitch& operator=(const TrapSwitch& other) {
+        set(other.on());
+        return *this;
+    }
+    bool on() const { return m_on.load(std::memory_order_relaxed); }
+    void set(bool on) { m_on.store(on, std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> m_on{false};
+};
+
 // What the notification callback reads: the registered enterprises, the same
 // with ".19" appended, and where records go.
 struct TrapRegistration {
     std::list<std::string> registered;
     std::list<std::string> suffixed;
     TrapSink sink;
+    // The identifiers taken in through a listed enterprise: those under one of
+    // these (all when empty). The session itself takes every notification, so
+    // that the receptions below can be switched while it runs.
+    std::vector<Oid> prefixes;
+    // Advanced Options, set from the user-interface thread at any time.
+    TrapSwitch receiveStandard;
+    TrapSwitch showUnclassified;
+    // Where the names of unclassified traps come from: every MIB module of
+    // these folders (definitions::NameSearchPath).
+    std::vector<std::string> mibFolders;
 };
 
 // Writes enterprise + "." + the text after the first ".0." of notifyId into
@@ -59,6 +93,10 @@ public:
     ~TrapListenerThread();
     TrapListenerThread(const TrapListenerThread&) = delete;
     TrapListenerThread& operator=(const TrapListenerThread&) = delete;
+
+    // The two opt-in receptions ("Receive standard traps", "Show unclassified
+    // traps"); any thread, at any time, from the next trap on.
+    void setReceptions(bool receiveStandard, bool showUnclassified);
 
     // Before start(): where losses are reported, and the receive buffer.
     void setLossNotifier(TrapLossNotifier onLoss) { m_onLoss = std::move(onLoss); }

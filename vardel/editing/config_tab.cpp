@@ -377,6 +377,8 @@ void CConfigTab::OnAdvancedOptions() {
     current.useDhcp = s.useDhcp;
     current.playSound = s.playSound;
     current.alertCeiling = s.alertCeiling;
+    current.receiveStandardTraps = s.receiveStandardTraps;
+    current.showUnclassifiedTraps = s.showUnclassifiedTraps;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -393,6 +395,10 @@ void CConfigTab::OnAdvancedOptions() {
     s.useDhcp = chosen.useDhcp;
     s.playSound = chosen.playSound;
     s.alertCeiling = chosen.alertCeiling;
+    s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
+    s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
+    if (settingsChanged)
+        settingsChanged();
 }
 
 void CConfigTab::OnAbout() {

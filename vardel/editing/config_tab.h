@@ -75,6 +75,9 @@ public:
     void OnAbout();
 
     bool isBusy() const { return m_busy; }
+
+    // Called after Advanced Options has copied its values into the settings.
+    std::function<void()> settingsChanged;
     CMSFlexGrid& grid();
 
 protected:

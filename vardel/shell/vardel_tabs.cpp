@@ -75,6 +75,11 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                  },
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
+    m_configTab->settingsChanged = [this] {
+        if (m_trapListener)
+            m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
+                                          m_settings.showUnclassifiedTraps == 1);
+    };
     m_statusTab = new CServerStatusTab(
         ServerStatusContext{
             m_servers,
@@ -239,6 +244,7 @@ void CVardelTabs::startTrapListener() {
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
+    m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1, m_settings.showUnclassifiedTraps == 1);
     m_trapListener->setLossNotifier([this](std::uint64_t lost) {
         if (m_trapsLost.fetch_add(lost) == 0)
             QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
