@@ -1,5 +1,7 @@
 #include "config_tab.h"
 
+#include "add_servers_dialog.h"
+
 #include "advanced_options_dialog.h"
 #include "alert_destination.h"
 #include "dialog_manners.h"
@@ -228,9 +230,24 @@ void CConfigTab::EnableEditButtons(bool enable) {
         m_ctx.sheetCancelButton->setEnabled(true);
 }
 
+void CConfigTab::OnAddServerAt(const std::string& address) {
+    if (m_ctx.settings.readOnly == 1 || m_busy)
+        return;
+    m_addAt = address;
+    OnAddServers();
+    m_addAt.clear();
+}
+
 void CConfigTab::OnAddServers() {
     NewServers added;
-    if (m_ctx.runAddServersDialog) {
+    if (!m_addAt.empty()) {
+        bool created = true;
+        added = RunAddServersDialogAt(this, created, m_addAt);
+        if (!created) {
+            noMemory();
+            return;
+        }
+    } else if (m_ctx.runAddServersDialog) {
         bool created = true;
         added = m_ctx.runAddServersDialog(this, created);
         if (!created) {

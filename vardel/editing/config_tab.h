@@ -68,6 +68,9 @@ public:
     void EnableEditButtons(bool enable);
 
     void OnAddServers();
+    // The add-server path with the manual entry opened on this address (an
+    // unknown sender of traps).
+    void OnAddServerAt(const std::string& address);
     void OnRemoveServers();
     void OnEditServers();
     void ResetAlertDestinations();
@@ -99,6 +102,7 @@ private:
     bool m_busy = false;
     // State of the hidden check box 1008; nothing reads it.
     bool m_popUpMinimized = false;
+    std::string m_addAt; // OnAddServerAt's address while its dialog runs
 };
 
 // The About box (template 100).

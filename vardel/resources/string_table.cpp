@@ -113,6 +113,14 @@ const std::unordered_map<int, std::string>& table() {
                               "begin or end with a blank, begin with ';', or hold a line break or another "
                               "control character, '=', '[' or ']'."},
         {IDS_ALERTS_DROPPED, "Over %1 alerts: the oldest are kept in VDLog.txt only."},
+        {IDS_DEFINE_WHERE, "No definition classifies the traps of enterprise %1.\n\nImport the MIB that "
+                           "defines them with \"Trap Definitions...\" on the Configuration tab, or with "
+                           "vardel-mib2ini -o %2 FILE."},
+        {IDS_SENDER_ADDRESS, "Address"},
+        {IDS_SENDER_COUNT, "Count"},
+        {IDS_SENDER_LAST_TRAP, "Last trap"},
+        {IDS_SENDER_LAST_TIME, "Last time"},
+        {IDS_CHOOSE_SENDER, "Please select a sender from the list."},
     };
     return strings;
 }

@@ -96,6 +96,15 @@ enum StringId : int {
     IDS_BAD_SERVER_NAME = 192,
     // The notify window's line once the outstanding alerts reached their ceiling; %1 is the ceiling.
     IDS_ALERTS_DROPPED = 193,
+    // Define... of an unclassified alert without a handler: %1 the enterprise, %2 the program directory.
+    IDS_DEFINE_WHERE = 210,
+    // Unknown senders: the list's column headers.
+    IDS_SENDER_ADDRESS = 211,
+    IDS_SENDER_COUNT = 212,
+    IDS_SENDER_LAST_TRAP = 213,
+    IDS_SENDER_LAST_TIME = 214,
+    // Add Server... with no sender chosen.
+    IDS_CHOOSE_SENDER = 215,
 };
 
 // The text of a string; empty for a number the table does not hold.
