@@ -4,15 +4,20 @@
 // of it.
 
 #include "alert_store.h"
+#include "config_tab.h"
 #include "fixed_host.h"
+#include "msgbox.h"
 #include "notify_window.h"
 #include "testsupport.h"
 #include "trap_listener.h"
 #include "unknown_senders.h"
+#include "unknown_senders_dialog.h"
 #include "vardel_tabs.h"
 
+#include <QAbstractButton>
 #include <QProcess>
 #include <QTest>
+#include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -56,7 +61,8 @@ protected:
                                           "AlarmString=Port %1 is back\r\nSeverity=NORMAL\r\n");
         if (on)
             writeFile(dir.file("vardel.reg"),
-                      readFile(dir.file("vardel.reg")) + "\"StandardTraps\"=\"1\"\r\n\"UnclassifiedTraps\"=\"1\"\r\n");
+                      readFile(dir.file("vardel.reg")) +
+                          "\"StandardTraps\"=\"1\"\r\n\"UnclassifiedTraps\"=\"1\"\r\n");
         StartupOptions options;
         options.programDirectory = dir.path();
         fixedhost::ip = "127.0.0.1";
@@ -113,10 +119,10 @@ const QStringList kLinkDown = {"1.3.6.1.2.1.2.2.1.1.2", "i", "2", "1.3.6.1.2.1.2
 } // namespace
 
 TEST_P(TrapReceptions, StandardTrapsAreClassifiedApartFromTheStateChangeAlerts) {
-    v2("1.3.6.1.6.3.1.1.5.3", kLinkDown);                                           // linkDown, v2c
-    v1("1.3.6.1.4.1.8072.3.2.10", 2, 0, {"1.3.6.1.2.1.2.2.1.1.3", "i", "3"});        // linkDown, v1
-    v1("1.3.6.1.4.1.8072.3.2.10", 0, 0, {});                                         // coldStart
-    v2("1.3.6.1.6.3.1.1.5.4", {"1.3.6.1.2.1.2.2.1.1.2", "i", "2"});                  // linkUp
+    v2("1.3.6.1.6.3.1.1.5.3", kLinkDown);                                     // linkDown, v2c
+    v1("1.3.6.1.4.1.8072.3.2.10", 2, 0, {"1.3.6.1.2.1.2.2.1.1.3", "i", "3"}); // linkDown, v1
+    v1("1.3.6.1.4.1.8072.3.2.10", 0, 0, {});                                  // coldStart
+    v2("1.3.6.1.6.3.1.1.5.4", {"1.3.6.1.2.1.2.2.1.1.2", "i", "2"});           // linkUp
     marker();
     // The console's own "agent UP", keyed by coldStart's identifier too.
     const int state = console->alertStore().RaiseStateAlert("SRV2", "UP", kStateSourceAgent);
@@ -143,9 +149,21 @@ TEST_P(TrapReceptions, StandardTrapsAreClassifiedApartFromTheStateChangeAlerts) 
     EXPECT_EQ(cold.severity, kSeverityInformational);
     EXPECT_EQ(alert(4).alertText, "Port 2 is back") << "the index's definition wins";
     const std::string log = readFile(dir.file("VDLog.txt"));
-    EXPECT_NE(log.find("Description:Link down\r\nAlarm String:Link down on interface 2 eth1\r\nSeverity:Critical"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("Description:Link down\r\nAlarm String:Link down on interface 2 eth1\r\nSeverity:Critical"),
+        std::string::npos)
         << log;
+
+    // Switched off in Advanced Options: from the next trap on, a linkDown has
+    // no definition (unclassified traps are still shown).
+    console->settings().receiveStandardTraps = 0;
+    console->configTab()->settingsChanged();
+    v2("1.3.6.1.6.3.1.1.5.3", kLinkDown);
+    marker();
+    ASSERT_EQ(console->alertStore().count, 8);
+    EXPECT_EQ(alert(7).severity, kSeverityUnclassified);
+    EXPECT_EQ(alert(7).reception, kReceptionUnclassified);
+    EXPECT_EQ(alert(7).trapKey, "1.3.6.1.6.3.1.1.5.3");
 }
 
 TEST_P(TrapReceptions, TrapsWithoutDefinitionShowTheirBindingsAndUnknownSendersAreOnlyCounted) {
@@ -174,8 +192,9 @@ TEST_P(TrapReceptions, TrapsWithoutDefinitionShowTheirBindingsAndUnknownSendersA
               "VARDEL-TEST-MIB::testFanStopped: testFanName.0 = fan2, 1.3.6.1.4.1.42424.1.9 = 7");
     EXPECT_EQ(fanAlert.enterprise, "1.3.6.1.4.1.42424");
     EXPECT_EQ(fanAlert.reception, kReceptionUnclassified);
-    EXPECT_NE(readFile(dir.file("VDLog.txt")).find("Alarm String:VARDEL-TEST-MIB::testFanStopped: testFanName.0 "
-                                                   "= fan2, 1.3.6.1.4.1.42424.1.9 = 7\r\nSeverity:Unknown"),
+    EXPECT_NE(readFile(dir.file("VDLog.txt"))
+                  .find("Alarm String:VARDEL-TEST-MIB::testFanStopped: testFanName.0 "
+                        "= fan2, 1.3.6.1.4.1.42424.1.9 = 7\r\nSeverity:Unknown"),
               std::string::npos);
 
     ASSERT_EQ(unknown.size(), 1u);
@@ -184,6 +203,45 @@ TEST_P(TrapReceptions, TrapsWithoutDefinitionShowTheirBindingsAndUnknownSendersA
     EXPECT_EQ(unknown[0].lastTrap, "1.3.6.1.4.1.4242.0.17");
     EXPECT_FALSE(unknown[0].lastTime.empty());
     EXPECT_EQ(console->servers().front()->outstandingAlerts, 2);
+
+    // Define... is offered for the unclassified alert alone; without a
+    // handler it says where to import, with one it hands over the enterprise.
+    CNotifyWindow& window = *console->notifyWindow();
+    auto* define = testsupport::control<QAbstractButton>(&window, 1252);
+    ASSERT_NE(define, nullptr);
+    window.ShowAlert(2);
+    EXPECT_TRUE(define->isHidden());
+    window.ShowAlert(1);
+    EXPECT_FALSE(define->isHidden());
+    {
+        msgbox::ScopedScript boxes;
+        define->click();
+        ASSERT_EQ(boxes.script.shown.size(), 1u);
+        EXPECT_NE(boxes.script.shown[0].text.find("enterprise 1.3.6.1.4.1.42424."), std::string::npos);
+    }
+    std::string asked;
+    window.setDefineHandler(
+        [&](const std::string& enterprise, const std::string& key) { asked = enterprise + " " + key; });
+    define->click();
+    EXPECT_EQ(asked, "1.3.6.1.4.1.42424 1.3.6.1.4.1.42424.1");
+
+    // The list, and Add Server... for the chosen sender.
+    std::string adding;
+    CUnknownSendersDlg list(console.get(), *console->unknownSenders(), dir.path(),
+                            [&](const std::string& address) { adding = address; });
+    auto* rows = testsupport::control<QTreeWidget>(&list, 1254);
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = rows->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "127.0.0.3");
+    EXPECT_EQ(row->text(1), "3");
+    EXPECT_EQ(row->text(2), "1.3.6.1.4.1.4242.0.17");
+    rows->setCurrentItem(row);
+    testsupport::control<QAbstractButton>(&list, 1255)->click();
+    EXPECT_EQ(adding, "127.0.0.3");
+    v2("1.3.6.1.4.1.42424.0.1", fan, "127.0.0.3");
+    marker();
+    EXPECT_EQ(rows->topLevelItem(0)->text(1), "4") << "the open list follows the count";
 }
 
 INSTANTIATE_TEST_SUITE_P(OptIns, TrapReceptions, ::testing::Values(false, true),

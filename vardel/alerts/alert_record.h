@@ -48,7 +48,11 @@ inline constexpr int kMaxBindings = 10;
 // How the listener took a trap in: through a listed enterprise, as a standard
 // trap (STANDARD.INI), or without any definition (its texts made from the
 // trap itself).
-enum TrapReception : std::uint8_t { kReceptionDefined = 0, kReceptionStandard = 1, kReceptionUnclassified = 2 };
+enum TrapReception : std::uint8_t {
+    kReceptionDefined = 0,
+    kReceptionStandard = 1,
+    kReceptionUnclassified = 2
+};
 
 struct AlertRecord {
     std::int16_t origin = kOriginStateChange;

@@ -43,7 +43,8 @@ const std::string* bindingAt(const std::string& list, const AlertRecord& record,
         const std::string oid = list.substr(begin, end - begin);
         for (int i = 0; i < kept && !oid.empty(); ++i) {
             const std::string& b = record.bindings[static_cast<std::size_t>(i)].oid;
-            if (b == oid || (b.size() > oid.size() && b.compare(0, oid.size(), oid) == 0 && b[oid.size()] == '.'))
+            if (b == oid ||
+                (b.size() > oid.size() && b.compare(0, oid.size(), oid) == 0 && b[oid.size()] == '.'))
                 return &record.bindings[static_cast<std::size_t>(i)].value;
         }
         begin = end + 1;

@@ -22,4 +22,5 @@ const char* SeverityWord(int severity);
 // objectReferences (STANDARD.INI only): %{OID} expands too, to the value of
 // the first binding at or below OID; %{A|B} tries A, then B; nothing when no
 // binding matches.
-std::string ExpandAlertText(const std::string& text, const AlertRecord& record, bool objectReferences = false);
+std::string ExpandAlertText(const std::string& text, const AlertRecord& record,
+                            bool objectReferences = false);

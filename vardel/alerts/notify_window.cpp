@@ -131,7 +131,8 @@ int CNotifyWindow::ShowAlert(int n) {
     m_ui->adviceButton->setEnabled(alert->alertText != LoadString(IDS_UNKNOWN_ALERT));
     // Only a trap that no definition classified ("Show unclassified traps");
     // never a state-change alert, whatever its severity.
-    m_ui->defineButton->setVisible(alert->origin == kOriginTrap && alert->reception == kReceptionUnclassified);
+    m_ui->defineButton->setVisible(alert->origin == kOriginTrap &&
+                                   alert->reception == kReceptionUnclassified);
 
     m_ui->nextButton->setEnabled(n != store.count);
     m_ui->prevButton->setEnabled(n != 1);

@@ -47,7 +47,8 @@ bool underAny(const Oid& id, const std::vector<Oid>& prefixes) {
 // The texts of a trap that no definition classifies: its name (the MIB's
 // where a loaded module knows it, else its identifier) as the description,
 // and the name with every binding, name = value, as the alert text.
-void describeUnclassified(AlertRecord& record, const std::string& notifyId, const TrapRegistration& registration) {
+void describeUnclassified(AlertRecord& record, const std::string& notifyId,
+                          const TrapRegistration& registration) {
     std::vector<std::string> oids;
     if (record.reception == kReceptionUnclassified)
         for (const AlertBinding& b : record.bindings)
@@ -61,7 +62,8 @@ void describeUnclassified(AlertRecord& record, const std::string& notifyId, cons
     std::string text = name;
     for (std::size_t i = 0; i < record.bindings.size(); ++i) {
         const AlertBinding& b = record.bindings[i];
-        const std::string& object = i < names.objects.size() && !names.objects[i].empty() ? names.objects[i] : b.oid;
+        const std::string& object =
+            i < names.objects.size() && !names.objects[i].empty() ? names.objects[i] : b.oid;
         text += (i == 0 ? ": " : ", ") + object + " = " + b.value;
         if (text.size() >= alert_width::kAlertText)
             break;
@@ -109,8 +111,7 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         // agent names; it is taken before the listed enterprises, and
         // ClassifyAlert still prefers their definitions (see there). The
         // console's own state-change alerts never pass here.
-        const bool standard = registration.receiveStandard.on() &&
-                              StandardTrapNumber(id) != 0;
+        const bool standard = registration.receiveStandard.on() && StandardTrapNumber(id) != 0;
         const bool unclassified = registration.showUnclassified.on();
         const bool listed = underAny(id, registration.prefixes);
         if (!standard && !listed && !unclassified)

@@ -12,8 +12,8 @@
 struct UnknownSender {
     std::string address;
     std::uint64_t count = 0;
-    std::string lastTrap; // the notification's name, else its trap key
-    std::string lastTime; // date and time text of the last one
+    std::string lastTrap;   // the notification's name, else its trap key
+    std::string lastTime;   // date and time text of the last one
     std::uint64_t seen = 0; // order of the last trap among all senders
 };
 

@@ -11,10 +11,10 @@
 #include "ui_add_servers.h"
 #include "wait_box.h"
 
-#include <QTimer>
 #include <QApplication>
 #include <QIcon>
 #include <QListWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <new>

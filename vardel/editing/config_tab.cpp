@@ -1,7 +1,6 @@
 #include "config_tab.h"
 
 #include "add_servers_dialog.h"
-
 #include "advanced_options_dialog.h"
 #include "alert_destination.h"
 #include "dialog_manners.h"

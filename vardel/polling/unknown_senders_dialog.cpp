@@ -22,7 +22,8 @@ CUnknownSendersDlg::CUnknownSendersDlg(QWidget* parent, UnknownSenders& senders,
     setFixedSize(size());
     setWindowModality(Qt::WindowModal);
     m_ui->senderList->setHeaderLabels({qt(LoadString(IDS_SENDER_ADDRESS)), qt(LoadString(IDS_SENDER_COUNT)),
-                                       qt(LoadString(IDS_SENDER_LAST_TRAP)), qt(LoadString(IDS_SENDER_LAST_TIME))});
+                                       qt(LoadString(IDS_SENDER_LAST_TRAP)),
+                                       qt(LoadString(IDS_SENDER_LAST_TIME))});
     m_ui->senderList->setColumnWidth(0, 110);
     m_ui->senderList->setColumnWidth(1, 56);
     m_ui->senderList->setColumnWidth(2, 190);
@@ -44,8 +45,8 @@ void CUnknownSendersDlg::refresh() {
     const QString chosen = current ? current->text(0) : QString();
     m_ui->senderList->clear();
     for (const UnknownSender& s : m_senders.senders()) {
-        auto* item = new QTreeWidgetItem(m_ui->senderList, {qt(s.address), QString::number(s.count),
-                                                            qt(s.lastTrap), qt(s.lastTime)});
+        auto* item = new QTreeWidgetItem(
+            m_ui->senderList, {qt(s.address), QString::number(s.count), qt(s.lastTrap), qt(s.lastTime)});
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         if (item->text(0) == chosen)
             m_ui->senderList->setCurrentItem(item);

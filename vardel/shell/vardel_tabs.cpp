@@ -260,7 +260,8 @@ void CVardelTabs::startTrapListener() {
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
-    m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1, m_settings.showUnclassifiedTraps == 1);
+    m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
+                                  m_settings.showUnclassifiedTraps == 1);
     m_trapListener->setLossNotifier([this](std::uint64_t lost) {
         if (m_trapsLost.fetch_add(lost) == 0)
             QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
