@@ -113,8 +113,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         // console's own state-change alerts never pass here.
         const bool standard = registration.receiveStandard.on() && StandardTrapNumber(id) != 0;
         const bool unclassified = registration.showUnclassified.on();
-        const bool listed = underAny(id, registration.prefixes);
-        if (!standard && !listed && !unclassified)
+        const bool ofListed = underAny(id, registration.prefixes);
+        if (!standard && !ofListed && !unclassified)
             return;
 
         std::unique_ptr<AlertRecord> record(new (std::nothrow) AlertRecord);
@@ -128,7 +128,7 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
             record->reception = kReceptionStandard;
             record->enterprise = kSnmpTrapsEnterprise;
             record->trapKey = idText;
-        } else if (!listed || BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
+        } else if (!ofListed || BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
             if (!unclassified)
                 return;
             // Keyed as an import of its MIB would key it (RFC 3584).
