@@ -9,6 +9,7 @@
 #include "server_status_tab.h"
 #include "snmpd_peer.h"
 #include "testsupport.h"
+#include "unknown_senders_dialog.h"
 #include "vardel_tabs.h"
 
 #include <QApplication>
@@ -92,7 +93,17 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const bool chooserShot = chooser.grab().save(QString::fromStdString(out + "server_chooser.png"));
 
-    std::printf("screenshots %s: during %d, after %d, chooser %d\n",
-                ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot);
-    return ok && during && after && chooserShot ? 0 : 2;
+    UnknownSenders& senders = *console.unknownSenders();
+    senders.count("10.1.7.33", "IF-MIB::linkDown", "December 10, 2026, 20:31:07");
+    for (int i = 0; i < 4; ++i)
+        senders.count("10.1.9.2", "1.3.6.1.4.1.2636.4.1.1", "December 10, 2026, 20:34:52");
+    CUnknownSendersDlg unknown(&console, senders, console.settings().programDirectory,
+                               [](const std::string&) {});
+    unknown.show();
+    QApplication::processEvents();
+    const bool unknownShot = unknown.grab().save(QString::fromStdString(out + "unknown_senders.png"));
+
+    std::printf("screenshots %s: during %d, after %d, chooser %d, unknown senders %d\n",
+                ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot, unknownShot);
+    return ok && during && after && chooserShot && unknownShot ? 0 : 2;
 }

@@ -40,9 +40,19 @@ void AlertArrival::onAlertDropped(const AlertRecord& dropped, bool first) {
 int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
     if (!record)
         return 0;
+    const bool unclassifiedOn = m_ctx.settings.showUnclassifiedTraps == 1;
+    if ((record->reception == kReceptionStandard && m_ctx.settings.receiveStandardTraps != 1) ||
+        (record->reception == kReceptionUnclassified && !unclassifiedOn))
+        return 0;
     std::string serverName;
-    if (FindServerNameByAddress(m_ctx.servers, record->agentAddress, serverName) != 0)
-        return 0; // not a managed server: dropped silently
+    if (FindServerNameByAddress(m_ctx.servers, record->agentAddress, serverName) != 0) {
+        // Not a managed server: never an alert.
+        if (unclassifiedOn)
+            m_unknownSenders.count(record->agentAddress,
+                                   record->description.empty() ? record->trapKey : record->description,
+                                   record->dateTime);
+        return 0;
+    }
     record->serverName = fitField(serverName, alert_width::kServerName);
     record->playSound = m_ctx.settings.playSound;
     record->soundFile = m_ctx.settings.soundFile;

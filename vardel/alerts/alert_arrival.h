@@ -6,6 +6,7 @@
 #include "alert_store.h"
 #include "config_store.h"
 #include "console_settings.h"
+#include "unknown_senders.h"
 
 #include <chrono>
 #include <cstddef>
@@ -81,8 +82,10 @@ public:
     AlertArrival& operator=(const AlertArrival&) = delete;
 
     // WM_USER+1000: takes the record posted by the trap thread. A record from
-    // an address no managed server has is deleted. Returns the alert's
-    // sequence, or 0 when it was dropped.
+    // an address no managed server has is deleted (with "Show unclassified
+    // traps", counted in unknownSenders first), and so is one of a reception
+    // that was switched off meanwhile. Returns the alert's sequence, or 0
+    // when it was dropped.
     int OnTrapAlert(std::unique_ptr<AlertRecord> record);
 
     // OnTrapAlert for the records of a burst, oldest first, until the clock
@@ -107,9 +110,12 @@ public:
     // the alert; returns its sequence.
     int RaiseStateAlert(const std::string& serverName, const std::string& state, int source);
 
+    UnknownSenders& unknownSenders() { return m_unknownSenders; }
+
 private:
     void onAlertDropped(const AlertRecord& dropped, bool first);
 
     AlertArrivalContext m_ctx;
+    UnknownSenders m_unknownSenders;
     std::function<void(std::unique_ptr<AlertRecord>)> m_deliver;
 };

@@ -45,6 +45,15 @@ struct AlertBinding {
 
 inline constexpr int kMaxBindings = 10;
 
+// How the listener took a trap in: through a listed enterprise, as a standard
+// trap (STANDARD.INI), or without any definition (its texts made from the
+// trap itself).
+enum TrapReception : std::uint8_t {
+    kReceptionDefined = 0,
+    kReceptionStandard = 1,
+    kReceptionUnclassified = 2
+};
+
 struct AlertRecord {
     std::int16_t origin = kOriginStateChange;
     std::string dateTime;
@@ -52,6 +61,7 @@ struct AlertRecord {
     std::int32_t launchAllowed = 1;
     std::uint8_t snmpVersion = 0;
     std::uint8_t addressType = 0;
+    std::uint8_t reception = kReceptionDefined; // in the padding before bindingCount
     std::int32_t bindingCount = 0;
     std::string enterprise;
     std::string trapKey;

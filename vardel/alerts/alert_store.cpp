@@ -109,11 +109,26 @@ int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
     if (!record)
         return -1;
     AlertRecord& r = *record;
+    if (r.reception == kReceptionUnclassified) {
+        // No definition: the listener made its texts from the trap itself.
+        r.helpFile = fitField(programDir, alert_width::kHelpFile);
+        r.helpId = 0;
+        r.severity = kSeverityUnclassified;
+        store(std::move(record));
+        return 0;
+    }
     const std::string definitionFile =
         profile::getString(programDir + "VDTrap.ini", "EnterpriseList", r.enterprise, "", kValueBuffer);
     // One look at the file for all keys of the alert.
     const std::string path = definitionPath(programDir, r.enterprise, definitionFile);
-    const profile::Document definitions = path.empty() ? profile::Document() : profile::load(path);
+    profile::Document definitions = path.empty() ? profile::Document() : profile::load(path);
+    // A standard trap takes the index's definition where it has one (an
+    // imported SNMPv2-MIB or IF-MIB, which key these traps alike, or a
+    // hand-written section): that wins, section by section; STANDARD.INI
+    // classifies the others.
+    const bool fromStandard = r.reception == kReceptionStandard && !definitions.hasSection(r.trapKey);
+    if (fromStandard)
+        definitions = profile::load(programDir + "STANDARD.INI");
 
     // Trap alerts take the defaults also for keys that are present but empty.
     r.alertText = readKey(definitions, r.trapKey, "AlarmString");
@@ -129,7 +144,12 @@ int AlertStore::ClassifyAlert(std::unique_ptr<AlertRecord> record) {
         severity = "INFORMATIONAL";
 
     if (r.bindingCount > 0)
-        r.alertText = ExpandAlertText(r.alertText, r);
+        r.alertText = ExpandAlertText(r.alertText, r, fromStandard);
+    if (fromStandard) {
+        // A reference to a binding the agent did not send leaves a blank.
+        while (!r.alertText.empty() && r.alertText.back() == ' ')
+            r.alertText.pop_back();
+    }
     r.severity = SeverityFromKeyword(severity);
 
     store(std::move(record));

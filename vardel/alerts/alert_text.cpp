@@ -33,15 +33,44 @@ namespace {
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
+
+// The value of the first kept binding at or below one of the OIDs of list
+// ("A|B"), tried in order; nullptr when none is.
+const std::string* bindingAt(const std::string& list, const AlertRecord& record, int kept) {
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        const std::size_t end = std::min(list.find('|', begin), list.size());
+        const std::string oid = list.substr(begin, end - begin);
+        for (int i = 0; i < kept && !oid.empty(); ++i) {
+            const std::string& b = record.bindings[static_cast<std::size_t>(i)].oid;
+            if (b == oid ||
+                (b.size() > oid.size() && b.compare(0, oid.size(), oid) == 0 && b[oid.size()] == '.'))
+                return &record.bindings[static_cast<std::size_t>(i)].value;
+        }
+        begin = end + 1;
+    }
+    return nullptr;
+}
 } // namespace
 
-std::string ExpandAlertText(const std::string& text, const AlertRecord& record) {
+std::string ExpandAlertText(const std::string& text, const AlertRecord& record, bool objectReferences) {
     const int kept = std::min<int>(
         {std::max<int>(record.bindingCount, 0), kMaxBindings, static_cast<int>(record.bindings.size())});
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
+        if (objectReferences && text[i] == '%' && i + 1 < text.size() && text[i + 1] == '{') {
+            const std::size_t close = text.find('}', i + 2);
+            if (close != std::string::npos) {
+                if (const std::string* value = bindingAt(text.substr(i + 2, close - i - 2), record, kept))
+                    out += *value;
+                i = close + 1;
+                if (out.size() >= alert_width::kAlertText)
+                    break;
+                continue;
+            }
+        }
         if (text[i] != '%' || i + 1 >= text.size() || !isDigit(text[i + 1])) {
             out += text[i++];
             continue;

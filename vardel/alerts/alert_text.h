@@ -19,4 +19,8 @@ const char* SeverityWord(int severity);
 // binding N, counting from 1; %0, N above 10 and N above bindingCount expand
 // to nothing. A '%' without a digit stays. The result is cut to the
 // alertText field.
-std::string ExpandAlertText(const std::string& text, const AlertRecord& record);
+// objectReferences (STANDARD.INI only): %{OID} expands too, to the value of
+// the first binding at or below OID; %{A|B} tries A, then B; nothing when no
+// binding matches.
+std::string ExpandAlertText(const std::string& text, const AlertRecord& record,
+                            bool objectReferences = false);

@@ -69,6 +69,7 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     connect(m_ui->clearAlertButton, &QPushButton::clicked, this, &CNotifyWindow::onClearAlert);
     connect(m_ui->clearAllButton, &QPushButton::clicked, this, &CNotifyWindow::onClearAll);
     connect(m_ui->adviceButton, &QPushButton::clicked, this, &CNotifyWindow::onAdvice);
+    connect(m_ui->defineButton, &QPushButton::clicked, this, &CNotifyWindow::onDefine);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CNotifyWindow::onLaunch);
     connect(m_ui->printButton, &QPushButton::clicked, this, &CNotifyWindow::onPrint);
 }
@@ -128,6 +129,10 @@ int CNotifyWindow::ShowAlert(int n) {
         applyTexts();
 
     m_ui->adviceButton->setEnabled(alert->alertText != LoadString(IDS_UNKNOWN_ALERT));
+    // Only a trap that no definition classified ("Show unclassified traps");
+    // never a state-change alert, whatever its severity.
+    m_ui->defineButton->setVisible(alert->origin == kOriginTrap &&
+                                   alert->reception == kReceptionUnclassified);
 
     m_ui->nextButton->setEnabled(n != store.count);
     m_ui->prevButton->setEnabled(n != 1);
@@ -297,6 +302,18 @@ void CNotifyWindow::dropTopmostToCorner() {
 // F1, as the main window's Help command.
 void CNotifyWindow::onHelpKey() {
     help::openHelpContents(this, m_ctx.settings.programDirectory + "Vardel.hlp");
+}
+
+void CNotifyWindow::onDefine() {
+    const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
+    if (!alert)
+        return;
+    if (m_defineHandler) {
+        m_defineHandler(alert->enterprise, alert->trapKey);
+        return;
+    }
+    msgbox::show(this, FormatString(IDS_DEFINE_WHERE, {alert->enterprise, m_ctx.settings.programDirectory}),
+                 LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Information);
 }
 
 // The window stays on top and where it is: the help is read beside the alert.

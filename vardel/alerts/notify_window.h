@@ -67,6 +67,12 @@ public:
     // alerts lays out and raises its last alert alone.
     void deferDisplay(bool defer);
 
+    // What "Define..." (shown for an unclassified trap alert) does with the
+    // alert's enterprise and trap key: open the import of definitions for
+    // it. Without a handler it says where to import them.
+    using DefineHandler = std::function<void(const std::string& enterprise, const std::string& trapKey)>;
+    void setDefineHandler(DefineHandler handler) { m_defineHandler = std::move(handler); }
+
     // The index of the alert on display, read back from label 1038.
     int currentIndex() const;
     std::int16_t currentSeverity() const { return m_currentSeverity; }
@@ -86,6 +92,7 @@ private:
     void onClearAlert();
     void onClearAll();
     void onAdvice();
+    void onDefine();
     void onLaunch();
     void onPrint();
     void onHelpKey();
@@ -104,6 +111,7 @@ private:
     class QFocusFrame* m_focusFrame = nullptr;
     void applyTexts();
 
+    DefineHandler m_defineHandler;
     bool m_deferDisplay = false;
     bool m_displayPending = false;
     QString m_pendingDateTime, m_pendingAlertText, m_pendingServerName, m_pendingDescription;

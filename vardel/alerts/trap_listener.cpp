@@ -30,7 +30,56 @@ std::string portFailure(int status, std::uint16_t port) {
     }
 }
 
+const Oid& snmpTraps() {
+    static const Oid oid(kSnmpTrapsEnterprise);
+    return oid;
+}
+
+bool underAny(const Oid& id, const std::vector<Oid>& prefixes) {
+    if (prefixes.empty())
+        return true;
+    for (const Oid& prefix : prefixes)
+        if (id.startsWith(prefix))
+            return true;
+    return false;
+}
+
+// The texts of a trap that no definition classifies: its name (the MIB's
+// where a loaded module knows it, else its identifier) as the description,
+// and the name with every binding, name = value, as the alert text.
+void describeUnclassified(AlertRecord& record, const std::string& notifyId,
+                          const TrapRegistration& registration) {
+    std::vector<std::string> oids;
+    if (record.reception == kReceptionUnclassified)
+        for (const AlertBinding& b : record.bindings)
+            oids.push_back(b.oid);
+    definitions::OidNames names;
+    definitions::NameNotification(registration.mibFolders, notifyId, oids, names);
+    const std::string name = names.notification.empty() ? notifyId : names.notification;
+    record.description = fitField(name, alert_width::kDescription);
+    if (record.reception != kReceptionUnclassified)
+        return;
+    std::string text = name;
+    for (std::size_t i = 0; i < record.bindings.size(); ++i) {
+        const AlertBinding& b = record.bindings[i];
+        const std::string& object =
+            i < names.objects.size() && !names.objects[i].empty() ? names.objects[i] : b.oid;
+        text += (i == 0 ? ": " : ", ") + object + " = " + b.value;
+        if (text.size() >= alert_width::kAlertText)
+            break;
+    }
+    record.alertText = fitField(std::move(text), alert_width::kAlertText);
+}
+
 } // namespace
+
+int StandardTrapNumber(const Oid& notifyId) {
+    const Oid& base = snmpTraps();
+    if (notifyId.len() != base.len() + 1 || !notifyId.startsWith(base))
+        return 0;
+    const std::uint32_t n = notifyId[notifyId.len() - 1];
+    return n >= 1 && n <= 6 ? static_cast<int>(n) : 0;
+}
 
 int BuildTrapKey(std::string& enterprise, const std::string& notifyId, std::string& trapKey,
                  const TrapRegistration& registration) {
@@ -68,16 +117,40 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         Oid enterprise;
         pdu.get_notify_enterprise(enterprise);
 
+        Oid id;
+        pdu.get_notify_id(id);
+        // A standard trap's key is its identifier, whatever enterprise the
+        // agent names; it is taken before the listed enterprises, and
+        // ClassifyAlert still prefers their definitions (see there). The
+        // console's own state-change alerts never pass here.
+        const bool standard = registration.receiveStandard.on() && StandardTrapNumber(id) != 0;
+        const bool unclassified = registration.showUnclassified.on();
+        const bool ofListed = underAny(id, registration.prefixes);
+        if (!standard && !ofListed && !unclassified)
+            return;
+
         std::unique_ptr<AlertRecord> record(new (std::nothrow) AlertRecord);
         if (!record)
             return;
         record->origin = kOriginTrap;
         record->enterprise = fitField(enterprise.get_printable(), alert_width::kEnterprise);
 
-        Oid id;
-        pdu.get_notify_id(id);
-        if (BuildTrapKey(record->enterprise, id.get_printable(), record->trapKey, registration) != 0)
-            return;
+        const std::string idText = id.get_printable();
+        if (standard) {
+            record->reception = kReceptionStandard;
+            record->enterprise = kSnmpTrapsEnterprise;
+            record->trapKey = idText;
+        } else if (!ofListed || BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
+            if (!unclassified)
+                return;
+            // Keyed as an import of its MIB would key it (RFC 3584).
+            std::string ownEnterprise, key;
+            if (!definitions::TrapKeyOf(idText, ownEnterprise, key))
+                return;
+            record->reception = kReceptionUnclassified;
+            record->enterprise = fitField(ownEnterprise, alert_width::kEnterprise);
+            record->trapKey = fitField(key, alert_width::kTrapKey);
+        }
 
         record->dateTime = FormatNow();
         record->agentAddress = fitField(address.get_printable(), alert_width::kAgentAddress);
@@ -103,6 +176,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
                 slot.value = fitField(vb.get_printable_value(), alert_width::kBindingValue);
             }
         }
+        if (unclassified)
+            describeUnclassified(*record, idText, registration);
         if (registration.sink && !registration.sink(std::move(record)) && session != nullptr)
             session->countLost(1);
     } catch (...) {
@@ -116,6 +191,16 @@ TrapListenerThread::TrapListenerThread(std::string programDir, TrapSink sink, Tr
 
 TrapListenerThread::~TrapListenerThread() {
     stop();
+}
+
+void TrapListenerThread::setReceptions(bool receiveStandard, bool showUnclassified) {
+    std::lock_guard<std::mutex> lock(m_registrationMutex);
+    m_receiveStandard = receiveStandard;
+    m_showUnclassified = showUnclassified;
+    if (m_registered) {
+        m_registered->registration.receiveStandard.set(receiveStandard);
+        m_registered->registration.showUnclassified.set(showUnclassified);
+    }
 }
 
 void TrapListenerThread::start() {
@@ -167,44 +252,41 @@ int TrapListenerThread::readRegistration(Registered& out) const {
         Oid oid(enterprise);
         Oid suffixed(enterprise + ".19");
         if (oid.valid())
-            out.prefixes.push_back(oid);
+            r.prefixes.push_back(oid);
         if (suffixed.valid())
-            out.prefixes.push_back(suffixed);
+            r.prefixes.push_back(suffixed);
         r.suffixed.push_back(enterprise + ".19");
     }
     for (auto& [id, key] : definitions::ReadNotificationKeys(m_programDir))
         r.notificationKeys.emplace(std::move(id), std::move(key));
+    r.mibFolders = definitions::NameSearchPath(m_programDir);
     return 0;
 }
 
-std::shared_ptr<const TrapListenerThread::Registered> TrapListenerThread::currentRegistration() const {
+std::shared_ptr<TrapListenerThread::Registered> TrapListenerThread::currentRegistration() const {
     std::lock_guard<std::mutex> lock(m_registrationMutex);
     return m_registered;
+}
+
+void TrapListenerThread::install(std::shared_ptr<Registered> fresh) {
+    std::lock_guard<std::mutex> lock(m_registrationMutex);
+    fresh->registration.receiveStandard.set(m_receiveStandard);
+    fresh->registration.showUnclassified.set(m_showUnclassified);
+    m_registered = std::move(fresh);
 }
 
 int TrapListenerThread::refreshRegistration() {
     auto fresh = std::make_shared<Registered>();
     const int result = readRegistration(*fresh);
-    std::lock_guard<std::mutex> lock(m_registrationMutex);
-    m_registered = std::move(fresh);
+    install(std::move(fresh));
     return result;
 }
 
 void TrapListenerThread::OnRegisteredNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
                                                   void* data) {
-    const std::shared_ptr<const Registered> current =
-        static_cast<const TrapListenerThread*>(data)->currentRegistration();
-    if (!current)
-        return;
-    // The session's own rule: with no identifiers every notification passes.
-    if (!current->prefixes.empty()) {
-        Oid id;
-        pdu.get_notify_id(id);
-        if (std::none_of(current->prefixes.begin(), current->prefixes.end(),
-                         [&id](const Oid& prefix) { return id.startsWith(prefix); }))
-            return;
-    }
-    OnTrapNotification(reason, session, pdu, target, const_cast<TrapRegistration*>(&current->registration));
+    const std::shared_ptr<Registered> current = static_cast<const TrapListenerThread*>(data)->currentRegistration();
+    if (current)
+        OnTrapNotification(reason, session, pdu, target, &current->registration);
 }
 
 int TrapListenerThread::registerSession() {
@@ -223,10 +305,7 @@ int TrapListenerThread::registerSession() {
         return -1;
     }
 
-    {
-        std::lock_guard<std::mutex> lock(m_registrationMutex);
-        m_registered = std::move(registered);
-    }
+    install(std::move(registered));
     // Every notification reaches OnRegisteredNotification, which filters by
     // the lists in force, so that a refresh needs no new registration.
     if (session->notify_register(OidCollection(), TargetCollection(), OnRegisteredNotification, this) !=

@@ -8,6 +8,7 @@
 #include "alert_record.h"
 #include "snmp.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,28 @@ using TrapLossNotifier = std::function<void(std::uint64_t lost)>;
 // process without CAP_NET_ADMIN).
 inline constexpr int kTrapReceiveBuffer = 32 * 1024 * 1024;
 
+// The enterprise of the standard traps: the v1 generic traps 0-5 arrive as
+// snmpTraps.1-6 (RFC 3584), SNMPv2-MIB's and IF-MIB's notifications are there.
+inline constexpr const char* kSnmpTrapsEnterprise = "1.3.6.1.6.3.1.1.5";
+// 1-6 for a standard trap's identifier (coldStart .. egpNeighborLoss), else 0.
+int StandardTrapNumber(const Oid& notifyId);
+
+// A switch that one thread sets and another reads; copied by value.
+class TrapSwitch {
+public:
+    TrapSwitch() = default;
+    TrapSwitch(const TrapSwitch& other) : m_on(other.on()) {}
+    TrapSwitch& operator=(const TrapSwitch& other) {
+        set(other.on());
+        return *this;
+    }
+    bool on() const { return m_on.load(std::memory_order_relaxed); }
+    void set(bool on) { m_on.store(on, std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> m_on{false};
+};
+
 // What the notification callback reads: the registered enterprises, the same
 // with ".19" appended, and where records go.
 struct TrapRegistration {
@@ -44,6 +67,17 @@ struct TrapRegistration {
     // Identifiers that the ".0." rule cannot key, each with the key it takes
     // ([NotificationKeys] of VDTrap.ini, written by the definitions import).
     std::unordered_map<std::string, std::string> notificationKeys;
+    // The identifiers taken in through a listed enterprise: those under one of
+    // these (all when empty). The session itself takes every notification, so
+    // that the lists can be refreshed and the receptions below switched while
+    // it runs.
+    std::vector<Oid> prefixes;
+    // Advanced Options, set from the user-interface thread at any time.
+    TrapSwitch receiveStandard;
+    TrapSwitch showUnclassified;
+    // Where the names of unclassified traps come from: every MIB module of
+    // these folders (definitions::NameSearchPath).
+    std::vector<std::string> mibFolders;
 };
 
 // The key of notifyId when registration lists it among its notification keys
@@ -70,6 +104,10 @@ public:
     TrapListenerThread(const TrapListenerThread&) = delete;
     TrapListenerThread& operator=(const TrapListenerThread&) = delete;
 
+    // The two opt-in receptions ("Receive standard traps", "Show unclassified
+    // traps"); any thread, at any time, from the next trap on.
+    void setReceptions(bool receiveStandard, bool showUnclassified);
+
     // Before start(): where losses are reported, and the receive buffer.
     void setLossNotifier(TrapLossNotifier onLoss) { m_onLoss = std::move(onLoss); }
     void setReceiveBuffer(int bytes) { m_receiveBuffer = bytes; }
@@ -95,13 +133,13 @@ private:
     // whole by refreshRegistration.
     struct Registered {
         TrapRegistration registration;
-        std::vector<Oid> prefixes;
     };
     // The lists VDTrap.ini gives now; result as ReadKeyList's.
     int readRegistration(Registered& out) const;
-    std::shared_ptr<const Registered> currentRegistration() const;
-    // The session's callback: notifications whose identifier starts with a
-    // registered prefix go on to OnTrapNotification with the current lists.
+    std::shared_ptr<Registered> currentRegistration() const;
+    // Makes fresh the registration in force, with the receptions as set.
+    void install(std::shared_ptr<Registered> fresh);
+    // The session's callback: OnTrapNotification with the lists in force.
     static void OnRegisteredNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data);
 
     void run();
@@ -116,7 +154,9 @@ private:
     std::uint16_t m_port;
     TrapSink m_sink;
     mutable std::mutex m_registrationMutex;
-    std::shared_ptr<const Registered> m_registered; // under m_registrationMutex
+    std::shared_ptr<Registered> m_registered; // under m_registrationMutex
+    bool m_receiveStandard = false;           // under m_registrationMutex
+    bool m_showUnclassified = false;          // under m_registrationMutex
     std::unique_ptr<Snmp> m_session;
     std::thread m_thread;
     std::string m_failureReason; // listener thread only

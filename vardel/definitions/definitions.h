@@ -115,6 +115,22 @@ std::string BaseModuleDirectory();
 
 // The regular files of a folder that are not hidden, sorted: its MIB files.
 std::vector<std::string> FilesInFolder(const std::string& folder);
+// The folders whose modules give the names of traps that have no definition:
+// the program directory's mibs/, ~/.snmp/mibs, /usr/share/snmp/mibs and its
+// ietf/ and iana/, and the program's own base modules.
+std::vector<std::string> NameSearchPath(const std::string& programDir);
+
+struct OidNames {
+    std::string notification;         // MODULE::name; empty when no loaded module defines it
+    std::vector<std::string> objects; // per binding OID: name.instance, or empty
+};
+// Names a notification and its bindings' objects from every module of the
+// folders (read all at the first call, and again after a scan, which frees the
+// parser's tree). Never waits for the parser: false, leaving names empty, while
+// a scan holds it. Meant for the trap thread; the folders are loaded once per
+// list given.
+bool NameNotification(const std::vector<std::string>& folders, const std::string& notifyOid,
+                      const std::vector<std::string>& bindingOids, OidNames& names);
 
 // Every NOTIFICATION-TYPE and TRAP-TYPE of the files; see the lock above.
 ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions& options);

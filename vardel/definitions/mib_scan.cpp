@@ -41,6 +41,9 @@ std::mutex& parserMutex() {
     return m;
 }
 
+// Bumped by every scan: the tree NameNotification loaded is gone.
+unsigned g_scans = 0;
+
 struct LogMessage {
     int priority;
     std::string text;
@@ -420,6 +423,7 @@ ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions
     if (!pending.empty()) {
         std::lock_guard lock(parserMutex());
         setUpParserOnce();
+        ++g_scans;
         bool first = true;
         while (!pending.empty() && !result.cancelled) {
             const std::size_t before = pending.size();
@@ -439,6 +443,105 @@ ScanResult ScanMibFiles(const std::vector<std::string>& files, const ScanOptions
         for (Notification& n : list)
             result.notifications.push_back(std::move(n));
     return result;
+}
+
+std::vector<std::string> NameSearchPath(const std::string& programDir) {
+    ScanOptions options;
+    options.programDir = programDir;
+    return SearchPath({}, options);
+}
+
+namespace {
+
+bool parseOid(const std::string& text, std::vector<oid>& out) {
+    out.clear();
+    std::size_t i = text.empty() || text[0] != '.' ? 0 : 1;
+    while (i < text.size()) {
+        std::size_t end = text.find('.', i);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end == i || end - i > 10)
+            return false;
+        unsigned long long n = 0;
+        for (std::size_t j = i; j < end; ++j) {
+            if (text[j] < '0' || text[j] > '9')
+                return false;
+            n = n * 10 + static_cast<unsigned>(text[j] - '0');
+        }
+        if (n > 0xFFFFFFFFull)
+            return false;
+        out.push_back(static_cast<oid>(n));
+        i = end + 1;
+    }
+    return !out.empty() && out.size() <= MAX_OID_LEN;
+}
+
+// The deepest node of the tree on the OID's path, and how many of its
+// sub-identifiers that node covers.
+const tree* deepest(const std::vector<oid>& ids, std::size_t& depth) {
+    depth = 0;
+    const tree* found = nullptr;
+    const tree* level = get_tree_head();
+    for (std::size_t i = 0; i < ids.size() && level; ++i) {
+        const tree* t = level;
+        while (t && t->subid != ids[i])
+            t = t->next_peer;
+        if (!t)
+            break;
+        found = t;
+        depth = i + 1;
+        level = t->child_list;
+    }
+    return found;
+}
+
+} // namespace
+
+bool NameNotification(const std::vector<std::string>& folders, const std::string& notifyOid,
+                      const std::vector<std::string>& bindingOids, OidNames& names) {
+    names.notification.clear();
+    names.objects.assign(bindingOids.size(), std::string());
+    std::unique_lock lock(parserMutex(), std::try_to_lock);
+    if (!lock.owns_lock())
+        return false;
+    static std::vector<std::string> loadedFolders;
+    static unsigned loadedAfter = ~0u;
+    if (loadedAfter != g_scans || loadedFolders != folders) {
+        setUpParserOnce();
+        shutdown_mib();
+        netsnmp_init_mib_internals();
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+            struct stat st {};
+            if (::stat(it->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                add_mibdir(it->c_str());
+        }
+        read_all_mibs(); // what does not parse goes to the captureless log callback
+        loadedFolders = folders;
+        loadedAfter = g_scans;
+    }
+    std::vector<oid> ids;
+    std::size_t depth = 0;
+    if (parseOid(notifyOid, ids)) {
+        const tree* t = deepest(ids, depth);
+        if (t && depth == ids.size() && t->label && std::strchr(t->label, '#') == nullptr) {
+            const struct module* mp = find_module(t->modid);
+            names.notification = (mp && mp->name ? std::string(mp->name) + "::" : std::string()) + t->label;
+        }
+    }
+    for (std::size_t i = 0; i < bindingOids.size(); ++i) {
+        if (!parseOid(bindingOids[i], ids))
+            continue;
+        const tree* t = deepest(ids, depth);
+        // An object and its instance: a node without children (a scalar or
+        // a column), or the very node.
+        if (!t || !t->label || (depth < ids.size() && t->child_list))
+            continue;
+        std::string name = t->label;
+        for (std::size_t j = depth; j < ids.size(); ++j)
+            name += "." + std::to_string(ids[j]);
+        names.objects[i] = std::move(name);
+    }
+    return true;
 }
 
 } // namespace definitions

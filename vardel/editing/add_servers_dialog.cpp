@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QListWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <new>
@@ -229,6 +230,11 @@ void CAddServersDlg::OnRemove() {
     }
 }
 
+void CAddServersDlg::presetManualEntry(const std::string& names) {
+    m_manualPreset = names;
+    QTimer::singleShot(0, this, &CAddServersDlg::OnAddManually);
+}
+
 void CAddServersDlg::OnAddManually() {
     std::unique_ptr<CAddServersManuallyDlg> dialog;
     try {
@@ -237,6 +243,9 @@ void CAddServersDlg::OnAddManually() {
         noMemory(this);
         return;
     }
+    if (!m_manualPreset.empty())
+        dialog->setNames(m_manualPreset);
+    m_manualPreset.clear();
     dialog->exec();
     for (const std::string& line : dialog->lines()) {
         if (line.empty())
@@ -352,6 +361,11 @@ bool CAddServersDlg::appendServer(const std::string& name, std::int32_t nosCode)
 }
 
 std::list<std::unique_ptr<ManagedServer>> RunAddServersDialog(QWidget* parent, bool& created) {
+    return RunAddServersDialogAt(parent, created, {});
+}
+
+std::list<std::unique_ptr<ManagedServer>> RunAddServersDialogAt(QWidget* parent, bool& created,
+                                                                const std::string& manualEntry) {
     std::unique_ptr<CAddServersDlg> dialog;
     try {
         dialog = std::make_unique<CAddServersDlg>(parent);
@@ -360,6 +374,8 @@ std::list<std::unique_ptr<ManagedServer>> RunAddServersDialog(QWidget* parent, b
         return {};
     }
     created = true;
+    if (!manualEntry.empty())
+        dialog->presetManualEntry(manualEntry);
     dialog->exec();
     return dialog->takeServers();
 }

@@ -28,6 +28,10 @@ public:
     const std::list<std::unique_ptr<ManagedServer>>& servers() const { return m_servers; }
     std::list<std::unique_ptr<ManagedServer>> takeServers();
 
+    // Opens Add Servers Manually as soon as the dialog runs, with these names
+    // typed in.
+    void presetManualEntry(const std::string& names);
+
     // Cancel, Escape and the close box: the result list is emptied.
     void reject() override;
 
@@ -45,8 +49,12 @@ private:
 
     std::unique_ptr<Ui::CAddServersDlg> m_ui;
     std::list<std::unique_ptr<ManagedServer>> m_servers;
+    std::string m_manualPreset;
 };
 
 // Creates the dialog (created false when it could not be), runs it and hands
 // back its result list.
 std::list<std::unique_ptr<ManagedServer>> RunAddServersDialog(QWidget* parent, bool& created);
+// The same, with Add Servers Manually opened at once on manualEntry.
+std::list<std::unique_ptr<ManagedServer>> RunAddServersDialogAt(QWidget* parent, bool& created,
+                                                                const std::string& manualEntry);

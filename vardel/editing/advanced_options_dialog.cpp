@@ -45,6 +45,8 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->sslCheckBox->setChecked(m_values.useSsl != 0);
     m_ui->dhcpCheckBox->setChecked(m_values.useDhcp != 0);
     m_ui->soundCheckBox->setChecked(m_values.playSound != 0);
+    m_ui->standardTrapsCheckBox->setChecked(m_values.receiveStandardTraps != 0);
+    m_ui->unclassifiedTrapsCheckBox->setChecked(m_values.showUnclassifiedTraps != 0);
     m_ui->retryEdit->setText(QString::number(m_values.retry));
     m_ui->pollTimeEdit->setText(QString::number(m_values.pollTime));
     m_ui->portEdit->setText(QString::number(m_values.port));
@@ -102,5 +104,7 @@ void CAdvancedOptionsDlg::OnSave() {
     m_values.useSsl = m_ui->sslCheckBox->isChecked() ? 1 : 0;
     m_values.useDhcp = m_ui->dhcpCheckBox->isChecked() ? 1 : 0;
     m_values.playSound = m_ui->soundCheckBox->isChecked() ? 1 : 0;
+    m_values.receiveStandardTraps = m_ui->standardTrapsCheckBox->isChecked() ? 1 : 0;
+    m_values.showUnclassifiedTraps = m_ui->unclassifiedTrapsCheckBox->isChecked() ? 1 : 0;
     accept();
 }

@@ -25,6 +25,9 @@ struct AdvancedOptions {
     std::uint8_t playSound = 0;
     // Outstanding alerts kept in memory.
     std::int32_t alertCeiling = kDefaultAlertCeiling;
+    // Traps group: "Receive standard traps", "Show unclassified traps".
+    std::uint8_t receiveStandardTraps = 0;
+    std::uint8_t showUnclassifiedTraps = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

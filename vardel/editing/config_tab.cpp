@@ -1,5 +1,6 @@
 #include "config_tab.h"
 
+#include "add_servers_dialog.h"
 #include "advanced_options_dialog.h"
 #include "alert_destination.h"
 #include "dialog_manners.h"
@@ -232,9 +233,24 @@ void CConfigTab::EnableEditButtons(bool enable) {
         m_ctx.sheetCancelButton->setEnabled(true);
 }
 
+void CConfigTab::OnAddServerAt(const std::string& address) {
+    if (m_ctx.settings.readOnly == 1 || m_busy)
+        return;
+    m_addAt = address;
+    OnAddServers();
+    m_addAt.clear();
+}
+
 void CConfigTab::OnAddServers() {
     NewServers added;
-    if (m_ctx.runAddServersDialog) {
+    if (!m_addAt.empty()) {
+        bool created = true;
+        added = RunAddServersDialogAt(this, created, m_addAt);
+        if (!created) {
+            noMemory();
+            return;
+        }
+    } else if (m_ctx.runAddServersDialog) {
         bool created = true;
         added = m_ctx.runAddServersDialog(this, created);
         if (!created) {
@@ -381,6 +397,8 @@ void CConfigTab::OnAdvancedOptions() {
     current.useDhcp = s.useDhcp;
     current.playSound = s.playSound;
     current.alertCeiling = s.alertCeiling;
+    current.receiveStandardTraps = s.receiveStandardTraps;
+    current.showUnclassifiedTraps = s.showUnclassifiedTraps;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -397,6 +415,10 @@ void CConfigTab::OnAdvancedOptions() {
     s.useDhcp = chosen.useDhcp;
     s.playSound = chosen.playSound;
     s.alertCeiling = chosen.alertCeiling;
+    s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
+    s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
+    if (settingsChanged)
+        settingsChanged();
 }
 
 // A read-only console lists the definitions; the dialog says why it cannot change them.

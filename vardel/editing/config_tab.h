@@ -72,6 +72,9 @@ public:
     void EnableEditButtons(bool enable);
 
     void OnAddServers();
+    // The add-server path with the manual entry opened on this address (an
+    // unknown sender of traps).
+    void OnAddServerAt(const std::string& address);
     void OnRemoveServers();
     void OnEditServers();
     void ResetAlertDestinations();
@@ -80,6 +83,9 @@ public:
     void OnTrapDefinitions();
 
     bool isBusy() const { return m_busy; }
+
+    // Called after Advanced Options has copied its values into the settings.
+    std::function<void()> settingsChanged;
     CMSFlexGrid& grid();
 
 protected:
@@ -101,6 +107,7 @@ private:
     bool m_busy = false;
     // State of the hidden check box 1008; nothing reads it.
     bool m_popUpMinimized = false;
+    std::string m_addAt; // OnAddServerAt's address while its dialog runs
 };
 
 // The About box (template 100).

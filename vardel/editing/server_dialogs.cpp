@@ -67,6 +67,10 @@ CAddServersManuallyDlg::CAddServersManuallyDlg(QWidget* parent)
 
 CAddServersManuallyDlg::~CAddServersManuallyDlg() = default;
 
+void CAddServersManuallyDlg::setNames(const std::string& names) {
+    m_ui->serversEdit->setPlainText(QString::fromStdString(names));
+}
+
 void CAddServersManuallyDlg::OnOK() {
     if (m_nosCode == 0) {
         msgbox::show(this, LoadString(IDS_SELECT_NOS), LoadString(IDS_ADD_SERVERS));

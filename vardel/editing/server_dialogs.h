@@ -27,6 +27,9 @@ public:
     explicit CAddServersManuallyDlg(QWidget* parent = nullptr);
     ~CAddServersManuallyDlg() override;
 
+    // Fills the names field (an unknown sender's address).
+    void setNames(const std::string& names);
+
     // 0 until a system is chosen; NetWare 5, Windows NT 10, SCO 15.
     int nosCode() const { return m_nosCode; }
     // After OK: every line typed, the last line first, untrimmed, empty ones

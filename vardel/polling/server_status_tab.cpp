@@ -31,6 +31,10 @@ CServerStatusTab::CServerStatusTab(ServerStatusContext context, QWidget* parent)
     g.SetColWidth(kPollCol, 2000);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CServerStatusTab::OnLaunchButton);
     connect(m_ui->agentsStatusButton, &QPushButton::clicked, this, &CServerStatusTab::OnAgentsStatusButton);
+    connect(m_ui->unknownSendersButton, &QPushButton::clicked, this, [this] {
+        if (m_openUnknownSenders)
+            m_openUnknownSenders();
+    });
 }
 
 CServerStatusTab::~CServerStatusTab() = default;

@@ -51,6 +51,9 @@ public:
     explicit CServerStatusTab(ServerStatusContext context, QWidget* parent = nullptr);
     ~CServerStatusTab() override;
 
+    // "Unknown senders...": opens the list of the traps' unknown senders.
+    void setUnknownSendersOpener(std::function<void()> open) { m_openUnknownSenders = std::move(open); }
+
     // Page activation: the grid is rebuilt from the server list.
     void OnSetActive();
     void RebuildGrid();
@@ -72,6 +75,7 @@ public:
     bool gridReady() const { return m_gridReady; }
 
 private:
+    std::function<void()> m_openUnknownSenders;
     const std::vector<long>& rowsOf(const std::string& serverName) const;
     void writeSnmpCell(long row, const std::string& text);
     void writePollCell(long row, const std::string& text);

@@ -133,6 +133,14 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_TRAPDEF_STATUS_EXISTS, "exists"},
         {IDS_TRAPDEF_STATUS_DUPLICATE, "key given twice: left out"},
         {IDS_TRAPDEF_CHOOSE_SNMPTT, "Import snmptt.conf Files"},
+        {IDS_DEFINE_WHERE, "No definition classifies the traps of enterprise %1.\n\nImport the MIB that "
+                           "defines them with \"Trap Definitions...\" on the Configuration tab, or with "
+                           "vardel-mib2ini -o %2 FILE."},
+        {IDS_SENDER_ADDRESS, "Address"},
+        {IDS_SENDER_COUNT, "Count"},
+        {IDS_SENDER_LAST_TRAP, "Last trap"},
+        {IDS_SENDER_LAST_TIME, "Last time"},
+        {IDS_CHOOSE_SENDER, "Please select a sender from the list."},
     };
     return strings;
 }

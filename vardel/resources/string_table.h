@@ -120,6 +120,15 @@ enum StringId : int {
     IDS_TRAPDEF_STATUS_EXISTS = 207,
     IDS_TRAPDEF_STATUS_DUPLICATE = 208,
     IDS_TRAPDEF_CHOOSE_SNMPTT = 209,
+    // Define... of an unclassified alert without a handler: %1 the enterprise, %2 the program directory.
+    IDS_DEFINE_WHERE = 210,
+    // Unknown senders: the list's column headers.
+    IDS_SENDER_ADDRESS = 211,
+    IDS_SENDER_COUNT = 212,
+    IDS_SENDER_LAST_TRAP = 213,
+    IDS_SENDER_LAST_TIME = 214,
+    // Add Server... with no sender chosen.
+    IDS_CHOOSE_SENDER = 215,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -280,6 +280,12 @@ int ReadRegistryAlertCeiling(const std::string& regPath, ConsoleSettings& settin
     return 0;
 }
 
+int ReadRegistryTrapReceptions(const std::string& regPath, ConsoleSettings& settings) {
+    const int standard = readFlag(regPath, "StandardTraps", settings.receiveStandardTraps);
+    const int unclassified = readFlag(regPath, "UnclassifiedTraps", settings.showUnclassifiedTraps);
+    return standard == 0 && unclassified == 0 ? 0 : -1;
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -288,6 +294,7 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryDhcp(regPath, settings);
     ReadRegistrySound(regPath, settings);
     ReadRegistryAlertCeiling(regPath, settings);
+    ReadRegistryTrapReceptions(regPath, settings);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -305,6 +312,10 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
     // at the default keeps its key as it was.
     if (settings.alertCeiling != kDefaultAlertCeiling || key->read("MaxAlerts", kDataLength))
         key->write("MaxAlerts", std::to_string(settings.alertCeiling), kDataLength);
+    if (settings.receiveStandardTraps == 1 || key->read("StandardTraps", kDataLength))
+        key->write("StandardTraps", settings.receiveStandardTraps == 1 ? "1" : "0", kDataLength);
+    if (settings.showUnclassifiedTraps == 1 || key->read("UnclassifiedTraps", kDataLength))
+        key->write("UnclassifiedTraps", settings.showUnclassifiedTraps == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

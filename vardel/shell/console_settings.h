@@ -17,6 +17,10 @@ struct ConsoleSettings {
     std::string soundFile;
     // Value MaxAlerts, present only when set to another value than the default.
     std::int32_t alertCeiling = kDefaultAlertCeiling;
+    // Values StandardTraps and UnclassifiedTraps ("1"), likewise present only
+    // once set: "Receive standard traps", "Show unclassified traps".
+    std::uint8_t receiveStandardTraps = 0;
+    std::uint8_t showUnclassifiedTraps = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;

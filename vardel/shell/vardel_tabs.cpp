@@ -20,6 +20,7 @@
 #include "string_table.h"
 #include "trap_listener.h"
 #include "ui_vardel_tabs.h"
+#include "unknown_senders_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -76,6 +77,11 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                  },
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
+    m_configTab->settingsChanged = [this] {
+        if (m_trapListener)
+            m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
+                                          m_settings.showUnclassifiedTraps == 1);
+    };
     m_statusTab = new CServerStatusTab(
         ServerStatusContext{
             m_servers,
@@ -88,6 +94,21 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
         },
         m_ui->serverStatusPage);
     m_ui->serverStatusLayout->addWidget(m_statusTab);
+    m_statusTab->setUnknownSendersOpener([this] {
+        if (!m_arrival)
+            return;
+        UnknownSenders& senders = m_arrival->unknownSenders();
+        std::function<void(const std::string&)> addServer;
+        if (m_settings.readOnly != 1)
+            addServer = [this, &senders](const std::string& address) {
+                m_configTab->OnAddServerAt(address);
+                std::string name;
+                if (FindServerNameByAddress(m_servers, address, name) == 0)
+                    senders.forget(address);
+            };
+        CUnknownSendersDlg dialog(this, senders, m_settings.programDirectory, addServer);
+        dialog.exec();
+    });
     m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
                                 const std::string& community) {
         CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);
@@ -240,6 +261,8 @@ void CVardelTabs::startTrapListener() {
         },
         [this] { QCoreApplication::postEvent(this, new QEvent(kEventTrapListenerFailed)); },
         m_options.trapPort);
+    m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
+                                  m_settings.showUnclassifiedTraps == 1);
     m_trapListener->setLossNotifier([this](std::uint64_t lost) {
         if (m_trapsLost.fetch_add(lost) == 0)
             QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));

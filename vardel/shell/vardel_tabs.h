@@ -80,6 +80,8 @@ public:
     ConsoleSettings& settings() { return m_settings; }
     ServerList& servers() { return m_servers; }
     AlertStore& alertStore() { return m_alertStore; }
+    // Traps from addresses outside the server list (once start-up made it).
+    UnknownSenders* unknownSenders() { return m_arrival ? &m_arrival->unknownSenders() : nullptr; }
     CNotifyWindow* notifyWindow() { return m_notifyWindow.get(); }
     TrapListenerThread* trapListener() { return m_trapListener.get(); }
     Snmp* pollingSession();

@@ -27,7 +27,7 @@ TEST(ShippedDefinitions, EveryHelpFileAndContextResolvesInTheProgramDirectory) {
     ASSERT_NE(programDir, nullptr);
     const std::string dir = std::string(programDir) + "/";
     const std::string index = dir + "VDTrap.ini";
-    std::vector<std::string> files = {"VDTRAP2.INI", "VDTRAPSW1.INI"};
+    std::vector<std::string> files = {"VDTRAP2.INI", "VDTRAPSW1.INI", "STANDARD.INI"};
     for (const std::string& enterprise : profile::sectionKeys(index, "EnterpriseList", 4096))
         files.push_back(profile::getString(index, "EnterpriseList", enterprise, "", 512));
 

@@ -311,4 +311,36 @@ TEST(AddServersMachine, BrowsesAFileServerUnderNetWareAndFindsItsIpxAddress) {
     EXPECT_TRUE(boxes.script.shown.empty());
 }
 
+// An unknown sender's Add Server...: Add Servers Manually opens at once on its address.
+TEST(AddServersAt, OpensTheManualEntryOnTheAddress) {
+    msgbox::ScopedScript boxes;
+    std::string typed;
+    bool manualDone = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->property("driven").toBool())
+            return;
+        const int id = dialog->property("ctlId").toInt();
+        if (id == 141) {
+            dialog->setProperty("driven", true);
+            typed = ctl<QPlainTextEdit>(dialog, kServers)->toPlainText().toStdString();
+            click(dialog, kWindowsNt);
+            click(dialog, kOk);
+            manualDone = true;
+        } else if (id == 136 && manualDone) {
+            dialog->setProperty("driven", true);
+            QTimer::singleShot(0, dialog, [dialog] { click(dialog, kOk); });
+        }
+    });
+    driver.start(10);
+    bool created = false;
+    const auto servers = RunAddServersDialogAt(nullptr, created, "127.0.0.3");
+    EXPECT_TRUE(created);
+    EXPECT_EQ(typed, "127.0.0.3");
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(servers.front()->ipAddress, "127.0.0.3");
+    EXPECT_TRUE(boxes.script.shown.empty());
+}
+
 } // namespace
