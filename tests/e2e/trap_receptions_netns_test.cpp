@@ -101,10 +101,16 @@ protected:
     // A sample trap that every console classifies: once it is in, every trap
     // sent before it has been handled.
     const AlertRecord& marker() {
-        const int before = console->alertStore().count;
+        const AlertStore& store = console->alertStore();
+        const int before = store.count;
         v1("1.3.6.1.4.1.9999", 6, 1004, {"1.3.6.1.4.1.9999.1.1", "s", "VOL1"});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return console->alertStore().count > before; }, 10000));
-        return *console->alertStore().alerts.front();
+        // The marker itself, not a trap sent before it that came in meanwhile.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return store.count > before && store.alerts.front()->trapKey == "1.3.6.1.4.1.9999.1004";
+            },
+            10000));
+        return *store.alerts.front();
     }
     const AlertRecord& alert(int sequence) { return *console->alertStore().findBySequence(sequence); }
 
