@@ -25,6 +25,8 @@ struct AdvancedOptions {
     std::uint8_t playSound = 0;
     // Outstanding alerts kept in memory.
     std::int32_t alertCeiling = kDefaultAlertCeiling;
+    // Every alert also goes to the desktop's notification service.
+    std::uint8_t desktopNotifications = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

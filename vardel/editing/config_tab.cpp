@@ -377,6 +377,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.useDhcp = s.useDhcp;
     current.playSound = s.playSound;
     current.alertCeiling = s.alertCeiling;
+    current.desktopNotifications = s.desktopNotifications;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -393,6 +394,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.useDhcp = chosen.useDhcp;
     s.playSound = chosen.playSound;
     s.alertCeiling = chosen.alertCeiling;
+    s.desktopNotifications = chosen.desktopNotifications;
 }
 
 void CConfigTab::OnAbout() {

@@ -113,6 +113,12 @@ const std::unordered_map<int, std::string>& table() {
                               "begin or end with a blank, begin with ';', or hold a line break or another "
                               "control character, '=', '[' or ']'."},
         {IDS_ALERTS_DROPPED, "Over %1 alerts: the oldest are kept in VDLog.txt only."},
+        {IDS_TRAY_TOOLTIP, "%1 outstanding alerts, %2 servers DOWN"},
+        {IDS_TRAY_SHOW_ALERTS, "Show Alerts"},
+        {IDS_TRAY_SHOW_CONSOLE, "Show Console"},
+        {IDS_TRAY_QUIT, "Quit"},
+        {IDS_NOTIFY_STORM, "%1 new alerts from %2 servers"},
+        {IDS_NOTIFY_SHOW, "Show"},
     };
     return strings;
 }

@@ -96,6 +96,15 @@ enum StringId : int {
     IDS_BAD_SERVER_NAME = 192,
     // The notify window's line once the outstanding alerts reached their ceiling; %1 is the ceiling.
     IDS_ALERTS_DROPPED = 193,
+    // The status-area icon: %1 outstanding alerts, %2 servers DOWN.
+    IDS_TRAY_TOOLTIP = 230,
+    IDS_TRAY_SHOW_ALERTS = 231,
+    IDS_TRAY_SHOW_CONSOLE = 232,
+    IDS_TRAY_QUIT = 233,
+    // One desktop notification standing for a burst: %1 alerts, %2 servers.
+    IDS_NOTIFY_STORM = 234,
+    // The desktop notification's action.
+    IDS_NOTIFY_SHOW = 235,
 };
 
 // The text of a string; empty for a number the table does not hold.

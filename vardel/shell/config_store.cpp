@@ -278,6 +278,11 @@ int ReadRegistryAlertCeiling(const std::string& regPath, ConsoleSettings& settin
     return 0;
 }
 
+int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings& settings) {
+    settings.desktopNotifications = 0;
+    return readFlag(regPath, "DesktopNotifications", settings.desktopNotifications);
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -286,6 +291,7 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryDhcp(regPath, settings);
     ReadRegistrySound(regPath, settings);
     ReadRegistryAlertCeiling(regPath, settings);
+    ReadRegistryDesktopNotifications(regPath, settings);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -303,6 +309,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
     // at the default keeps its key as it was.
     if (settings.alertCeiling != kDefaultAlertCeiling || key->read("MaxAlerts", kDataLength))
         key->write("MaxAlerts", std::to_string(settings.alertCeiling), kDataLength);
+    if (settings.desktopNotifications == 1 || key->read("DesktopNotifications", kDataLength))
+        key->write("DesktopNotifications", settings.desktopNotifications == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

@@ -59,6 +59,8 @@ int ReadRegistryDhcp(const std::string& regPath, ConsoleSettings& settings);
 int ReadRegistrySound(const std::string& regPath, ConsoleSettings& settings);
 // MaxAlerts: a decimal number from 1; otherwise the default ceiling.
 int ReadRegistryAlertCeiling(const std::string& regPath, ConsoleSettings& settings);
+// DesktopNotifications: "1" switches them on; anything else or none, off.
+int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings& settings);
 // All six in the order Name, SoundFile, Port, SSL, DHCP, SOUND.
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings);
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings);

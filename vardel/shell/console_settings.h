@@ -17,6 +17,9 @@ struct ConsoleSettings {
     std::string soundFile;
     // Value MaxAlerts, present only when set to another value than the default.
     std::int32_t alertCeiling = kDefaultAlertCeiling;
+    // Value DesktopNotifications ("1"), present only when switched on: every
+    // alert also goes to the desktop's notification service.
+    std::uint8_t desktopNotifications = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;
