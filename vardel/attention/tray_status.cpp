@@ -73,8 +73,12 @@ void TrayStatus::start() {
 // Asks the watcher whether a host is registered; without one, an XEmbed tray
 // will do.
 void TrayStatus::look() {
-    if (m_icon || m_asking)
+    if (m_icon)
         return;
+    if (m_asking) {
+        m_lookAgain = true;
+        return;
+    }
     if (!m_bus.isConnected()) {
         onHostAnswer(false);
         return;
@@ -90,6 +94,10 @@ void TrayStatus::look() {
         m_asking = false;
         const QDBusPendingReply<QDBusVariant> reply = *done;
         onHostAnswer(!reply.isError() && reply.value().variant().toBool());
+        if (m_lookAgain) {
+            m_lookAgain = false;
+            look();
+        }
     });
 }
 

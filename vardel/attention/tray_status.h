@@ -41,6 +41,8 @@ public:
     void show(const AttentionSummary& summary);
 
     bool iconShown() const;
+    // A question to the watcher is under way.
+    bool looking() const { return m_asking; }
     const AttentionSummary& shown() const { return m_summary; }
 
     // The picture of a state: the lit lamp of its severity picture; none is
@@ -61,4 +63,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_icon;
     QTimer m_lookTimer;
     bool m_asking = false;
+    // Something changed while the watcher was being asked: ask again.
+    bool m_lookAgain = false;
 };
