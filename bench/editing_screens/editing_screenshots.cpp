@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
     options.managementServerName = "CORVANTA-MS";
     options.playSound = 1;
     options.soundFile = "newmail.wav";
+    options.desktopNotifications = 1;
     CAdvancedOptionsDlg advanced(nullptr, options);
     ok &= save(advanced, *out, "advanced_options.png");
     return ok ? 0 : 1;
