@@ -55,9 +55,10 @@ int main(int argc, char** argv) {
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return 1;
-    file.write("[global]\n    monitor = 0\n    idle_threshold = 0\n    origin = top-right\n"
-               "    offset = 10x50\n    width = 360\n    font = DejaVu Sans 10\n"
-               "[urgency_critical]\n    timeout = 0\n    background = \"#3a0000\"\n    frame_color = \"#d20000\"\n");
+    file.write(
+        "[global]\n    monitor = 0\n    idle_threshold = 0\n    origin = top-right\n"
+        "    offset = 10x50\n    width = 360\n    font = DejaVu Sans 10\n"
+        "[urgency_critical]\n    timeout = 0\n    background = \"#3a0000\"\n    frame_color = \"#d20000\"\n");
     file.close();
     QProcess tray, dunst;
     tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
@@ -65,8 +66,9 @@ int main(int argc, char** argv) {
                           "0x303030", "--SetDockType", "true"});
     dunst.start("dunst", {"-config", config});
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!waitUntil([&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); },
-                   20000)) {
+    if (!waitUntil(
+            [&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); },
+            20000)) {
         std::fputs("attention_screenshots: dunst did not start\n", stderr);
         return 1;
     }

@@ -1,6 +1,7 @@
 // A console with desktop notifications on, a real dunst on a private session
 // bus, and traps from a managed server in the test's own network namespace.
 
+#include "../../vardel/attention/tests/bus_peers.h"
 #include "alert_store.h"
 #include "desktop_notifier.h"
 #include "fixed_host.h"
@@ -8,8 +9,6 @@
 #include "testsupport.h"
 #include "trap_listener.h"
 #include "vardel_tabs.h"
-
-#include "../../vardel/attention/tests/bus_peers.h"
 
 #include <QFile>
 #include <arpa/inet.h>
@@ -57,15 +56,17 @@ protected:
     void SetUp() override {
         testsupport::writeFile(dir.file("VDTrap.ini"),
                                "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n");
-        testsupport::writeFile(dir.file("vd.ini"),
-                               "[1.3.6.1.4.1.9999.1001]\r\nAlarmString=Fan %1 failed\r\nSeverity=CRITICAL\r\n");
+        testsupport::writeFile(
+            dir.file("vd.ini"),
+            "[1.3.6.1.4.1.9999.1001]\r\nAlarmString=Fan %1 failed\r\nSeverity=CRITICAL\r\n");
         testsupport::writeFile(dir.file("rlaweb.ini"),
                                "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV2=1\r\n"
                                "[SRV2]\r\nNOS=NT\r\nIP=127.0.0.2\r\nSNMP_COMMUNITY=public\r\n");
-        testsupport::writeFile(dir.file("vardel.reg"),
-                               "Windows Registry Editor Version 5.00\r\n\r\n"
-                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
-                               "\"DesktopNotifications\"=\"1\"\r\n\r\n");
+        testsupport::writeFile(
+            dir.file("vardel.reg"),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
+            "\"DesktopNotifications\"=\"1\"\r\n\r\n");
         testsupport::writeFile(dir.file("dunstrc"), "[global]\n    monitor = 0\n    idle_threshold = 0\n"
                                                     "[urgency_critical]\n    timeout = 0\n");
         options.programDirectory = dir.path();
@@ -76,7 +77,8 @@ protected:
     // Sends n traps and waits until the console has stored them all.
     bool deliver(CVardelTabs& console, int n) {
         const int expected = console.alertStore().count + n;
-        return sendFromServer(n) == n && waitUntil([&] { return console.alertStore().count == expected; }, 60000);
+        return sendFromServer(n) == n &&
+               waitUntil([&] { return console.alertStore().count == expected; }, 60000);
     }
 
     int loggedBlocks() const {
@@ -89,8 +91,8 @@ protected:
     testsupport::TempDir dir;
     StartupOptions options;
     SilentAnnouncer silent;
-    BusDaemon dunst{"dunst", {"-config", QString::fromStdString(dir.file("dunstrc"))},
-                    "org.freedesktop.Notifications"};
+    BusDaemon dunst{
+        "dunst", {"-config", QString::fromStdString(dir.file("dunstrc"))}, "org.freedesktop.Notifications"};
 };
 
 } // namespace

@@ -122,8 +122,8 @@ bool TrayStatus::xembedTrayPresent() const {
         return false;
     bool present = false;
     if (atom->atom != XCB_ATOM_NONE) {
-        xcb_get_selection_owner_reply_t* owner =
-            xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+        xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+            connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
         present = owner && owner->owner != XCB_WINDOW_NONE;
         free(owner);
     }
@@ -148,11 +148,12 @@ void TrayStatus::createIcon() {
     item(IDS_TRAY_QUIT, m_actions.quit);
     m_icon = std::make_unique<QSystemTrayIcon>();
     m_icon->setContextMenu(m_menu.get());
-    connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) &&
-            m_actions.showAlerts)
-            m_actions.showAlerts();
-    });
+    connect(m_icon.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) &&
+                    m_actions.showAlerts)
+                    m_actions.showAlerts();
+            });
     applySummary();
     m_icon->show();
 }

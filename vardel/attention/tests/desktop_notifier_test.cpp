@@ -39,8 +39,12 @@ protected:
     }
 
     // Notifications dunst holds: waiting, on screen and in its history.
-    static int dunstCount(const char* which) { return runTool("dunstctl", {"count", which}).trimmed().toInt(); }
-    static int dunstTotal() { return dunstCount("waiting") + dunstCount("displayed") + dunstCount("history"); }
+    static int dunstCount(const char* which) {
+        return runTool("dunstctl", {"count", which}).trimmed().toInt();
+    }
+    static int dunstTotal() {
+        return dunstCount("waiting") + dunstCount("displayed") + dunstCount("history");
+    }
     // Closes every notification shown and returns dunst's history.
     static QJsonArray closedHistory() {
         runTool("dunstctl", {"close-all"});
@@ -83,7 +87,8 @@ TEST_F(DesktopNotifierTest, CriticalAlertIsUrgentAndItsActionComesBack) {
 
     ASSERT_TRUE(waitUntil([&] { return logged().contains("member=Notify"); }));
     const QString call = logged().mid(logged().indexOf("member=Notify"));
-    EXPECT_TRUE(call.contains(QRegularExpression(R"(string "urgency"\s+variant\s+byte 2)"))) << call.toStdString();
+    EXPECT_TRUE(call.contains(QRegularExpression(R"(string "urgency"\s+variant\s+byte 2)")))
+        << call.toStdString();
     EXPECT_TRUE(call.contains(QRegularExpression(R"(string "desktop-entry"\s+variant\s+string "vardel")")));
     EXPECT_TRUE(call.contains(QRegularExpression(R"(string "default"\s+string "Show")")));
     EXPECT_TRUE(call.contains(QRegularExpression(R"(\]\s+int32 0\s*$)"))) << "expire_timeout 0";
@@ -149,7 +154,8 @@ TEST_F(DesktopNotifierTest, SurvivesMissingDyingAndLateDaemon) {
     const QJsonArray history = closedHistory();
     ASSERT_GE(history.size(), 1);
     const QString body = field(history[0], "body");
-    EXPECT_TRUE(body == "Power back" || body.contains(QRegularExpression(R"(^\d+ new alerts from \d+ servers$)")))
+    EXPECT_TRUE(body == "Power back" ||
+                body.contains(QRegularExpression(R"(^\d+ new alerts from \d+ servers$)")))
         << body.toStdString();
 }
 

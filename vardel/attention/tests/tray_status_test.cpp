@@ -5,19 +5,23 @@
 #include "testsupport.h"
 #include "tray_status.h"
 
+#include <QApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QImage>
+#include <QWidget>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-QVariant property(const QString& service, const QString& path, const QString& interface, const QString& name) {
+QVariant property(const QString& service, const QString& path, const QString& interface,
+                  const QString& name) {
     QDBusMessage get = QDBusMessage::createMethodCall(service, path, kProperties, "Get");
     get << interface << name;
     const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui, 5000);
@@ -32,14 +36,16 @@ bool registerAsHost() {
                                                            "RegisterStatusNotifierHost");
         call << QDBusConnection::sessionBus().baseService();
         QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
-        return property(kWatcher, "/StatusNotifierWatcher", kWatcher, "IsStatusNotifierHostRegistered").toBool();
+        return property(kWatcher, "/StatusNotifierWatcher", kWatcher, "IsStatusNotifierHostRegistered")
+            .toBool();
     });
 }
 
 // The item registered with the watcher, as service and path; empty when none.
 std::pair<QString, QString> registeredItem() {
     const QStringList items =
-        property(kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisteredStatusNotifierItems").toStringList();
+        property(kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisteredStatusNotifierItems")
+            .toStringList();
     if (items.isEmpty())
         return {};
     const QString item = items.first();
@@ -68,7 +74,8 @@ QColor itemCentre(const std::pair<QString, QString>& item) {
         if (width <= bestWidth || data.size() < width * height * 4)
             continue;
         bestWidth = width;
-        const auto* p = reinterpret_cast<const uchar*>(data.constData()) + ((height / 2) * width + width / 2) * 4;
+        const auto* p =
+            reinterpret_cast<const uchar*>(data.constData()) + ((height / 2) * width + width / 2) * 4;
         centre = QColor(p[1], p[2], p[3], p[0]);
     }
     argument.endArray();
@@ -109,8 +116,9 @@ TEST(AttentionSummaryTest, WorstStateAndCounts) {
     QTemporaryDir dir;
     const std::string programDir = dir.path().toStdString() + "/";
     // Network UP normal, DOWN warning; the agent file is missing: unclassified.
-    testsupport::writeFile(programDir + "VDTRAPSW1.INI",
-                           "[1.1001]\nTrapString=up\nSeverity=NORMAL\n[1.1002]\nTrapString=down\nSeverity=WARNING\n");
+    testsupport::writeFile(
+        programDir + "VDTRAPSW1.INI",
+        "[1.1001]\nTrapString=up\nSeverity=NORMAL\n[1.1002]\nTrapString=down\nSeverity=WARNING\n");
     SilentAnnouncer quiet;
     AlertStore store(&quiet);
     store.programDir = programDir;
@@ -190,3 +198,46 @@ TEST(TrayStatusTest, LateHostIsPickedUp) {
 }
 
 } // namespace
+
+namespace {
+
+// The X parent of a window; 0 when it cannot be told.
+xcb_window_t xParent(xcb_window_t window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return 0;
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(x11->connection(), xcb_query_tree(x11->connection(), window), nullptr);
+    const xcb_window_t parent = tree ? tree->parent : 0;
+    const xcb_window_t root = tree ? tree->root : 0;
+    free(tree);
+    return parent == root ? 0 : parent;
+}
+
+} // namespace
+
+// Without a watcher, an XEmbed tray (Debian's trayer) takes the icon: the
+// icon's window is reparented into the tray.
+TEST(TrayStatusTest, FallsBackToAnXEmbedTray) {
+    ASSERT_FALSE(busNameOwned(kWatcher));
+    TrayStatus tray({}, QDBusConnection::sessionBus());
+    tray.show({AttentionLevel::warning, 1, 0});
+    tray.start();
+    ASSERT_TRUE(waitUntil([&] { return !tray.looking(); }));
+    EXPECT_FALSE(tray.iconShown());
+
+    QProcess trayer;
+    trayer.start("trayer", {"--edge", "top", "--align", "right"});
+    ASSERT_TRUE(trayer.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return tray.iconShown(); }));
+    const auto embedded = [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits("QSystemTrayIconSys") &&
+                xParent(static_cast<xcb_window_t>(widget->winId())) != 0)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(waitUntil(embedded));
+    trayer.kill();
+    trayer.waitForFinished();
+}
