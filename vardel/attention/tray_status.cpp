@@ -70,8 +70,6 @@ void TrayStatus::start() {
     look();
 }
 
-// Asks the watcher whether a host is registered; without one, an XEmbed tray
-// will do.
 void TrayStatus::look() {
     if (m_icon)
         return;

@@ -49,8 +49,12 @@ public:
     // an unlit lamp.
     static QPixmap pictureOf(AttentionLevel level);
 
-private:
+private slots:
+    // Asks the watcher whether a host is registered; without one, looks for
+    // an XEmbed tray.
     void look();
+
+private:
     void onHostAnswer(bool hostRegistered);
     bool xembedTrayPresent() const;
     void createIcon();
