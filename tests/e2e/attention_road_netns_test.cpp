@@ -88,10 +88,12 @@ TEST_F(AttentionRoad, TrapsReachTheDesktopAndSurviveTheDaemon) {
     ASSERT_TRUE(waitUntil([&] { return console.desktopNotifier()->idle(); }));
     const std::uint32_t callsBefore = console.desktopNotifier()->callsMade();
     for (int chunk = 0; chunk < 10; ++chunk) {
-        if (chunk == 3)
+        if (chunk == 3) {
             ASSERT_TRUE(dunst.stop());
-        if (chunk == 6)
+        }
+        if (chunk == 6) {
             ASSERT_TRUE(dunst.start());
+        }
         ASSERT_TRUE(deliver(console, 50)) << "chunk " << chunk;
     }
     ASSERT_TRUE(waitUntil([&] { return console.desktopNotifier()->idle(); }));
