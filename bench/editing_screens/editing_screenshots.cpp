@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
     options.playSound = 1;
     options.soundFile = "newmail.wav";
     options.receiveStandardTraps = 1;
+    options.desktopNotifications = 1;
     CAdvancedOptionsDlg advanced(nullptr, options);
     ok &= save(advanced, *out, "advanced_options.png");
     return ok ? 0 : 1;

@@ -15,6 +15,21 @@ namespace {
 
 constexpr std::size_t kValueBuffer = 512;
 
+int tallyIndex(int severity) {
+    switch (severity) {
+    case kSeverityCritical:
+        return 0;
+    case kSeverityWarning:
+        return 1;
+    case kSeverityInformational:
+        return 2;
+    case kSeverityNormal:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
 // A definition key; empty when missing.
 std::string readKey(const profile::Document& definitions, const std::string& section, const char* key) {
     return definitions.getString(section, key, "", kValueBuffer);
@@ -49,6 +64,14 @@ std::string definitionPath(const std::string& programDir, const std::string& ent
 
 AlertStore::AlertStore(AlertAnnouncer* announcer) : m_announcer(announcer) {}
 
+std::int32_t AlertStore::severityTally(int severity) const {
+    return m_tally[tallyIndex(severity)];
+}
+
+void AlertStore::tally(const AlertRecord& record, int step) {
+    m_tally[tallyIndex(record.severity)] += step;
+}
+
 void AlertStore::setAnnouncer(AlertAnnouncer* announcer) {
     m_announcer = announcer;
 }
@@ -76,9 +99,12 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     std::vector<AlertBinding>().swap(record->bindings);
     for (std::string* text : {&record->alertText, &record->description, &record->helpFile, &record->dateTime})
         text->shrink_to_fit();
+    tally(*record, 1);
     alerts.push_front(std::move(record));
     while (count > std::max(ceiling, 1))
         dropOldest();
+    if (onStored)
+        onStored(*alerts.front());
 }
 
 // The oldest alert leaves memory; the others keep their fields and count one
@@ -86,6 +112,7 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
 void AlertStore::dropOldest() {
     std::unique_ptr<AlertRecord> oldest = std::move(alerts.back());
     alerts.pop_back();
+    tally(*oldest, -1);
     count -= 1;
     m_dropped += 1;
     const bool first = !m_droppedSinceEmpty;
@@ -193,6 +220,7 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
             continue;
         std::unique_ptr<AlertRecord> removed = std::move(*it);
         alerts.erase(it);
+        tally(*removed, -1);
         count -= 1;
         removed->sequence = sequence;
         renumber();
@@ -203,6 +231,7 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
 
 void AlertStore::ClearAll() {
     alerts.clear();
+    std::fill(std::begin(m_tally), std::end(m_tally), 0);
     count = 0;
     renumber();
 }

@@ -47,7 +47,14 @@ public:
     // stored; first: the first one dropped since the store was last empty.
     std::function<void(const AlertRecord& dropped, bool first)> onDropped;
 
+    // Told of each alert just after it is stored (sequence assigned).
+    std::function<void(const AlertRecord& stored)> onStored;
+
     void setAnnouncer(AlertAnnouncer* announcer);
+
+    // How many stored alerts have this severity code (any code not one of
+    // the four severities counts as unclassified, 0).
+    std::int32_t severityTally(int severity) const;
 
     AlertRecord* findBySequence(int sequence);
     const AlertRecord* findBySequence(int sequence) const;
@@ -77,8 +84,11 @@ private:
     void store(std::unique_ptr<AlertRecord> record);
     void dropOldest();
     void renumber();
+    void tally(const AlertRecord& record, int step);
 
     AlertAnnouncer* m_announcer;
     std::int32_t m_dropped = 0;
     bool m_droppedSinceEmpty = false;
+    // Stored alerts per severity: critical, warning, informational, normal, other.
+    std::int32_t m_tally[5] = {};
 };

@@ -52,6 +52,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->portEdit->setText(QString::number(m_values.port));
     m_ui->alertCeilingEdit->setText(QString::number(m_values.alertCeiling));
     m_ui->soundFileEdit->setEnabled(m_values.playSound != 0);
+    m_ui->desktopNotificationsCheckBox->setChecked(m_values.desktopNotifications != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &CAdvancedOptionsDlg::OnSave);
@@ -106,5 +107,6 @@ void CAdvancedOptionsDlg::OnSave() {
     m_values.playSound = m_ui->soundCheckBox->isChecked() ? 1 : 0;
     m_values.receiveStandardTraps = m_ui->standardTrapsCheckBox->isChecked() ? 1 : 0;
     m_values.showUnclassifiedTraps = m_ui->unclassifiedTrapsCheckBox->isChecked() ? 1 : 0;
+    m_values.desktopNotifications = m_ui->desktopNotificationsCheckBox->isChecked() ? 1 : 0;
     accept();
 }

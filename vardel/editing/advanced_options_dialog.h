@@ -28,6 +28,8 @@ struct AdvancedOptions {
     // Traps group: "Receive standard traps", "Show unclassified traps".
     std::uint8_t receiveStandardTraps = 0;
     std::uint8_t showUnclassifiedTraps = 0;
+    // Every alert also goes to the desktop's notification service.
+    std::uint8_t desktopNotifications = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

@@ -399,6 +399,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.alertCeiling = s.alertCeiling;
     current.receiveStandardTraps = s.receiveStandardTraps;
     current.showUnclassifiedTraps = s.showUnclassifiedTraps;
+    current.desktopNotifications = s.desktopNotifications;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -417,6 +418,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.alertCeiling = chosen.alertCeiling;
     s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
     s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
+    s.desktopNotifications = chosen.desktopNotifications;
     if (settingsChanged)
         settingsChanged();
 }

@@ -141,6 +141,12 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_SENDER_LAST_TRAP, "Last trap"},
         {IDS_SENDER_LAST_TIME, "Last time"},
         {IDS_CHOOSE_SENDER, "Please select a sender from the list."},
+        {IDS_TRAY_TOOLTIP, "%1 outstanding alerts, %2 servers DOWN"},
+        {IDS_TRAY_SHOW_ALERTS, "Show Alerts"},
+        {IDS_TRAY_SHOW_CONSOLE, "Show Console"},
+        {IDS_TRAY_QUIT, "Quit"},
+        {IDS_NOTIFY_STORM, "%1 new alerts from %2 servers"},
+        {IDS_NOTIFY_SHOW, "Show"},
     };
     return strings;
 }

@@ -129,6 +129,15 @@ enum StringId : int {
     IDS_SENDER_LAST_TIME = 214,
     // Add Server... with no sender chosen.
     IDS_CHOOSE_SENDER = 215,
+    // The status-area icon: %1 outstanding alerts, %2 servers DOWN.
+    IDS_TRAY_TOOLTIP = 230,
+    IDS_TRAY_SHOW_ALERTS = 231,
+    IDS_TRAY_SHOW_CONSOLE = 232,
+    IDS_TRAY_QUIT = 233,
+    // One desktop notification standing for a burst: %1 alerts, %2 servers.
+    IDS_NOTIFY_STORM = 234,
+    // The desktop notification's action.
+    IDS_NOTIFY_SHOW = 235,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -286,6 +286,11 @@ int ReadRegistryTrapReceptions(const std::string& regPath, ConsoleSettings& sett
     return standard == 0 && unclassified == 0 ? 0 : -1;
 }
 
+int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings& settings) {
+    settings.desktopNotifications = 0;
+    return readFlag(regPath, "DesktopNotifications", settings.desktopNotifications);
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -295,6 +300,7 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistrySound(regPath, settings);
     ReadRegistryAlertCeiling(regPath, settings);
     ReadRegistryTrapReceptions(regPath, settings);
+    ReadRegistryDesktopNotifications(regPath, settings);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -316,6 +322,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
         key->write("StandardTraps", settings.receiveStandardTraps == 1 ? "1" : "0", kDataLength);
     if (settings.showUnclassifiedTraps == 1 || key->read("UnclassifiedTraps", kDataLength))
         key->write("UnclassifiedTraps", settings.showUnclassifiedTraps == 1 ? "1" : "0", kDataLength);
+    if (settings.desktopNotifications == 1 || key->read("DesktopNotifications", kDataLength))
+        key->write("DesktopNotifications", settings.desktopNotifications == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

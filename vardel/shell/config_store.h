@@ -61,6 +61,8 @@ int ReadRegistrySound(const std::string& regPath, ConsoleSettings& settings);
 int ReadRegistryAlertCeiling(const std::string& regPath, ConsoleSettings& settings);
 // StandardTraps and UnclassifiedTraps: "1" sets them; otherwise 0.
 int ReadRegistryTrapReceptions(const std::string& regPath, ConsoleSettings& settings);
+// DesktopNotifications: "1" switches them on; anything else or none, off.
+int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings& settings);
 // All six in the order Name, SoundFile, Port, SSL, DHCP, SOUND.
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings);
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings);

@@ -21,6 +21,9 @@ struct ConsoleSettings {
     // once set: "Receive standard traps", "Show unclassified traps".
     std::uint8_t receiveStandardTraps = 0;
     std::uint8_t showUnclassifiedTraps = 0;
+    // Value DesktopNotifications ("1"), present only when switched on: every
+    // alert also goes to the desktop's notification service.
+    std::uint8_t desktopNotifications = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;

@@ -47,6 +47,7 @@ int RunVardel(int argc, char** argv) {
 
     StartupOptions options;
     options.programDirectory = ProgramDirectory();
+    options.trayStatus = true;
     auto* sheet = new (std::nothrow) CVardelTabs(std::move(options));
     if (!sheet) {
         msgbox::show(nullptr, LoadString(IDS_NO_MEMORY), title, msgbox::Buttons::Ok, msgbox::Icon::Error);

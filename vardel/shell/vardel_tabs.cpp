@@ -2,7 +2,9 @@
 
 #include "add_servers_dialog.h"
 #include "agents_dialog.h"
+#include "attention_summary.h"
 #include "config_tab.h"
+#include "desktop_notifier.h"
 #include "echo_probe.h"
 #include "help.h"
 #include "hostlore.h"
@@ -19,11 +21,13 @@
 #include "snmp_poll_session.h"
 #include "string_table.h"
 #include "trap_listener.h"
+#include "tray_status.h"
 #include "ui_vardel_tabs.h"
 #include "unknown_senders_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QKeySequence>
 #include <QShortcut>
 #include <QWindow>
@@ -124,6 +128,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
     m_trapSliceTimer.setSingleShot(true);
     connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
+    m_attentionTimer.setInterval(1000);
+    connect(&m_attentionTimer, &QTimer::timeout, this, &CVardelTabs::refreshAttention);
 }
 
 CVardelTabs::~CVardelTabs() {
@@ -233,6 +239,7 @@ bool CVardelTabs::OnInitDialog() {
 
     // 15. Timers.
     armTimers();
+    startAttention();
 
     // 16. The pages.
     m_configTab->OnInitDialog();
@@ -375,6 +382,56 @@ void CVardelTabs::stopPolling() {
     m_pollCycle.reset();
 }
 
+// The status-area icon and the desktop notifications, beside the notify window.
+void CVardelTabs::startAttention() {
+    m_alertStore.onStored = [this](const AlertRecord& alert) { onAlertStored(alert); };
+    if (!m_options.trayStatus)
+        return;
+    m_tray = std::make_unique<TrayStatus>(TrayActions{[this] { ShowAlerts(); }, [this] { ShowConsole(); },
+                                                      [this] {
+                                                          ShowConsole();
+                                                          OnCancel();
+                                                      }},
+                                          QDBusConnection::sessionBus());
+    m_tray->show(SummarizeAttention(m_alertStore, m_servers));
+    m_tray->start();
+    m_attentionTimer.start();
+}
+
+void CVardelTabs::refreshAttention() {
+    if (m_tray)
+        m_tray->show(SummarizeAttention(m_alertStore, m_servers));
+}
+
+// The notifications client is made for the first alert that finds the option
+// on, so that a console without it never reaches for a session bus.
+void CVardelTabs::onAlertStored(const AlertRecord& alert) {
+    if (m_settings.desktopNotifications != 1) {
+        if (m_notifier)
+            m_notifier->setEnabled(false);
+        return;
+    }
+    if (!m_notifier) {
+        m_notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus());
+        connect(m_notifier.get(), &DesktopNotifier::showRequested, this, &CVardelTabs::ShowAlerts);
+    }
+    m_notifier->setEnabled(true);
+    m_notifier->notify(alert);
+}
+
+void CVardelTabs::ShowAlerts() {
+    if (m_notifyWindow && m_alertStore.count >= 1 && !m_ended)
+        m_notifyWindow->ShowOnTop();
+}
+
+void CVardelTabs::ShowConsole() {
+    if (m_ended)
+        return;
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 ManagementExchange CVardelTabs::exchange() {
     return ManagementExchange(m_settings, this, m_options.programName, m_options.promptTickMs);
 }
@@ -495,6 +552,10 @@ void CVardelTabs::Shutdown() {
     m_pollTimer.stop();
     m_pollSession.reset();
     m_arrival.reset();
+    m_attentionTimer.stop();
+    m_alertStore.onStored = nullptr;
+    m_tray.reset();
+    m_notifier.reset();
     // The notify window may be inside one of its own boxes or dialogs, which
     // run on while this window ends: it is hidden now and freed with this window.
     if (m_notifyWindow)

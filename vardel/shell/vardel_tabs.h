@@ -23,6 +23,8 @@
 
 class CConfigTab;
 class CNotifyWindow;
+class DesktopNotifier;
+class TrayStatus;
 class ManagementExchange;
 class CServerStatusTab;
 class PollCycle;
@@ -55,6 +57,8 @@ struct StartupOptions {
     std::size_t trapQueueLimit = kTrapHandoffLimit;
     // The step of the management-server prompt's countdown.
     int promptTickMs = 1000;
+    // An icon in the desktop's status area, once there is one.
+    bool trayStatus = false;
 };
 
 class CVardelTabs : public QDialog, private LivenessHooks {
@@ -96,6 +100,14 @@ public:
     QTimer& firstPollTimer() { return m_firstPollTimer; }
     QTimer& pollTimer() { return m_pollTimer; }
     int currentTab() const;
+    // The status-area icon (nullptr unless StartupOptions::trayStatus) and the
+    // desktop notifications client (nullptr until an alert meets the option on).
+    TrayStatus* trayStatus() { return m_tray.get(); }
+    DesktopNotifier* desktopNotifier() { return m_notifier.get(); }
+    // Brings up the notify window on the alert it shows, when any is outstanding.
+    void ShowAlerts();
+    // Restores and raises this window.
+    void ShowConsole();
     std::string registryPath() const { return m_settings.programDirectory + "vardel.reg"; }
 
 signals:
@@ -118,6 +130,9 @@ private:
     void onPollTimer();
     void stopPolling();
     void Shutdown();
+    void startAttention();
+    void refreshAttention();
+    void onAlertStored(const AlertRecord& alert);
     ManagementExchange exchange();
     // Asks before OK saves a list without servers of the file it never loaded;
     // false when the user said no.
@@ -158,6 +173,10 @@ private:
     std::set<std::string> m_loadedServerNames;
     QTimer m_firstPollTimer;
     QTimer m_pollTimer;
+    std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<TrayStatus> m_tray;
+    // Brings the tray's picture and tooltip up to date.
+    QTimer m_attentionTimer;
     // Set at the end of OnInitDialog: traps are taken from then on.
     bool m_startupDone = false;
     bool m_configurationBusy = false;

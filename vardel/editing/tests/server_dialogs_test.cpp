@@ -39,6 +39,7 @@ enum Ctl {
     kSound = 1097,
     kSoundFile = 1098,
     kAlertCeiling = 1099,
+    kDesktopNotifications = 1300,
 };
 
 using Box = std::tuple<std::string, std::string, msgbox::Icon>; // caption, text, icon
@@ -286,6 +287,8 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     type(&dialog, kPollTime, "1x0");
     type(&dialog, kSoundFile, "");
     type(&dialog, kAlertCeiling, "0");
+    EXPECT_FALSE(ctl<QCheckBox>(&dialog, kDesktopNotifications)->isChecked());
+    click(&dialog, kDesktopNotifications);
     click(&dialog, kSsl);
     EXPECT_TRUE(ok(&dialog).empty());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -303,6 +306,7 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     EXPECT_EQ(saved.playSound, 1);
     EXPECT_EQ(saved.useDhcp, 0);
     EXPECT_EQ(saved.alertCeiling, kDefaultAlertCeiling);
+    EXPECT_EQ(saved.desktopNotifications, 1);
 }
 
 TEST_F(DialogTest, EveryDialogIsFixedInSizeAndOpensTheProgramHelpOnF1) {

@@ -244,13 +244,22 @@ TEST(Registry, SavingWritesSixValuesOfAtMost101CharactersAndNeverCreatesTheKey) 
     EXPECT_EQ(back.playSound, 0);
 }
 
-TEST(Registry, TheAlertCeilingIsWrittenOnlyOnceItDiffersFromTheDefault) {
+TEST(Registry, TheAlertCeilingAndNotificationsAreWrittenOnlyOnceTheyDifferFromTheDefault) {
     TempDir dir;
     const auto reg = dir.file("vardel.reg");
     writeFile(reg, std::string(kRegHeader) + "\r\n");
     ConsoleSettings s;
     SaveRegistrySettings(reg, s);
     EXPECT_EQ(readFile(reg).find("MaxAlerts"), std::string::npos);
+    EXPECT_EQ(readFile(reg).find("DesktopNotifications"), std::string::npos);
+    s.desktopNotifications = 1;
+    SaveRegistrySettings(reg, s);
+    ConsoleSettings on;
+    ReadRegistrySettings(reg, on);
+    EXPECT_EQ(on.desktopNotifications, 1);
+    s.desktopNotifications = 0;
+    SaveRegistrySettings(reg, s);
+    EXPECT_NE(readFile(reg).find("\"DesktopNotifications\"=\"0\""), std::string::npos);
 
     s.alertCeiling = 2500;
     SaveRegistrySettings(reg, s);

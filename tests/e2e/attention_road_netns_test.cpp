@@ -1,0 +1,106 @@
+// A console with desktop notifications on, a real dunst on a private session
+// bus, and traps from a managed server in the test's own network namespace.
+
+#include "../../vardel/attention/tests/bus_peers.h"
+#include "alert_store.h"
+#include "desktop_notifier.h"
+#include "fixed_host.h"
+#include "notify_window.h"
+#include "testsupport.h"
+#include "trap_listener.h"
+#include "trap_sender.h"
+#include "vardel_tabs.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+int dunstCount(const char* which) {
+    return runTool("dunstctl", {"count", which}).trimmed().toInt();
+}
+
+class AttentionRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::writeFile(dir.file("VDTrap.ini"),
+                               "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n");
+        testsupport::writeFile(
+            dir.file("vd.ini"),
+            "[1.3.6.1.4.1.9999.1001]\r\nAlarmString=Fan %1 failed\r\nSeverity=CRITICAL\r\n");
+        testsupport::writeFile(dir.file("rlaweb.ini"),
+                               "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV2=1\r\n"
+                               "[SRV2]\r\nNOS=NT\r\nIP=127.0.0.2\r\nSNMP_COMMUNITY=public\r\n");
+        testsupport::writeFile(
+            dir.file("vardel.reg"),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
+            "\"DesktopNotifications\"=\"1\"\r\n\r\n");
+        testsupport::writeFile(dir.file("dunstrc"), "[global]\n    monitor = 0\n    idle_threshold = 0\n"
+                                                    "[urgency_critical]\n    timeout = 0\n");
+        options.programDirectory = dir.path();
+        fixedhost::ip = "127.0.0.1";
+        options.host = fixedhost::library();
+    }
+
+    // Sends n traps and waits until the console has stored them all.
+    bool deliver(CVardelTabs& console, int n) {
+        const int expected = console.alertStore().count + n;
+        return sendFromServer(n) == n &&
+               waitUntil([&] { return console.alertStore().count == expected; }, 60000);
+    }
+
+    int loggedBlocks() const {
+        return testsupport::readFile(dir.file("VDLog.txt")).size() == 0
+                   ? 0
+                   : static_cast<int>(QString::fromStdString(testsupport::readFile(dir.file("VDLog.txt")))
+                                          .count("\nSeverity:"));
+    }
+
+    testsupport::TempDir dir;
+    StartupOptions options;
+    SilentAnnouncer silent;
+    BusDaemon dunst{
+        "dunst", {"-config", QString::fromStdString(dir.file("dunstrc"))}, "org.freedesktop.Notifications"};
+};
+
+} // namespace
+
+// A critical trap is shown by dunst; "Show" chosen there brings up the notify
+// window; dunst killed in a burst and started again loses no alert, and the
+// burst is a handful of notifications.
+TEST_F(AttentionRoad, TrapsReachTheDesktopAndSurviveTheDaemon) {
+    ASSERT_TRUE(dunst.start());
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    console.alertStore().setAnnouncer(&silent);
+    ASSERT_NE(console.trapListener(), nullptr);
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+
+    ASSERT_TRUE(deliver(console, 1));
+    ASSERT_TRUE(waitUntil([] { return dunstCount("displayed") == 1; }));
+    ASSERT_NE(console.desktopNotifier(), nullptr);
+    console.notifyWindow()->hide();
+    runTool("dunstctl", {"action", "0"});
+    EXPECT_TRUE(waitUntil([&] { return console.notifyWindow()->isVisible(); }));
+
+    runTool("dunstctl", {"close-all"});
+    ASSERT_TRUE(waitUntil([&] { return console.desktopNotifier()->idle(); }));
+    const std::uint32_t callsBefore = console.desktopNotifier()->callsMade();
+    for (int chunk = 0; chunk < 10; ++chunk) {
+        if (chunk == 3) {
+            ASSERT_TRUE(dunst.stop());
+        }
+        if (chunk == 6) {
+            ASSERT_TRUE(dunst.start());
+        }
+        ASSERT_TRUE(deliver(console, 50)) << "chunk " << chunk;
+    }
+    ASSERT_TRUE(waitUntil([&] { return console.desktopNotifier()->idle(); }));
+    EXPECT_EQ(console.alertStore().count, 501);
+    EXPECT_EQ(loggedBlocks(), 501);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, 501);
+    EXPECT_GE(dunstCount("displayed") + dunstCount("waiting"), 1);
+    EXPECT_LE(dunstCount("displayed") + dunstCount("waiting") + dunstCount("history"), 5);
+    EXPECT_LE(console.desktopNotifier()->callsMade() - callsBefore, 20u);
+}
