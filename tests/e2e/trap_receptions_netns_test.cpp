@@ -15,8 +15,11 @@
 #include "vardel_tabs.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
@@ -106,9 +109,7 @@ protected:
         v1("1.3.6.1.4.1.9999", 6, 1004, {"1.3.6.1.4.1.9999.1.1", "s", "VOL1"});
         // The marker itself, not a trap sent before it that came in meanwhile.
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                return store.count > before && store.alerts.front()->trapKey == "1.3.6.1.4.1.9999.1004";
-            },
+            [&] { return store.count > before && store.alerts.front()->trapKey == "1.3.6.1.4.1.9999.1004"; },
             10000));
         return *store.alerts.front();
     }
@@ -210,8 +211,9 @@ TEST_P(TrapReceptions, TrapsWithoutDefinitionShowTheirBindingsAndUnknownSendersA
     EXPECT_FALSE(unknown[0].lastTime.empty());
     EXPECT_EQ(console->servers().front()->outstandingAlerts, 2);
 
-    // Define... is offered for the unclassified alert alone; without a
-    // handler it says where to import, with one it hands over the enterprise.
+    // Define... is offered for the unclassified alert alone. The console's
+    // opens the Trap Definitions dialog; without a handler it says where to
+    // import, with another it hands over the enterprise.
     CNotifyWindow& window = *console->notifyWindow();
     auto* define = testsupport::control<QAbstractButton>(&window, 1252);
     ASSERT_NE(define, nullptr);
@@ -219,6 +221,22 @@ TEST_P(TrapReceptions, TrapsWithoutDefinitionShowTheirBindingsAndUnknownSendersA
     EXPECT_TRUE(define->isHidden());
     window.ShowAlert(1);
     EXPECT_FALSE(define->isHidden());
+    {
+        bool opened = false;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QDialog*>(w);
+                    dialog && dialog->isVisible() && dialog->property("ctlId").toInt() == 300) {
+                    opened = true;
+                    dialog->reject();
+                }
+        });
+        closer.start(10);
+        define->click();
+        EXPECT_TRUE(opened);
+    }
+    window.setDefineHandler({});
     {
         msgbox::ScopedScript boxes;
         define->click();

@@ -162,6 +162,11 @@ bool CVardelTabs::OnInitDialog() {
             {},
         },
         this);
+    // "Define..." of an unclassified trap opens the Trap Definitions dialog.
+    m_notifyWindow->setDefineHandler([this](const std::string&, const std::string&) {
+        if (!m_ended)
+            m_configTab->OnTrapDefinitions();
+    });
     m_arrival = std::make_unique<AlertArrival>(
         AlertArrivalContext{m_alertStore, m_servers, m_settings, *m_statusTab, *m_notifyWindow, *this});
 
