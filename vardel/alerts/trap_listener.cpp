@@ -100,7 +100,8 @@ bool NotificationKeyOf(const std::string& enterprise, const std::string& notifyI
                        const TrapRegistration& registration) {
     const auto found = registration.notificationKeys.find(notifyId);
     if (found == registration.notificationKeys.end() || found->second.size() <= enterprise.size() ||
-        found->second.compare(0, enterprise.size(), enterprise) != 0 || found->second[enterprise.size()] != '.')
+        found->second.compare(0, enterprise.size(), enterprise) != 0 ||
+        found->second[enterprise.size()] != '.')
         return false;
     trapKey = fitField(found->second, alert_width::kTrapKey);
     return true;
@@ -140,7 +141,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
             record->reception = kReceptionStandard;
             record->enterprise = kSnmpTrapsEnterprise;
             record->trapKey = idText;
-        } else if (!ofListed || BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
+        } else if (!ofListed ||
+                   BuildTrapKey(record->enterprise, idText, record->trapKey, registration) != 0) {
             if (!unclassified)
                 return;
             // Keyed as an import of its MIB would key it (RFC 3584).
@@ -181,6 +183,9 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         if (registration.sink && !registration.sink(std::move(record)) && session != nullptr)
             session->countLost(1);
     } catch (...) {
+        // A record that could not be made (out of memory) is a lost trap.
+        if (session != nullptr)
+            session->countLost(1);
     }
 }
 
@@ -284,7 +289,8 @@ int TrapListenerThread::refreshRegistration() {
 
 void TrapListenerThread::OnRegisteredNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
                                                   void* data) {
-    const std::shared_ptr<Registered> current = static_cast<const TrapListenerThread*>(data)->currentRegistration();
+    const std::shared_ptr<Registered> current =
+        static_cast<const TrapListenerThread*>(data)->currentRegistration();
     if (current)
         OnTrapNotification(reason, session, pdu, target, &current->registration);
 }

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <new>
 #include <poll.h>
 #include <random>
 #include <sched.h>
@@ -312,6 +313,8 @@ protected:
         m_listener = std::make_unique<TrapListenerThread>(
             m_dir.path(),
             [this](std::unique_ptr<AlertRecord>) {
+                if (m_failSink)
+                    throw std::bad_alloc();
                 // Held here, the listener parses nothing further.
                 std::unique_lock lock(m_holdMutex);
                 m_holdChanged.wait(lock, [this] { return !m_hold; });
@@ -370,6 +373,7 @@ protected:
     testsupport::TempDir m_dir;
     std::unique_ptr<TrapListenerThread> m_listener;
     std::atomic<int> m_received{0};
+    bool m_failSink = false; // the sink cannot take a record: out of memory
     std::atomic<std::uint64_t> m_lost{0};
     std::mutex m_holdMutex;
     std::condition_variable m_holdChanged;
@@ -418,6 +422,15 @@ TEST_F(TrapBurstNetns, DatagramsDroppedWhileTheReaderIsHeldAreReportedWithTheirC
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     EXPECT_GT(m_received, 0);
     EXPECT_EQ(m_lost + static_cast<std::uint64_t>(m_received.load()), static_cast<std::uint64_t>(sent));
+}
+
+TEST_F(TrapBurstNetns, RecordsThatCannotBeMadeAreReportedLost) {
+    m_failSink = true;
+    start(1 << 20);
+    ASSERT_EQ(sendTraps(3), 3);
+    ASSERT_TRUE(waitUntil([&] { return m_lost >= 3; }, std::chrono::seconds(30)));
+    EXPECT_EQ(m_lost.load(), 3u);
+    EXPECT_EQ(m_received.load(), 0);
 }
 
 TEST_F(TrapBurstNetns, EveryInformOfABurstIsAnswered) {
