@@ -6,6 +6,7 @@
 #include "alert_store.h"
 #include "definitions.h"
 #include "snmp.h"
+#include "snmpd_peer.h"
 #include "testsupport.h"
 #include "trap_listener.h"
 
@@ -13,15 +14,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
 
 namespace {
 
@@ -41,20 +38,7 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new SnmpEn
 // snmptrap to the listener: version, then its arguments; its exit status, or -1.
 int sendTrap(const std::string& version, std::vector<std::string> args) {
     args.insert(args.begin(), {"snmptrap", "-v", version, "-c", "public", "127.0.0.1:162"});
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "snmptrap", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return testsupport::runProcess(args);
 }
 
 int sendV1(const std::string& enterprise, const std::string& specific) {
