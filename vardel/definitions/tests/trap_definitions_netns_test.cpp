@@ -19,7 +19,6 @@
 #include <mutex>
 #include <thread>
 
-
 namespace {
 
 using namespace definitions;
@@ -125,8 +124,8 @@ TEST_F(TrapDefinitionsNetns, ImportedWhileListeningAndKeyedAsV1AndAsV2c) {
     ASSERT_EQ(scan.files.size(), 1u);
     ASSERT_TRUE(scan.files[0].imported) << scan.files[0].error;
     ASSERT_TRUE(WriteDefinitions(scan.notifications, WriteOptions{dir.path(), false}).ok);
-    EXPECT_NE(testsupport::readFile(dir.file("VDTrap.ini")).find("[NotificationKeys]\r\n" + kUcdStart + "=" +
-                                                                  kUcdStart + "\r\n"),
+    EXPECT_NE(testsupport::readFile(dir.file("VDTrap.ini"))
+                  .find("[NotificationKeys]\r\n" + kUcdStart + "=" + kUcdStart + "\r\n"),
               std::string::npos);
 
     // Not registered yet: dropped.
