@@ -1,7 +1,8 @@
 // Draws the Trap Definitions dialog over a program directory holding the
 // shipped definitions and those of Debian's UCD-SNMP-MIB, and the preview of
 // an import of Debian's KEEPALIVED-MIB and VRRP-MIB beside a file that lacks
-// an import (the IETF modules they import from ../shared/mibs/ietf); saves them as PNG files in the given directory.
+// an import (the IETF modules they import from ../shared/mibs/ietf); saves them as PNG files in the given
+// directory.
 
 #include "screenshots.h"
 #include "trap_definitions_dialog.h"
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
     WriteDefinitions(ScanMibFiles({mibs + "UCD-SNMP-MIB.txt"}, options).notifications, {dir, false, false});
 
     const std::string lacking = dir + "ACME-RAID-MIB.my";
-    std::ofstream(lacking) << "ACME-RAID-MIB DEFINITIONS ::= BEGIN\nIMPORTS acmeProducts FROM ACME-SMI;\nEND\n";
+    std::ofstream(lacking)
+        << "ACME-RAID-MIB DEFINITIONS ::= BEGIN\nIMPORTS acmeProducts FROM ACME-SMI;\nEND\n";
     std::vector<std::string> files;
     for (const std::string& f : {mibs + "KEEPALIVED-MIB.txt", mibs + "VRRP-MIB.txt", lacking})
         if (std::filesystem::exists(f))

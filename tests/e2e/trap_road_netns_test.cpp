@@ -166,7 +166,8 @@ TEST_F(TrapRoad, DefinitionsImportedWhileRunningClassifyAtOnce) {
     ASSERT_TRUE(definitions::WriteDefinitions(scan.notifications, {dir.path(), false, false}).ok);
     console->OnDefinitionsChanged();
 
-    ASSERT_EQ(tool("snmptrap", {"-v", "2c", "-c", "public", "127.0.0.1:162", "", "1.3.6.1.4.1.2021.251.1"}), 0);
+    ASSERT_EQ(tool("snmptrap", {"-v", "2c", "-c", "public", "127.0.0.1:162", "", "1.3.6.1.4.1.2021.251.1"}),
+              0);
     ASSERT_TRUE(waitForAlerts(1));
     EXPECT_EQ(shown(1039), "ucdStart");
     EXPECT_EQ(console->alertStore().alerts.front()->helpFile, dir.path() + "UCD-SNMP-MIB.HLP");

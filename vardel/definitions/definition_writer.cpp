@@ -318,11 +318,13 @@ std::vector<std::string> IdentifiersNotKeyedByRule(const Notification& notificat
     const std::size_t dot = notification.trapKey.rfind('.');
     if (enterprise.empty() || dot == std::string::npos)
         return ids;
-    const std::string oid =
-        !notification.oid.empty() && notification.oid[0] == '.' ? notification.oid.substr(1) : notification.oid;
+    const std::string oid = !notification.oid.empty() && notification.oid[0] == '.'
+                                ? notification.oid.substr(1)
+                                : notification.oid;
     for (const std::string& id : {oid, enterprise + ".0." + notification.trapKey.substr(dot + 1)}) {
         const std::size_t at = id.find(".0.");
-        const bool keyed = at != std::string::npos && enterprise + "." + id.substr(at + 3) == notification.trapKey;
+        const bool keyed =
+            at != std::string::npos && enterprise + "." + id.substr(at + 3) == notification.trapKey;
         if (!keyed && !id.empty() && std::find(ids.begin(), ids.end(), id) == ids.end())
             ids.push_back(id);
     }
@@ -372,8 +374,8 @@ bool RemoveEnterprise(const std::string& programDir, const std::string& oid, boo
     for (const std::string& e : index.sectionKeys("EnterpriseList", kAllKeys))
         if (upper(index.getString("EnterpriseList", e, "", 512)) == upper(file))
             return true;
-    if (file.find('/') == std::string::npos && ::unlink((programDir + file).c_str()) != 0 && errno != ENOENT &&
-        error != nullptr)
+    if (file.find('/') == std::string::npos && ::unlink((programDir + file).c_str()) != 0 &&
+        errno != ENOENT && error != nullptr)
         *error = systemError("cannot delete " + programDir + file);
     return true;
 }

@@ -430,7 +430,8 @@ void CConfigTab::OnTrapDefinitions() {
     context.readOnly = m_ctx.settings.readOnly == 1;
     context.baseModuleDir = m_ctx.baseModuleDir;
     context.definitionsChanged = m_ctx.definitionsChanged;
-    std::unique_ptr<CTrapDefinitionsDlg> dialog(new (std::nothrow) CTrapDefinitionsDlg(this, std::move(context)));
+    std::unique_ptr<CTrapDefinitionsDlg> dialog(new (std::nothrow)
+                                                    CTrapDefinitionsDlg(this, std::move(context)));
     if (!dialog) {
         noMemory();
         return;

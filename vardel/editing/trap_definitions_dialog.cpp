@@ -100,7 +100,8 @@ CTrapDefinitionsDlg::CTrapDefinitionsDlg(QWidget* parent, TrapDefinitionsContext
     connect(m_ui->removeButton, &QPushButton::clicked, this, &CTrapDefinitionsDlg::OnRemove);
     connect(m_ui->cancelImportButton, &QPushButton::clicked, this, &CTrapDefinitionsDlg::OnCancelImport);
     connect(m_ui->closeButton, &QPushButton::clicked, this, &CTrapDefinitionsDlg::reject);
-    connect(m_ui->enterpriseTable, &QTableWidget::itemSelectionChanged, this, [this] { setImporting(importRunning()); });
+    connect(m_ui->enterpriseTable, &QTableWidget::itemSelectionChanged, this,
+            [this] { setImporting(importRunning()); });
     if (m_ctx.readOnly)
         m_ui->statusLabel->setText(toQt(LoadString(IDS_TRAPDEF_READ_ONLY)));
     loadEnterprises();
@@ -159,7 +160,8 @@ void CTrapDefinitionsDlg::OnImportMibFiles() {
     if (m_ctx.chooseMibFiles) {
         files = m_ctx.chooseMibFiles(this);
     } else {
-        for (const QString& f : QFileDialog::getOpenFileNames(this, toQt(LoadString(IDS_TRAPDEF_CHOOSE_MIBS))))
+        for (const QString& f :
+             QFileDialog::getOpenFileNames(this, toQt(LoadString(IDS_TRAPDEF_CHOOSE_MIBS))))
             files.push_back(toStd(f));
     }
     startImport(std::move(files), false);
@@ -183,7 +185,8 @@ void CTrapDefinitionsDlg::OnImportSnmptt() {
     if (m_ctx.chooseSnmpttFiles) {
         files = m_ctx.chooseSnmpttFiles(this);
     } else {
-        for (const QString& f : QFileDialog::getOpenFileNames(this, toQt(LoadString(IDS_TRAPDEF_CHOOSE_SNMPTT))))
+        for (const QString& f :
+             QFileDialog::getOpenFileNames(this, toQt(LoadString(IDS_TRAPDEF_CHOOSE_SNMPTT))))
             files.push_back(toStd(f));
     }
     startImport(std::move(files), true);
@@ -229,7 +232,8 @@ void CTrapDefinitionsDlg::startImport(std::vector<std::string> files, bool snmpt
             result.cancelled = result.cancelled || job->cancel;
         }
         job->result = std::move(result);
-        QMetaObject::invokeMethod(this, [this] { onImportFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { onImportFinished(); }, Qt::QueuedConnection);
         std::lock_guard<std::mutex> lock(job->mutex);
         job->done = true;
         job->finished.notify_all();
@@ -240,8 +244,9 @@ void CTrapDefinitionsDlg::onProgress(int done, int total, const QString& file) {
     if (!importRunning())
         return;
     m_ui->importProgressBar->setValue(done);
-    m_ui->statusLabel->setText(toQt(FormatString(
-        IDS_TRAPDEF_PROGRESS, {toStd(QFileInfo(file).fileName()), std::to_string(done), std::to_string(total)})));
+    m_ui->statusLabel->setText(
+        toQt(FormatString(IDS_TRAPDEF_PROGRESS,
+                          {toStd(QFileInfo(file).fileName()), std::to_string(done), std::to_string(total)})));
 }
 
 void CTrapDefinitionsDlg::OnCancelImport() {
@@ -277,7 +282,8 @@ void CTrapDefinitionsDlg::onImportFinished() {
     previewAndWrite(std::move(result.notifications), result.files);
 }
 
-bool CTrapDefinitionsDlg::previewAndWrite(std::vector<Notification> found, const std::vector<FileOutcome>& files) {
+bool CTrapDefinitionsDlg::previewAndWrite(std::vector<Notification> found,
+                                          const std::vector<FileOutcome>& files) {
     const WriteResult plan = WriteDefinitions(found, WriteOptions{m_ctx.programDir, false, true});
     if (!plan.ok) {
         warn(this, FormatString(IDS_TRAPDEF_WRITE_FAILED, {plan.error}));
@@ -287,8 +293,8 @@ bool CTrapDefinitionsDlg::previewAndWrite(std::vector<Notification> found, const
     const bool accepted = m_ctx.runPreview ? m_ctx.runPreview(preview) : preview.exec() == QDialog::Accepted;
     if (!accepted)
         return false;
-    const WriteResult written =
-        WriteDefinitions(preview.notifications(), WriteOptions{m_ctx.programDir, preview.replaceExisting(), false});
+    const WriteResult written = WriteDefinitions(
+        preview.notifications(), WriteOptions{m_ctx.programDir, preview.replaceExisting(), false});
     if (!written.ok) {
         warn(this, FormatString(IDS_TRAPDEF_WRITE_FAILED, {written.error}));
         return false;
@@ -306,12 +312,14 @@ void CTrapDefinitionsDlg::OnRemove() {
         return;
     const std::string oid = toStd(table->item(row, kOidCol)->text());
     const std::string file = toStd(table->item(row, kFileCol)->text());
-    if (msgbox::show(this, FormatString(IDS_TRAPDEF_REMOVE_QUESTION, {oid, file}), LoadString(IDS_PRODUCT_TITLE),
-                     msgbox::Buttons::YesNo, msgbox::Icon::Question, 1) != msgbox::IDYES)
+    if (msgbox::show(this, FormatString(IDS_TRAPDEF_REMOVE_QUESTION, {oid, file}),
+                     LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::YesNo, msgbox::Icon::Question,
+                     1) != msgbox::IDYES)
         return;
     std::string error;
     if (!RemoveEnterprise(m_ctx.programDir, oid, true, &error))
-        warn(this, FormatString(IDS_TRAPDEF_REMOVE_FAILED, {oid, "cannot write " + m_ctx.programDir + "VDTrap.ini"}));
+        warn(this, FormatString(IDS_TRAPDEF_REMOVE_FAILED,
+                                {oid, "cannot write " + m_ctx.programDir + "VDTrap.ini"}));
     else if (!error.empty())
         warn(this, FormatString(IDS_TRAPDEF_REMOVE_FAILED, {oid, error}));
     loadEnterprises();
@@ -329,9 +337,9 @@ CTrapImportPreviewDlg::CTrapImportPreviewDlg(QWidget* parent, std::vector<Notifi
     int imported = 0;
     for (const FileOutcome& f : files)
         imported += f.imported ? 1 : 0;
-    m_ui->summaryLabel->setText(toQt(FormatString(
-        IDS_TRAPDEF_PREVIEW_SUMMARY,
-        {std::to_string(m_notifications.size()), std::to_string(imported), std::to_string(files.size())})));
+    m_ui->summaryLabel->setText(toQt(
+        FormatString(IDS_TRAPDEF_PREVIEW_SUMMARY, {std::to_string(m_notifications.size()),
+                                                   std::to_string(imported), std::to_string(files.size())})));
     const std::string problems = problemsText(files);
     m_ui->problemsEdit->setPlainText(toQt(problems));
     m_ui->problemsLabel->setEnabled(!problems.empty());
@@ -340,8 +348,11 @@ CTrapImportPreviewDlg::CTrapImportPreviewDlg(QWidget* parent, std::vector<Notifi
     QTableWidget* table = m_ui->notificationTable;
     table->setItemDelegateForColumn(kSeverityCol, new SeverityDelegate(table));
     QHeaderView* header = table->horizontalHeader();
-    for (auto [col, width] : {std::pair{kNameCol, 170}, {kPreviewModuleCol, 110}, {kKeyCol, 200},
-                              {kSeverityCol, 100}, {kAlertTextCol, 160}})
+    for (auto [col, width] : {std::pair{kNameCol, 170},
+                              {kPreviewModuleCol, 110},
+                              {kKeyCol, 200},
+                              {kSeverityCol, 100},
+                              {kAlertTextCol, 160}})
         header->resizeSection(col, width);
     table->setRowCount(static_cast<int>(m_notifications.size()));
     bool anyKept = false;
@@ -358,7 +369,8 @@ CTrapImportPreviewDlg::CTrapImportPreviewDlg(QWidget* parent, std::vector<Notifi
         table->setItem(row, kNameCol, fixed(n.name));
         table->setItem(row, kPreviewModuleCol, fixed(n.module));
         table->setItem(row, kKeyCol, fixed(n.trapKey));
-        table->setItem(row, kSeverityCol, new QTableWidgetItem(QString::fromLatin1(SeverityKeyword(n.severity))));
+        table->setItem(row, kSeverityCol,
+                       new QTableWidgetItem(QString::fromLatin1(SeverityKeyword(n.severity))));
         table->setItem(row, kAlertTextCol, new QTableWidgetItem(toQt(n.alertText)));
         const int status = action == WrittenDefinition::Action::Duplicate ? IDS_TRAPDEF_STATUS_DUPLICATE
                            : action == WrittenDefinition::Action::Written ? IDS_TRAPDEF_STATUS_NEW

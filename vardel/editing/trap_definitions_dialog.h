@@ -44,7 +44,7 @@ struct TrapDefinitionsContext {
 struct TrapImportJob {
     std::mutex mutex;
     std::condition_variable finished;
-    bool done = false;                  // under mutex
+    bool done = false; // under mutex
     std::atomic<bool> cancel{false};
     definitions::ScanResult result; // complete once done
 };

@@ -3,8 +3,8 @@
 
 #include "flexgrid.h"
 
-#include <gtest/gtest.h>
 #include <QBrush>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace {

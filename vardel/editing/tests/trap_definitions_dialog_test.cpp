@@ -121,10 +121,12 @@ TEST_F(TrapDefinitionsDialogTest, ImportIsPreviewedEditedAndWrittenThenListed) {
         EXPECT_EQ(itemText(table, 0, 5).toStdString(), LoadString(IDS_TRAPDEF_STATUS_NEW));
         EXPECT_FALSE(control<QCheckBox>(&preview, kReplace)->isEnabled()); // nothing exists yet
         // The refused file, with the module it lacks.
-        const std::string problems = control<QPlainTextEdit>(&preview, kProblems)->toPlainText().toStdString();
+        const std::string problems =
+            control<QPlainTextEdit>(&preview, kProblems)->toPlainText().toStdString();
         EXPECT_NE(problems.find(in.file("broken.my") + " was not imported"), std::string::npos) << problems;
         EXPECT_NE(problems.find("NOWHERE-MIB"), std::string::npos) << problems;
-        EXPECT_NE(control<QLabel>(&preview, kSummary)->text().indexOf("1 notifications in 1 of the 2 files"), -1);
+        EXPECT_NE(control<QLabel>(&preview, kSummary)->text().indexOf("1 notifications in 1 of the 2 files"),
+                  -1);
         table->item(0, 3)->setText("WARNING");
         table->item(0, 4)->setText("Fan %1 stopped");
         QTest::mouseClick(control<QPushButton>(&preview, kWrite), Qt::LeftButton);
@@ -194,7 +196,8 @@ TEST_F(TrapDefinitionsDialogTest, CancelledImportOrPreviewWritesNothing) {
     ASSERT_TRUE(finished(*dialog));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(previews, 1);
-    EXPECT_EQ(control<QLabel>(dialog.get(), kStatus)->text().toStdString(), LoadString(IDS_TRAPDEF_CANCELLED));
+    EXPECT_EQ(control<QLabel>(dialog.get(), kStatus)->text().toStdString(),
+              LoadString(IDS_TRAPDEF_CANCELLED));
     EXPECT_TRUE(control<QPushButton>(dialog.get(), kImportMib)->isEnabled());
     EXPECT_FALSE(control<QPushButton>(dialog.get(), kCancelImport)->isVisible());
 
