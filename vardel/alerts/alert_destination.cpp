@@ -1,5 +1,6 @@
 #include "alert_destination.h"
 
+#include "qt_text.h"
 #include "snmp.h"
 #include "string_table.h"
 #include "wait_box.h"
@@ -43,14 +44,6 @@ int WriteDestination(const SetRequest& request) {
     pdu += vb;
     return snmp.set(pdu, target);
 }
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "help.h"
 #include "msgbox.h"
 #include "print_layout.h"
+#include "qt_text.h"
 #include "severity_picture.h"
 #include "string_table.h"
 #include "ui_notify.h"
@@ -21,10 +22,6 @@
 namespace {
 
 constexpr int kPdfResolution = 600;
-
-QString toQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 bool runPrintDialog(QPrinter& printer, QWidget* owner) {
     QPrintDialog dialog(&printer, owner);

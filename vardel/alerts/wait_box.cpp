@@ -1,5 +1,6 @@
 #include "wait_box.h"
 
+#include "qt_text.h"
 #include "ui_wait_box.h"
 
 #include <QApplication>
@@ -7,13 +8,7 @@
 #include <QScreen>
 #include <QSet>
 
-namespace {
-
-QString toQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
+namespace {} // namespace
 
 CWaitBox::CWaitBox(QWidget* parent, const std::string& first, const std::string& second,
                    const std::string& third)

@@ -6,6 +6,7 @@
 #include "dialog_manners.h"
 #include "hostlore.h"
 #include "msgbox.h"
+#include "qt_text.h"
 #include "server_dialogs.h"
 #include "string_table.h"
 #include "ui_add_servers.h"
@@ -35,14 +36,6 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 // The lookups' text buffer.
 constexpr std::size_t kLookupBuffer = 512;
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 void noMemory(QWidget* owner) {
     msgbox::show(owner, LoadString(IDS_NO_MEMORY), LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok,

@@ -3,6 +3,8 @@
 // help key, visible focus in multi-line fields and lists, and the edit styles (upper
 // case, digits only).
 
+#include "qt_text.h"
+
 #include <QString>
 #include <string>
 
@@ -13,12 +15,8 @@ class QWidget;
 
 namespace editing {
 
-inline QString toQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-inline std::string toStd(const QString& text) {
-    return text.toStdString();
-}
+using ::toQt;
+using ::toStd;
 
 // The framework's box: the program's name as caption, OK, the warning icon.
 void FrameworkMessageBox(QWidget* owner, const std::string& text);

@@ -3,6 +3,7 @@
 #include "alerts.h"
 #include "msgbox.h"
 #include "profile.h"
+#include "qt_text.h"
 #include "snmp.h"
 #include "string_table.h"
 #include "ui_agents.h"
@@ -17,10 +18,6 @@ namespace {
 constexpr int kRetries = 3;
 constexpr unsigned long kTimeout = 800; // hundredths of a second
 constexpr std::size_t kValueBuffer = 512;
-
-QString toQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 struct Agent {
     std::string name;

@@ -1,6 +1,7 @@
 #include "management_exchange.h"
 
 #include "msgbox.h"
+#include "qt_text.h"
 #include "string_table.h"
 #include "ui_credentials.h"
 #include "ui_management_server_prompt.h"
@@ -12,10 +13,6 @@
 
 namespace {
 
-QString toQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // An arrow over the wait cursor while the user is asked something.
 class ArrowCursor {
 public:
@@ -23,14 +20,6 @@ public:
     ~ArrowCursor() { QApplication::restoreOverrideCursor(); }
     ArrowCursor(const ArrowCursor&) = delete;
     ArrowCursor& operator=(const ArrowCursor&) = delete;
-};
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 // The wait box, or nullptr when it could not be made.
