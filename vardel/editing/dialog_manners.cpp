@@ -11,6 +11,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
@@ -41,19 +42,26 @@ public:
 };
 
 // Moves the focus frame onto the multi-line field or list that has the focus.
+// The frame becomes a child of the widget's parent and goes with it, so it is
+// held weakly and made again when needed.
 class FocusFrameFollower : public QObject {
 public:
-    FocusFrameFollower(QDialog* dialog) : QObject(dialog), m_frame(new QFocusFrame(dialog)) {}
+    FocusFrameFollower(QDialog* dialog)
+        : QObject(dialog), m_dialog(dialog), m_frame(new QFocusFrame(dialog)) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::FocusIn)
+        if (event->type() == QEvent::FocusIn) {
+            if (!m_frame)
+                m_frame = new QFocusFrame(m_dialog);
             m_frame->setWidget(static_cast<QWidget*>(watched));
-        else if (event->type() == QEvent::FocusOut && m_frame->widget() == watched)
+        } else if (event->type() == QEvent::FocusOut && m_frame && m_frame->widget() == watched) {
             m_frame->setWidget(nullptr);
+        }
         return false;
     }
 
 private:
-    QFocusFrame* m_frame;
+    QDialog* m_dialog;
+    QPointer<QFocusFrame> m_frame;
 };
 
 } // namespace
