@@ -2,6 +2,7 @@
 // display, shows the console's status-area icon and one desktop notification
 // of a critical alert, and saves the top right of the screen as PNG files.
 
+#include "bus_peers.h"
 #include "desktop_notifier.h"
 #include "tray_status.h"
 
@@ -19,17 +20,6 @@
 #include <functional>
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& cond, int boundMs) {
-    QDeadlineTimer deadline(boundMs);
-    while (!cond()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // Lets the daemons draw what they were just told.
 void settle() {
@@ -66,9 +56,7 @@ int main(int argc, char** argv) {
                           "0x303030", "--SetDockType", "true"});
     dunst.start("dunst", {"-config", config});
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!waitUntil(
-            [&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); },
-            20000)) {
+    if (!waitUntil([] { return busNameOwned("org.freedesktop.Notifications"); }, 20000)) {
         std::fputs("attention_screenshots: dunst did not start\n", stderr);
         return 1;
     }
