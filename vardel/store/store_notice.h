@@ -9,7 +9,8 @@ namespace store {
 
 enum class NoticeLevel { Warning, Error };
 
-using NoticeSink = std::function<void(const std::string& text, const std::string& caption, NoticeLevel level)>;
+using NoticeSink =
+    std::function<void(const std::string& text, const std::string& caption, NoticeLevel level)>;
 
 // Installed once at start-up, before any other thread reads the store.
 // Without a sink a notice is dropped.

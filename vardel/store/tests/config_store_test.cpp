@@ -42,7 +42,8 @@ std::unique_ptr<ManagedServer> server(const std::string& name, const std::string
 // Notices become boxes here as in the console, so the scripted boxes see them.
 class NoticeBoxes : public ::testing::Environment {
     void SetUp() override {
-        store::setNoticeSink([](const std::string& text, const std::string& caption, store::NoticeLevel level) {
+        store::setNoticeSink([](const std::string& text, const std::string& caption,
+                                store::NoticeLevel level) {
             msgbox::show(nullptr, text, caption, msgbox::Buttons::Ok,
                          level == store::NoticeLevel::Error ? msgbox::Icon::Error : msgbox::Icon::Warning);
         });
