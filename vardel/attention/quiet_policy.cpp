@@ -4,6 +4,7 @@
 #include "string_table.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -11,6 +12,26 @@ constexpr int kMinutesPerDay = 24 * 60;
 constexpr int kTomorrowHour = 8;
 
 } // namespace
+
+int ClockMinutes(const std::string& text) {
+    const auto digit = [&](std::size_t i) { return std::isdigit(static_cast<unsigned char>(text[i])) != 0; };
+    if (text.size() != 5 || !digit(0) || !digit(1) || text[2] != ':' || !digit(3) || !digit(4))
+        return -1;
+    const int hours = (text[0] - '0') * 10 + (text[1] - '0');
+    const int minutes = (text[3] - '0') * 10 + (text[4] - '0');
+    return hours < 24 && minutes < 60 ? hours * 60 + minutes : -1;
+}
+
+void QuietPolicy::applySettings(const ConsoleSettings& settings) {
+    QuietHours hours;
+    hours.on = settings.quietHours == 1;
+    hours.startMinute = ClockMinutes(settings.quietHoursStart);
+    hours.endMinute = ClockMinutes(settings.quietHoursEnd);
+    if (hours.startMinute < 0 || hours.endMinute < 0)
+        hours.on = false;
+    setQuietHours(hours);
+    setFlapping({settings.flapping == 1, settings.flappingChanges, settings.flappingMinutes});
+}
 
 std::time_t QuietPolicy::SnoozeEnd(SnoozePeriod period, std::time_t now) {
     switch (period) {

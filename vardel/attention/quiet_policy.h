@@ -4,6 +4,7 @@
 // the same; only its sound, pop-up and notification are held back.
 
 #include "alert_record.h"
+#include "console_settings.h"
 
 #include <cstdint>
 #include <ctime>
@@ -32,11 +33,17 @@ inline constexpr const char* kFlappingKey = "flapping";
 
 enum class SnoozePeriod { quarterHour, hour, untilTomorrow };
 
+// Minutes after midnight of an "HH:MM" time (00:00 to 23:59); -1 otherwise.
+int ClockMinutes(const std::string& text);
+
 class QuietPolicy {
 public:
     // When a snooze of this period started at now ends; "until tomorrow" is
     // 08:00 of the next day.
     static std::time_t SnoozeEnd(SnoozePeriod period, std::time_t now);
+
+    // Quiet hours and flapping limits from the console's settings.
+    void applySettings(const ConsoleSettings& settings);
 
     void snooze(const std::string& server, std::time_t until);
     void endSnooze(const std::string& server);

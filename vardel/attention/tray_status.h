@@ -8,6 +8,7 @@
 // when one of the two is present; until then both are watched for.
 
 #include "attention_summary.h"
+#include "quiet_policy.h"
 
 #include <QDBusConnection>
 #include <QIcon>
@@ -23,6 +24,8 @@ struct TrayActions {
     std::function<void()> showAlerts;
     std::function<void()> showConsole;
     std::function<void()> quit;
+    // Snooze All: every server, for the period chosen.
+    std::function<void(SnoozePeriod)> snoozeAll;
 };
 
 class TrayStatus : public QObject {
@@ -44,6 +47,8 @@ public:
     // A question to the watcher is under way.
     bool looking() const { return m_asking; }
     const AttentionSummary& shown() const { return m_summary; }
+    // The icon's menu (nullptr until the icon exists).
+    QMenu* menu() const { return m_menu.get(); }
 
     // The picture of a state: the lit lamp of its severity picture; none is
     // an unlit lamp.

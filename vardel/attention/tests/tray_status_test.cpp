@@ -157,7 +157,7 @@ TEST(TrayStatusTest, RegistersAndShowsTheWorstState) {
     ASSERT_TRUE(registerAsHost());
 
     int alertsShown = 0;
-    TrayStatus tray({[&] { ++alertsShown; }, {}, {}}, QDBusConnection::sessionBus());
+    TrayStatus tray({[&] { ++alertsShown; }, {}, {}, {}}, QDBusConnection::sessionBus());
     tray.show({AttentionLevel::warning, 3, 1});
     tray.start();
     std::pair<QString, QString> item;
