@@ -32,6 +32,7 @@ struct Recorder : AlertAnnouncer, AlertDisplay, AlertCounter, LivenessHooks {
     }
     void ResetAlertCounts() override { events.push_back({"reset", "", 0}); }
     void ShowCeilingReached(std::int32_t ceiling) override { events.push_back({"ceiling", "", ceiling}); }
+    void ShowAlertQuietly(int n) override { events.push_back({"quiet", "", n}); }
     void hostReachable(const std::string& a) override { events.push_back({"2500", a, 0}); }
     void agentAnswered(const std::string& a) override { events.push_back({"1500", a, 0}); }
     void showSnmpStatus(const std::string& name, const std::string& s) override {
@@ -319,4 +320,23 @@ TEST_F(ArrivalTest, AcknowledgedAlertStaysStoredAndLeavesTheCountsOnce) {
     store.ClearAll();
     EXPECT_EQ(store.acknowledgedCount(), 0);
     EXPECT_EQ(store.outstandingTally(kSeverityWarning), 0);
+}
+
+// An alert kept quiet (snooze, quiet hours) is neither announced nor shown,
+// but stored, counted and logged with its own severity.
+TEST_F(ArrivalTest, QuietAlertIsStoredCountedAndLoggedOnly) {
+    store.noticeOf = [](const AlertRecord& alert) {
+        return alert.serverName == "SRV2" ? std::uint8_t(kNoticeNone) : std::uint8_t(kNoticeAll);
+    };
+    EXPECT_EQ(arrival.OnTrapAlert(trap("0000abcd:00a0c9112233")), 1);
+    EXPECT_EQ(rec.events, (std::vector<Event>{{"quiet", "", 1}, {"count", "SRV2", kAlertCountAdd}}));
+    EXPECT_EQ(store.alerts.front()->notice, kNoticeNone);
+    EXPECT_NE(testsupport::readFile(settings.logPath)
+                  .find("Server Name:SRV2\r\nDescription:1.3.6.1.4.1.9999.7\r\n"
+                        "Alarm String:Fan failed\r\nSeverity:Warning\r\n"),
+              std::string::npos);
+    rec.events.clear();
+    arrival.OnTrapAlert(trap("10.0.0.5"));
+    EXPECT_EQ(rec.events.at(0).what, "announce");
+    EXPECT_EQ(rec.events.at(1), (Event{"show", "", 2}));
 }
