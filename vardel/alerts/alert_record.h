@@ -57,13 +57,11 @@ enum TrapReception : std::uint8_t {
 
 // The ways a new alert is made noticeable: its sound, the notify window
 // popping up with it, the desktop notification.
-enum AlertNotice : std::uint8_t {
-    kNoticeNone = 0,
-    kNoticeSound = 1,
-    kNoticePopUp = 2,
-    kNoticeDesktop = 4,
-    kNoticeAll = 7
-};
+inline constexpr std::uint8_t kNoticeNone = 0;
+inline constexpr std::uint8_t kNoticeSound = 1;
+inline constexpr std::uint8_t kNoticePopUp = 2;
+inline constexpr std::uint8_t kNoticeDesktop = 4;
+inline constexpr std::uint8_t kNoticeAll = 7;
 
 struct AlertRecord {
     std::int16_t origin = kOriginStateChange;

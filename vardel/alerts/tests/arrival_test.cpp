@@ -326,7 +326,7 @@ TEST_F(ArrivalTest, AcknowledgedAlertStaysStoredAndLeavesTheCountsOnce) {
 // but stored, counted and logged with its own severity.
 TEST_F(ArrivalTest, QuietAlertIsStoredCountedAndLoggedOnly) {
     store.noticeOf = [](const AlertRecord& alert) {
-        return alert.serverName == "SRV2" ? std::uint8_t(kNoticeNone) : std::uint8_t(kNoticeAll);
+        return alert.serverName == "SRV2" ? kNoticeNone : kNoticeAll;
     };
     EXPECT_EQ(arrival.OnTrapAlert(trap("0000abcd:00a0c9112233")), 1);
     EXPECT_EQ(rec.events, (std::vector<Event>{{"quiet", "", 1}, {"count", "SRV2", kAlertCountAdd}}));
