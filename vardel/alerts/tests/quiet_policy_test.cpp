@@ -1,7 +1,7 @@
 // Snoozes, quiet hours and flapping: which ways a new alert is made noticeable.
 
-#include "program_env.h"
-#include "quiet_policy.h"
+#include "vardel/alerts/quiet_policy.h"
+#include "vardel/store/program_env.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // state changes, quiet hours. A quiet alert is stored, logged and counted all
 // the same; only its sound, pop-up and notification are held back.
 
-#include "alert_record.h"
-#include "console_settings.h"
+#include "vardel/alerts/alert_record.h"
+#include "vardel/store/console_settings.h"
 
 #include <cstdint>
 #include <ctime>
