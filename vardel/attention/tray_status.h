@@ -7,8 +7,8 @@
 // otherwise. Qt decides that once per process, so the icon is created only
 // when one of the two is present; until then both are watched for.
 
-#include "vardel/attention/attention_summary.h"
 #include "vardel/alerts/quiet_policy.h"
+#include "vardel/attention/attention_summary.h"
 
 #include <QDBusConnection>
 #include <QIcon>
