@@ -43,6 +43,7 @@ CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableView(parent), m_cells(new Flex
     setFocusPolicy(Qt::StrongFocus);
     setWordWrap(false);
     m_cells->setFixedRowBrush(palette().button());
+    m_cells->setTextBackground(palette().base().color());
 }
 
 int CMSFlexGrid::rowCount() const {
@@ -185,8 +186,10 @@ void CMSFlexGrid::Clear() {
 
 void CMSFlexGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
         m_cells->setFixedRowBrush(palette().button());
+        m_cells->setTextBackground(palette().base().color());
+    }
 }
 
 void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {

@@ -400,6 +400,12 @@ void CConfigTab::OnAdvancedOptions() {
     current.receiveStandardTraps = s.receiveStandardTraps;
     current.showUnclassifiedTraps = s.showUnclassifiedTraps;
     current.desktopNotifications = s.desktopNotifications;
+    current.quietHours = s.quietHours;
+    current.quietHoursStart = s.quietHoursStart;
+    current.quietHoursEnd = s.quietHoursEnd;
+    current.flapping = s.flapping;
+    current.flappingChanges = s.flappingChanges;
+    current.flappingMinutes = s.flappingMinutes;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -419,6 +425,12 @@ void CConfigTab::OnAdvancedOptions() {
     s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
     s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
     s.desktopNotifications = chosen.desktopNotifications;
+    s.quietHours = chosen.quietHours == 1 ? 1 : 0;
+    s.quietHoursStart = chosen.quietHoursStart;
+    s.quietHoursEnd = chosen.quietHoursEnd;
+    s.flapping = chosen.flapping == 1 ? 1 : 0;
+    s.flappingChanges = chosen.flappingChanges;
+    s.flappingMinutes = chosen.flappingMinutes;
     if (settingsChanged)
         settingsChanged();
 }

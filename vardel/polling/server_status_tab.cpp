@@ -4,9 +4,12 @@
 #include "platform/msgbox/msgbox.h"
 #include "ui_server_list.h"
 #include "ui_server_status.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/resources/string_table.h"
 
+#include <QMenu>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -14,7 +17,9 @@ constexpr long kNameCol = 0;
 constexpr long kAlertsCol = 1;
 constexpr long kSnmpCol = 2;
 constexpr long kPollCol = 3;
+constexpr long kAttentionCol = 4;
 constexpr short kCountAlignment = 1;
+constexpr long kAttentionWidth = 4200;
 
 } // namespace
 
@@ -93,9 +98,86 @@ void CServerStatusTab::RebuildGrid() {
     g.SetColSel(0);
     g.SetSort(CMSFlexGrid::flexSortStringNoCaseAscending);
     indexRows();
+    RefreshAttention();
     if (!m_ctx.settings.lastPollTime.empty())
         m_ui->lastPollTimeLabel->setText(QString::fromStdString(m_ctx.settings.lastPollTime));
     g.setUpdatesEnabled(true);
+}
+
+void CServerStatusTab::setQuietPolicy(QuietPolicy* policy, std::function<void()> changed) {
+    m_quiet = policy;
+    m_quietChanged = std::move(changed);
+    CMSFlexGrid& g = grid();
+    g.setContextMenuPolicy(policy ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
+    if (!policy)
+        return;
+    connect(&g, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const int row = grid().indexAt(pos).row();
+        if (row < 1)
+            return;
+        const std::string name = grid().GetTextMatrix(row, kNameCol);
+        if (name.empty())
+            return;
+        std::unique_ptr<QMenu> menu = snoozeMenuFor(name);
+        menu->exec(grid().viewport()->mapToGlobal(pos));
+    });
+}
+
+std::unique_ptr<QMenu> CServerStatusTab::snoozeMenuFor(const std::string& serverName) {
+    auto menu = std::make_unique<QMenu>();
+    if (!m_quiet)
+        return menu;
+    QMenu* snooze = menu->addMenu(QString::fromStdString(LoadString(IDS_SNOOZE_SERVER)));
+    const auto done = [this] {
+        RefreshAttention();
+        if (m_quietChanged)
+            m_quietChanged();
+    };
+    for (const auto& choice : {std::pair{IDS_SNOOZE_15_MIN, SnoozePeriod::quarterHour},
+                               std::pair{IDS_SNOOZE_1_HOUR, SnoozePeriod::hour},
+                               std::pair{IDS_SNOOZE_TOMORROW, SnoozePeriod::untilTomorrow}}) {
+        const SnoozePeriod period = choice.second;
+        connect(snooze->addAction(QString::fromStdString(LoadString(choice.first))), &QAction::triggered,
+                this, [this, serverName, period, done] {
+                    const std::time_t now = std::time(nullptr);
+                    m_quiet->snooze(serverName, QuietPolicy::SnoozeEnd(period, now));
+                    done();
+                });
+    }
+    QAction* wake = menu->addAction(QString::fromStdString(LoadString(IDS_SNOOZE_END)));
+    wake->setEnabled(m_quiet->snoozedUntil(serverName, std::time(nullptr)) != 0);
+    connect(wake, &QAction::triggered, this, [this, serverName, done] {
+        m_quiet->endSnooze(serverName);
+        done();
+    });
+    return menu;
+}
+
+void CServerStatusTab::RefreshAttention() {
+    if (!m_gridReady || !m_quiet)
+        return;
+    CMSFlexGrid& g = grid();
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> texts(static_cast<std::size_t>(g.GetRows()));
+    bool any = false;
+    for (long row = 1; row < g.GetRows(); ++row) {
+        const std::string name = g.GetTextMatrix(row, kNameCol);
+        texts[static_cast<std::size_t>(row)] =
+            name.empty() ? std::string() : m_quiet->attentionText(name, now);
+        any = any || !texts[static_cast<std::size_t>(row)].empty();
+    }
+    if (!any) {
+        if (g.GetCols() > kAttentionCol)
+            g.SetCols(kAttentionCol);
+        return;
+    }
+    if (g.GetCols() <= kAttentionCol) {
+        g.SetCols(kAttentionCol + 1);
+        g.SetColWidth(kAttentionCol, kAttentionWidth);
+    }
+    g.SetTextMatrix(0, kAttentionCol, LoadString(IDS_GRID_ATTENTION));
+    for (long row = 1; row < g.GetRows(); ++row)
+        g.SetTextMatrix(row, kAttentionCol, texts[static_cast<std::size_t>(row)]);
 }
 
 void CServerStatusTab::indexRows() {

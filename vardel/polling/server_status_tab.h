@@ -20,6 +20,8 @@
 #include <vector>
 
 class CMSFlexGrid;
+class QMenu;
+class QuietPolicy;
 namespace Ui {
 class CServerStatusTab;
 class CServerListDlg;
@@ -54,6 +56,16 @@ public:
     // "Unknown senders...": opens the list of the traps' unknown senders.
     void setUnknownSendersOpener(std::function<void()> open) { m_openUnknownSenders = std::move(open); }
 
+    // Snooze from the grid's context menu, and the column that shows snoozes
+    // and flapping servers (there only while one is). changed: told after the
+    // menu snoozed or woke a server.
+    void setQuietPolicy(QuietPolicy* policy, std::function<void()> changed);
+    // Fills the attention column from the policy, adding or removing it.
+    void RefreshAttention();
+    // The context menu of a server's row: Snooze (15 min, 1 h, Until
+    // tomorrow) and End Snooze.
+    std::unique_ptr<QMenu> snoozeMenuFor(const std::string& serverName);
+
     // Page activation: the grid is rebuilt from the server list.
     void OnSetActive();
     void RebuildGrid();
@@ -76,6 +88,8 @@ public:
 
 private:
     std::function<void()> m_openUnknownSenders;
+    QuietPolicy* m_quiet = nullptr;
+    std::function<void()> m_quietChanged;
     const std::vector<long>& rowsOf(const std::string& serverName) const;
     void writeSnmpCell(long row, const std::string& text);
     void writePollCell(long row, const std::string& text);

@@ -7,6 +7,7 @@
 #include "snmp/snmp.h"
 #include "ui_vardel_tabs.h"
 #include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/alerts/trap_listener.h"
 #include "vardel/attention/attention_summary.h"
 #include "vardel/attention/desktop_notifier.h"
@@ -56,7 +57,7 @@ HostLibrary HostLibrary::system() {
 
 CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)),
-      m_trapHandoff(m_options.trapQueueLimit) {
+      m_trapHandoff(m_options.trapQueueLimit), m_quiet(std::make_unique<QuietPolicy>()) {
     store::setNoticeSink(showStoreNotice);
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
@@ -90,6 +91,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
     m_configTab->settingsChanged = [this] {
+        m_quiet->applySettings(m_settings);
+        onQuietChanged();
         if (m_trapListener)
             m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
                                           m_settings.showUnclassifiedTraps == 1);
@@ -106,6 +109,7 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
         },
         m_ui->serverStatusPage);
     m_ui->serverStatusLayout->addWidget(m_statusTab);
+    m_statusTab->setQuietPolicy(m_quiet.get(), [this] { onQuietChanged(); });
     m_statusTab->setUnknownSendersOpener([this] {
         if (!m_arrival)
             return;
@@ -136,6 +140,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
     m_trapSliceTimer.setSingleShot(true);
     connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
+    m_quietEndTimer.setSingleShot(true);
+    connect(&m_quietEndTimer, &QTimer::timeout, this, &CVardelTabs::onQuietChanged);
     m_attentionTimer.setInterval(1000);
     connect(&m_attentionTimer, &QTimer::timeout, this, &CVardelTabs::refreshAttention);
 }
@@ -189,6 +195,7 @@ bool CVardelTabs::OnInitDialog() {
 
     // 5. Registry.
     ReadRegistrySettings(registryPath(), m_settings);
+    m_quiet->applySettings(m_settings);
 
     // 6. The management server's list.
     if (exchange().RunStartupExchange() != 0)
@@ -225,7 +232,7 @@ bool CVardelTabs::OnInitDialog() {
     m_pollCycle = std::make_unique<PollCycle>(PollCycleContext{
         m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
         [this](const std::string& serverName, const std::string& state, int source) {
-            return m_arrival->RaiseStateAlert(serverName, state, source);
+            return raiseStateAlert(serverName, state, source);
         },
         [this](std::function<void()> work) { QTimer::singleShot(0, this, std::move(work)); }});
     // A server whose poll result is being settled takes its traps after it.
@@ -398,14 +405,20 @@ void CVardelTabs::stopPolling() {
 // The status-area icon and the desktop notifications, beside the notify window.
 void CVardelTabs::startAttention() {
     m_alertStore.onStored = [this](const AlertRecord& alert) { onAlertStored(alert); };
+    m_alertStore.noticeOf = [this](const AlertRecord& alert) {
+        return m_quiet->noticeOf(alert, std::time(nullptr));
+    };
     if (!m_options.trayStatus)
         return;
-    m_tray = std::make_unique<TrayStatus>(TrayActions{[this] { ShowAlerts(); }, [this] { ShowConsole(); },
-                                                      [this] {
-                                                          ShowConsole();
-                                                          OnCancel();
-                                                      }},
-                                          QDBusConnection::sessionBus());
+    m_tray = std::make_unique<TrayStatus>(
+        TrayActions{
+            [this] { ShowAlerts(); }, [this] { ShowConsole(); },
+            [this] {
+                ShowConsole();
+                OnCancel();
+            },
+            [this](SnoozePeriod period) { SnoozeAll(QuietPolicy::SnoozeEnd(period, std::time(nullptr))); }},
+        QDBusConnection::sessionBus());
     m_tray->show(SummarizeAttention(m_alertStore, m_servers));
     m_tray->start();
     m_attentionTimer.start();
@@ -424,16 +437,80 @@ void CVardelTabs::onAlertStored(const AlertRecord& alert) {
             m_notifier->setEnabled(false);
         return;
     }
+    if (!(alert.notice & kNoticeDesktop))
+        return; // snoozed, flapping or in quiet hours
     if (!m_notifier) {
         m_notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus());
         connect(m_notifier.get(), &DesktopNotifier::showRequested, this, &CVardelTabs::ShowAlerts);
+        connect(m_notifier.get(), &DesktopNotifier::acknowledgeRequested, this,
+                &CVardelTabs::acknowledgeAlerts);
     }
     m_notifier->setEnabled(true);
     m_notifier->notify(alert);
 }
 
+void CVardelTabs::acknowledgeAlerts(const QList<quint64>& alertIds) {
+    if (m_ended)
+        return;
+    const std::string user = CurrentUserName();
+    for (quint64 id : alertIds)
+        AcknowledgeAlert(m_alertStore, *m_statusTab, m_settings.logPath, id, user);
+    if (m_notifyWindow)
+        m_notifyWindow->ShowAcknowledgement();
+    refreshAttention();
+}
+
+int CVardelTabs::raiseStateAlert(const std::string& serverName, const std::string& state, int source) {
+    const std::time_t now = std::time(nullptr);
+    const bool startsFlapping = m_quiet->recordChange(serverName, now);
+    const int sequence = m_arrival->RaiseStateAlert(serverName, state, source);
+    if (startsFlapping) {
+        auto flapping = std::make_unique<AlertRecord>();
+        flapping->dateTime = FormatLocalTime(now);
+        flapping->serverName = fitField(serverName, alert_width::kServerName);
+        flapping->trapKey = kFlappingKey;
+        flapping->severity = kSeverityWarning;
+        flapping->description = LoadString(IDS_FLAPPING_DESCRIPTION);
+        const FlappingLimits& limits = m_quiet->flappingLimits();
+        flapping->alertText = FormatString(
+            IDS_FLAPPING_TEXT, {std::to_string(limits.changes + 1), std::to_string(limits.minutes)});
+        flapping->helpFile = m_settings.programDirectory;
+        m_arrival->RaiseConsoleAlert(std::move(flapping));
+    }
+    if (startsFlapping || m_quiet->flapping(serverName, now))
+        onQuietChanged();
+    return sequence;
+}
+
+void CVardelTabs::SnoozeAll(std::time_t until) {
+    for (const auto& server : m_servers)
+        m_quiet->snooze(server->name, until);
+    onQuietChanged();
+}
+
+void CVardelTabs::onQuietChanged() {
+    if (m_ended)
+        return;
+    m_statusTab->RefreshAttention();
+    const std::time_t now = std::time(nullptr);
+    const std::time_t next = m_quiet->nextEnd(now);
+    if (next == 0) {
+        m_quietEndTimer.stop();
+        return;
+    }
+    // A second past the end, so that the end has come when the timer runs.
+    const long long ms = (static_cast<long long>(next - now) + 1) * 1000;
+    m_quietEndTimer.start(static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000)));
+}
+
 void CVardelTabs::ShowAlerts() {
-    if (m_notifyWindow && m_alertStore.count >= 1 && !m_ended)
+    if (!m_notifyWindow || m_alertStore.count < 1 || m_ended)
+        return;
+    // Alerts that came quietly may be all there is: show the newest.
+    const int shown = m_notifyWindow->currentIndex();
+    if (shown < 1 || shown > m_alertStore.count || !m_alertStore.findBySequence(shown))
+        m_notifyWindow->ShowAlert(m_alertStore.count);
+    else
         m_notifyWindow->ShowOnTop();
 }
 
@@ -519,8 +596,8 @@ void CVardelTabs::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange)
         return;
     const bool restored = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized));
-    if (restored && m_alertStore.count >= 1 && m_notifyWindow)
-        m_notifyWindow->ShowOnTop();
+    if (restored)
+        ShowAlerts();
 }
 
 bool CVardelTabs::event(QEvent* event) {
@@ -566,7 +643,9 @@ void CVardelTabs::Shutdown() {
     m_pollSession.reset();
     m_arrival.reset();
     m_attentionTimer.stop();
+    m_quietEndTimer.stop();
     m_alertStore.onStored = nullptr;
+    m_alertStore.noticeOf = nullptr;
     m_tray.reset();
     m_notifier.reset();
     // The notify window may be inside one of its own boxes or dialogs, which

@@ -10,9 +10,11 @@
 #include "vardel/store/console_settings.h"
 
 #include <QDialog>
+#include <QList>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <list>
@@ -24,6 +26,7 @@
 class CConfigTab;
 class CNotifyWindow;
 class DesktopNotifier;
+class QuietPolicy;
 class TrayStatus;
 class ManagementExchange;
 class CServerStatusTab;
@@ -104,6 +107,10 @@ public:
     // desktop notifications client (nullptr until an alert meets the option on).
     TrayStatus* trayStatus() { return m_tray.get(); }
     DesktopNotifier* desktopNotifier() { return m_notifier.get(); }
+    // Snoozes, quiet hours and flapping servers.
+    QuietPolicy& quietPolicy() { return *m_quiet; }
+    // Snooze All of the tray: every server of the list.
+    void SnoozeAll(std::time_t until);
     // Brings up the notify window on the alert it shows, when any is outstanding.
     void ShowAlerts();
     // Restores and raises this window.
@@ -133,6 +140,12 @@ private:
     void startAttention();
     void refreshAttention();
     void onAlertStored(const AlertRecord& alert);
+    void acknowledgeAlerts(const QList<quint64>& alertIds);
+    // A change of state found by polling: its alert, and the one flapping
+    // alert when the change makes the server flapping.
+    int raiseStateAlert(const std::string& serverName, const std::string& state, int source);
+    // The attention column now, and again when the next snooze or flapping ends.
+    void onQuietChanged();
     ManagementExchange exchange();
     // Asks before OK saves a list without servers of the file it never loaded;
     // false when the user said no.
@@ -177,6 +190,8 @@ private:
     std::unique_ptr<TrayStatus> m_tray;
     // Brings the tray's picture and tooltip up to date.
     QTimer m_attentionTimer;
+    std::unique_ptr<QuietPolicy> m_quiet;
+    QTimer m_quietEndTimer;
     // Set at the end of OnInitDialog: traps are taken from then on.
     bool m_startupDone = false;
     bool m_configurationBusy = false;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <optional>
 #include <strings.h>
 
 namespace {
@@ -291,6 +292,48 @@ int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings
     return readFlag(regPath, "DesktopNotifications", settings.desktopNotifications);
 }
 
+namespace {
+
+// "HH:MM", 00:00 to 23:59.
+bool isClockTime(const std::string& text) {
+    return text.size() == 5 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+           std::isdigit(static_cast<unsigned char>(text[1])) && text[2] == ':' &&
+           std::isdigit(static_cast<unsigned char>(text[3])) &&
+           std::isdigit(static_cast<unsigned char>(text[4])) && std::stoi(text.substr(0, 2)) < 24 &&
+           std::stoi(text.substr(3, 2)) < 60;
+}
+
+// A decimal number from min to 100000; nullopt otherwise.
+std::optional<std::int32_t> readBounded(const std::string& regPath, const char* name, std::int32_t min) {
+    auto value = readRegistryValue(regPath, name);
+    if (!value || value->empty() || value->size() > 6 ||
+        !std::all_of(value->begin(), value->end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    const std::int32_t n = std::stoi(*value);
+    return n >= min && n <= 100000 ? std::optional<std::int32_t>(n) : std::nullopt;
+}
+
+} // namespace
+
+int ReadRegistryQuietHours(const std::string& regPath, ConsoleSettings& settings) {
+    const int on = readFlag(regPath, "QuietHours", settings.quietHours);
+    for (auto [name, field] : {std::pair{"QuietHoursStart", &settings.quietHoursStart},
+                               std::pair{"QuietHoursEnd", &settings.quietHoursEnd}})
+        if (auto value = readRegistryValue(regPath, name); value && isClockTime(*value))
+            *field = *value;
+    return on;
+}
+
+int ReadRegistryFlapping(const std::string& regPath, ConsoleSettings& settings) {
+    const int on = readFlag(regPath, "Flapping", settings.flapping);
+    if (auto changes = readBounded(regPath, "FlappingChanges", 2))
+        settings.flappingChanges = *changes;
+    if (auto minutes = readBounded(regPath, "FlappingMinutes", 1))
+        settings.flappingMinutes = *minutes;
+    return on;
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -301,6 +344,8 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryAlertCeiling(regPath, settings);
     ReadRegistryTrapReceptions(regPath, settings);
     ReadRegistryDesktopNotifications(regPath, settings);
+    ReadRegistryQuietHours(regPath, settings);
+    ReadRegistryFlapping(regPath, settings);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -324,6 +369,16 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
         key->write("UnclassifiedTraps", settings.showUnclassifiedTraps == 1 ? "1" : "0", kDataLength);
     if (settings.desktopNotifications == 1 || key->read("DesktopNotifications", kDataLength))
         key->write("DesktopNotifications", settings.desktopNotifications == 1 ? "1" : "0", kDataLength);
+    if (settings.quietHours == 1 || key->read("QuietHours", kDataLength)) {
+        key->write("QuietHours", settings.quietHours == 1 ? "1" : "0", kDataLength);
+        key->write("QuietHoursStart", settings.quietHoursStart, kDataLength);
+        key->write("QuietHoursEnd", settings.quietHoursEnd, kDataLength);
+    }
+    if (settings.flapping == 1 || key->read("Flapping", kDataLength)) {
+        key->write("Flapping", settings.flapping == 1 ? "1" : "0", kDataLength);
+        key->write("FlappingChanges", std::to_string(settings.flappingChanges), kDataLength);
+        key->write("FlappingMinutes", std::to_string(settings.flappingMinutes), kDataLength);
+    }
     key->close();
 }
 

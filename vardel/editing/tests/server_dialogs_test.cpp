@@ -40,6 +40,12 @@ enum Ctl {
     kSoundFile = 1098,
     kAlertCeiling = 1099,
     kDesktopNotifications = 1300,
+    kQuietHours = 1312,
+    kQuietStart = 1313,
+    kQuietEnd = 1314,
+    kFlapping = 1315,
+    kFlappingChanges = 1316,
+    kFlappingMinutes = 1317,
 };
 
 using Box = std::tuple<std::string, std::string, msgbox::Icon>; // caption, text, icon
@@ -307,6 +313,45 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     EXPECT_EQ(saved.useDhcp, 0);
     EXPECT_EQ(saved.alertCeiling, kDefaultAlertCeiling);
     EXPECT_EQ(saved.desktopNotifications, 1);
+}
+
+// Quiet hours and flapping: off and at their defaults unless set; a bad time
+// or limit is refused only while its box is checked.
+TEST_F(DialogTest, AdvancedOptionsQuietHoursAndFlapping) {
+    CAdvancedOptionsDlg dialog(nullptr, AdvancedOptions{});
+    dialog.show();
+    EXPECT_FALSE(ctl<QCheckBox>(&dialog, kQuietHours)->isChecked());
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kQuietStart)->text(), "22:00");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kQuietEnd)->text(), "07:00");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kFlappingChanges)->text(), "4");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kFlappingMinutes)->text(), "15");
+    type(&dialog, kQuietEnd, "7");
+    type(&dialog, kFlappingMinutes, "0");
+    EXPECT_TRUE(ok(&dialog).empty()) << "unchecked: nothing refused";
+    EXPECT_EQ(dialog.values().quietHoursEnd, "07:00");
+    EXPECT_EQ(dialog.values().flappingMinutes, 15);
+    EXPECT_EQ(dialog.values().quietHours, 0);
+
+    CAdvancedOptionsDlg second(nullptr, AdvancedOptions{});
+    second.show();
+    click(&second, kQuietHours);
+    type(&second, kQuietStart, "23:5");
+    const std::string& title = LoadString(IDS_PRODUCT_TITLE);
+    EXPECT_EQ(ok(&second),
+              (std::vector<Box>{{title, LoadString(IDS_QUIET_HOURS_BAD), msgbox::Icon::Warning}}));
+    type(&second, kQuietStart, "23:05");
+    click(&second, kFlapping);
+    type(&second, kFlappingChanges, "1");
+    EXPECT_EQ(ok(&second), (std::vector<Box>{{title, LoadString(IDS_FLAPPING_BAD), msgbox::Icon::Warning}}));
+    type(&second, kFlappingChanges, "6");
+    type(&second, kFlappingMinutes, "30");
+    EXPECT_TRUE(ok(&second).empty());
+    const AdvancedOptions& saved = second.values();
+    EXPECT_EQ(saved.quietHours, 1);
+    EXPECT_EQ(saved.quietHoursStart, "23:05");
+    EXPECT_EQ(saved.flapping, 1);
+    EXPECT_EQ(saved.flappingChanges, 6);
+    EXPECT_EQ(saved.flappingMinutes, 30);
 }
 
 TEST_F(DialogTest, EveryDialogIsFixedInSizeAndOpensTheProgramHelpOnF1) {

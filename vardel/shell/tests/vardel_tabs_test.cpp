@@ -7,6 +7,8 @@
 #include "vardel/alerts/notify_window.h"
 #include "vardel/alerts/trap_listener.h"
 #include "vardel/editing/config_tab.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/shell/single_instance.h"
 #include "vardel/shell/vardel_tabs.h"
@@ -454,4 +456,47 @@ TEST_F(ConsoleTest, EnterInAGridNeverReachesTheSheetButtons) {
     }
     EXPECT_EQ(texts().size(), 1u);
     EXPECT_FALSE(sheet->isEnded());
+}
+
+// Flapping switched on: the fifth change of a server's state within 15
+// minutes raises one flapping alert, which pops up; that change's alert and
+// the next ones are stored and logged but stay quiet; the grid says so.
+TEST_F(ConsoleTest, AFlappingServerRaisesOneAlertThenStaysQuiet) {
+    writeFile(dir.file("vardel.reg"), "Windows Registry Editor Version 5.00\r\n\r\n"
+                                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\"
+                                      "ManagementServer]\r\n\"Flapping\"=\"1\"\r\n\r\n");
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nS1=1\r\n"
+                                      "[S1]\r\nNOS=NT\r\nIP=127.0.0.9\r\nSNMP_COMMUNITY=public\r\n");
+    auto sheet = start();
+    sheet->alertStore().setAnnouncer(&silent);
+    PollCycle& poll = *sheet->pollCycle();
+    for (int change = 1; change <= 4; ++change) {
+        if (change % 2)
+            poll.OnHostUnreachable("127.0.0.9");
+        else
+            poll.OnHostReachable("127.0.0.9");
+        EXPECT_EQ(sheet->notifyWindow()->currentIndex(), change);
+    }
+    EXPECT_EQ(sheet->statusTab()->grid().GetCols(), 4);
+    sheet->notifyWindow()->hide();
+    poll.OnHostUnreachable("127.0.0.9");
+    AlertStore& store = sheet->alertStore();
+    ASSERT_EQ(store.count, 6);
+    const AlertRecord& flapping = *store.alerts.front();
+    EXPECT_EQ(flapping.trapKey, "flapping");
+    EXPECT_EQ(flapping.severity, kSeverityWarning);
+    EXPECT_EQ(flapping.alertText.rfind("Flapping: 5 status changes in 15 minutes.", 0), 0u)
+        << flapping.alertText;
+    EXPECT_EQ(store.findBySequence(5)->notice, kNoticeNone);
+    EXPECT_TRUE(sheet->notifyWindow()->isVisible());
+    EXPECT_EQ(sheet->notifyWindow()->currentIndex(), 6);
+    EXPECT_EQ(sheet->statusTab()->grid().GetTextMatrix(1, 4), "Flapping");
+
+    poll.OnHostReachable("127.0.0.9");
+    EXPECT_EQ(store.count, 7);
+    EXPECT_EQ(store.alerts.front()->notice, kNoticeNone);
+    EXPECT_EQ(sheet->notifyWindow()->currentIndex(), 6);
+    EXPECT_EQ(sheet->servers().front()->outstandingAlerts, 7);
+    const std::string log = readFile(dir.file("VDLog.txt"));
+    EXPECT_EQ(QString::fromStdString(log).count("\nSeverity:"), 7);
 }

@@ -292,6 +292,39 @@ TEST(Registry, TheAlertCeilingAndNotificationsAreWrittenOnlyOnceTheyDifferFromTh
     }
 }
 
+TEST(Registry, QuietHoursAndFlappingAreWrittenOnlyOnceSwitchedOn) {
+    TempDir dir;
+    const auto reg = dir.file("vardel.reg");
+    writeFile(reg, std::string(kRegHeader) + "\r\n");
+    ConsoleSettings s;
+    SaveRegistrySettings(reg, s);
+    for (const char* name : {"QuietHours", "Flapping"})
+        EXPECT_EQ(readFile(reg).find(name), std::string::npos) << name;
+    s.quietHours = 1;
+    s.quietHoursStart = "23:30";
+    s.flapping = 1;
+    s.flappingChanges = 6;
+    SaveRegistrySettings(reg, s);
+    ConsoleSettings back;
+    ReadRegistrySettings(reg, back);
+    EXPECT_EQ(back.quietHours, 1);
+    EXPECT_EQ(back.quietHoursStart, "23:30");
+    EXPECT_EQ(back.quietHoursEnd, "07:00");
+    EXPECT_EQ(back.flapping, 1);
+    EXPECT_EQ(back.flappingChanges, 6);
+    EXPECT_EQ(back.flappingMinutes, 15);
+    // Values that do not read keep the defaults.
+    writeFile(reg, std::string(kRegHeader) +
+                       "\"QuietHours\"=\"1\"\r\n\"QuietHoursStart\"=\"25:00\"\r\n"
+                       "\"FlappingChanges\"=\"1\"\r\n\"FlappingMinutes\"=\"x\"\r\n\r\n");
+    ConsoleSettings bad;
+    ReadRegistrySettings(reg, bad);
+    EXPECT_EQ(bad.quietHours, 1);
+    EXPECT_EQ(bad.quietHoursStart, "22:00");
+    EXPECT_EQ(bad.flappingChanges, 4);
+    EXPECT_EQ(bad.flappingMinutes, 15);
+}
+
 TEST(ServerLookups, AddressesIgnoreCaseNamesDoNotFirstMatchWins) {
     ServerList servers;
     servers.push_back(server("Alpha", "10.0.0.1", "0000000A-00000000000B"));
