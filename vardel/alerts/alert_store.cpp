@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -103,6 +104,8 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     alerts.push_front(std::move(record));
     while (count > std::max(ceiling, 1))
         dropOldest();
+    for (AlertStoreObserver* o : m_observers)
+        o->alertStored(*alerts.front());
     if (onStored)
         onStored(*alerts.front());
 }
@@ -110,6 +113,8 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
 // The oldest alert leaves memory; the others keep their fields and count one
 // lower through m_dropped, until that is as large as the store.
 void AlertStore::dropOldest() {
+    for (AlertStoreObserver* o : m_observers)
+        o->alertRemoving(*alerts.back());
     std::unique_ptr<AlertRecord> oldest = std::move(alerts.back());
     alerts.pop_back();
     tally(*oldest, -1);
@@ -218,6 +223,8 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
     for (auto it = alerts.begin(); it != alerts.end(); ++it) {
         if ((*it)->sequence - m_dropped != sequence)
             continue;
+        for (AlertStoreObserver* o : m_observers)
+            o->alertRemoving(**it);
         std::unique_ptr<AlertRecord> removed = std::move(*it);
         alerts.erase(it);
         tally(*removed, -1);
@@ -230,8 +237,38 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
 }
 
 void AlertStore::ClearAll() {
+    for (AlertStoreObserver* o : m_observers)
+        o->alertsClearing();
     alerts.clear();
     std::fill(std::begin(m_tally), std::end(m_tally), 0);
     count = 0;
     renumber();
+}
+
+std::vector<std::unique_ptr<AlertRecord>>
+AlertStore::RemoveAlerts(const std::vector<const AlertRecord*>& which) {
+    std::vector<std::unique_ptr<AlertRecord>> removed;
+    const std::unordered_set<const AlertRecord*> wanted(which.begin(), which.end());
+    for (auto it = alerts.end(); it != alerts.begin() && removed.size() < wanted.size();) {
+        --it;
+        if (!wanted.count(it->get()))
+            continue;
+        for (AlertStoreObserver* o : m_observers)
+            o->alertRemoving(**it);
+        tally(**it, -1);
+        count -= 1;
+        removed.push_back(std::move(*it));
+        it = alerts.erase(it);
+    }
+    if (!removed.empty())
+        renumber();
+    return removed;
+}
+
+void AlertStore::addObserver(AlertStoreObserver* observer) {
+    m_observers.push_back(observer);
+}
+
+void AlertStore::removeObserver(AlertStoreObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
 }

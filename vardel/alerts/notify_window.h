@@ -73,6 +73,10 @@ public:
     using DefineHandler = std::function<void(const std::string& enterprise, const std::string& trapKey)>;
     void setDefineHandler(DefineHandler handler) { m_defineHandler = std::move(handler); }
 
+    // After alerts left the store elsewhere: hidden when none is left; else,
+    // when shown, it shows stillShown again, or the alert now at its number.
+    void FollowStore(const AlertRecord* stillShown);
+
     // The index of the alert on display, read back from label 1038.
     int currentIndex() const;
     std::int16_t currentSeverity() const { return m_currentSeverity; }

@@ -2,6 +2,7 @@
 
 #include "add_servers_dialog.h"
 #include "agents_dialog.h"
+#include "alerts_page.h"
 #include "attention_summary.h"
 #include "config_tab.h"
 #include "desktop_notifier.h"
@@ -38,6 +39,7 @@ namespace {
 
 constexpr int kConfigurationTab = 0;
 constexpr int kServerStatusTab = 1;
+constexpr int kAlertsTab = 2;
 // The host address library fills 512-byte buffers.
 constexpr std::size_t kHostBuffer = 512;
 
@@ -113,6 +115,27 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
         CUnknownSendersDlg dialog(this, senders, m_settings.programDirectory, addServer);
         dialog.exec();
     });
+    m_alertsPage = new CAlertsPage(
+        AlertsPageContext{
+            m_alertStore,
+            m_settings,
+            *m_statusTab,
+            [this](int sequence) {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAlert(sequence);
+            },
+            [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
+            [this]() -> const AlertRecord* {
+                return m_notifyWindow ? m_alertStore.findBySequence(m_notifyWindow->currentIndex()) : nullptr;
+            },
+            [this](const AlertRecord* stillShown) {
+                if (m_notifyWindow)
+                    m_notifyWindow->FollowStore(stillShown);
+            },
+        },
+        m_ui->alertsPage);
+    m_ui->alertsLayout->addWidget(m_alertsPage);
+    m_ui->pagesTabWidget->setTabText(kAlertsTab, QString::fromStdString(LoadString(IDS_ALERTS_PAGE)));
     m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
                                 const std::string& community) {
         CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);

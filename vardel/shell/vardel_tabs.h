@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 
+class CAlertsPage;
 class CConfigTab;
 class CNotifyWindow;
 class DesktopNotifier;
@@ -92,6 +93,7 @@ public:
     PollCycle* pollCycle() { return m_pollCycle.get(); }
     CServerStatusTab* statusTab() { return m_statusTab; }
     CConfigTab* configTab() { return m_configTab; }
+    CAlertsPage* alertsPage() { return m_alertsPage; }
     // Opens the agents dialog of one server (kind "IP" or "IPX"); false when
     // it could not be created.
     using AgentsDialogOpener = std::function<bool(const std::string& name, const std::string& address,
@@ -153,6 +155,8 @@ private:
     // The Server Status tab, a child of its page; it also keeps the alert counts.
     CServerStatusTab* m_statusTab = nullptr;
     AgentsDialogOpener m_openAgentsDialog;
+    // The Alerts page, a child of its page.
+    CAlertsPage* m_alertsPage = nullptr;
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
     // Records from the trap thread; one event wakes this window for
