@@ -385,6 +385,13 @@ void CMSFlexGrid::useArrangement() {
     showRowSelection();
 }
 
+void CMSFlexGrid::FitColumnToText(long col, const std::string& text) {
+    const int wanted = fontMetrics().horizontalAdvance(QString::fromStdString(text)) + 14;
+    const long twips = (long(wanted) * 1440 + logicalDpiX() - 1) / logicalDpiX();
+    if (twips > GetColWidth(col))
+        SetColWidth(col, twips);
+}
+
 void CMSFlexGrid::SortByColumn(long col) {
     if (col < 0 || col >= columnCount())
         return;

@@ -98,6 +98,9 @@ public:
     long gridRow(int viewRow) const;
     int viewRow(long gridRow) const;
 
+    // Widens a column, where needed, so that text fits it (a header).
+    void FitColumnToText(long col, const std::string& text);
+
     // Columns widened and narrowed by dragging their edges in the fixed row.
     void SetAllowUserResizing(bool allow) { m_allowResizing = allow; }
 

@@ -7,6 +7,7 @@
 #include "config_tab.h"
 #include "desktop_notifier.h"
 #include "echo_probe.h"
+#include "flexgrid.h"
 #include "help.h"
 #include "hostlore.h"
 #include "management_exchange.h"
@@ -29,8 +30,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDBusConnection>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeySequence>
+#include <QSettings>
 #include <QShortcut>
+#include <QTreeView>
 #include <QWindow>
 #include <chrono>
 #include <climits>
@@ -55,9 +60,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.
+    const bool resizable = !m_options.windowStatePath.empty();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   (resizable ? Qt::WindowMaximizeButtonHint : Qt::WindowType(0)));
+    // Resizable, the pages' size stays the least and the first.
+    layout()->setSizeConstraint(resizable ? QLayout::SetMinimumSize : QLayout::SetFixedSize);
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &CVardelTabs::OnHelp);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
@@ -96,6 +104,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
             [this](const std::string& name, const std::string& address, const std::string& kind,
                    const std::string& community) {
                 return m_openAgentsDialog && m_openAgentsDialog(name, address, kind, community);
+            },
+            [this]() -> std::time_t {
+                QTimer& next = m_firstPollTimer.isActive() ? m_firstPollTimer : m_pollTimer;
+                if (!next.isActive())
+                    return 0;
+                return std::time(nullptr) + (next.remainingTime() + 999) / 1000;
             },
         },
         m_ui->serverStatusPage);
@@ -278,6 +292,7 @@ bool CVardelTabs::OnInitDialog() {
     // The traps that came while start-up asked something meet the whole list now.
     m_startupDone = true;
     m_trapSliceTimer.start(0);
+    restoreWindowState();
     return true;
 }
 
@@ -455,9 +470,60 @@ void CVardelTabs::ShowAlerts() {
 void CVardelTabs::ShowConsole() {
     if (m_ended)
         return;
-    showNormal();
+    if (isMaximized())
+        showMaximized();
+    else
+        showNormal();
     raise();
     activateWindow();
+}
+
+void CVardelTabs::ShowConsoleFor(const std::string& activationToken) {
+    // The Wayland platform takes the token from here for its activation.
+    if (!activationToken.empty() && QGuiApplication::platformName().startsWith("wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    ShowConsole();
+}
+
+namespace {
+
+QList<QVariant> columnTwips(const CMSFlexGrid& grid) {
+    QList<QVariant> widths;
+    for (long c = 0; c < grid.GetCols(); ++c)
+        widths.append(QVariant::fromValue<qlonglong>(grid.GetColWidth(c)));
+    return widths;
+}
+
+void applyColumnTwips(CMSFlexGrid& grid, const QList<QVariant>& widths) {
+    for (long c = 0; c < grid.GetCols() && c < widths.size(); ++c)
+        if (const long twips = long(widths[c].toLongLong()); twips > 0)
+            grid.SetColWidth(c, twips);
+}
+
+} // namespace
+
+void CVardelTabs::saveWindowState() const {
+    if (m_options.windowStatePath.empty())
+        return;
+    QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    state.setValue("MainWindow/Geometry", saveGeometry());
+    state.setValue("ConfigurationGrid/Widths", columnTwips(m_configTab->grid()));
+    state.setValue("ServerStatusGrid/Widths", columnTwips(m_statusTab->grid()));
+    state.setValue("AlertsPage/Header", m_alertsPage->header().saveState());
+    state.sync();
+}
+
+void CVardelTabs::restoreWindowState() {
+    if (m_options.windowStatePath.empty())
+        return;
+    const QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    restoreGeometry(state.value("MainWindow/Geometry").toByteArray());
+    applyColumnTwips(m_configTab->grid(), state.value("ConfigurationGrid/Widths").toList());
+    applyColumnTwips(m_statusTab->grid(), state.value("ServerStatusGrid/Widths").toList());
+    const QByteArray header = state.value("AlertsPage/Header").toByteArray();
+    if (!header.isEmpty())
+        m_alertsPage->header().restoreState(header);
+    m_alertsPage->view().setColumnHidden(AlertListModel::kCountCol, !m_alertsPage->model().filter().grouped);
 }
 
 ManagementExchange CVardelTabs::exchange() {
@@ -576,6 +642,7 @@ void CVardelTabs::showSnmpStatus(const std::string& serverName, const std::strin
 }
 
 void CVardelTabs::Shutdown() {
+    saveWindowState();
     m_firstPollTimer.stop();
     m_pollTimer.stop();
     m_pollSession.reset();

@@ -60,6 +60,10 @@ struct StartupOptions {
     int promptTickMs = 1000;
     // An icon in the desktop's status area, once there is one.
     bool trayStatus = false;
+    // The window can be resized and maximised; its size and place and the
+    // grids' column widths are kept in this file (the user's) from one run to
+    // the next. Empty: the fixed window, nothing kept.
+    std::string windowStatePath;
 };
 
 class CVardelTabs : public QDialog, private LivenessHooks {
@@ -110,6 +114,11 @@ public:
     void ShowAlerts();
     // Restores and raises this window.
     void ShowConsole();
+    // ShowConsole for a later start (on Wayland with the desktop's activation token).
+    void ShowConsoleFor(const std::string& activationToken);
+    // The window's size and place and the column widths, to the file and back.
+    void saveWindowState() const;
+    void restoreWindowState();
     std::string registryPath() const { return m_settings.programDirectory + "vardel.reg"; }
 
 signals:
