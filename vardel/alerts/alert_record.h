@@ -2,6 +2,7 @@
 // One received or generated alert.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,16 @@ enum TrapReception : std::uint8_t {
     kReceptionUnclassified = 2
 };
 
+// The ways a new alert is made noticeable: its sound, the notify window
+// popping up with it, the desktop notification.
+enum AlertNotice : std::uint8_t {
+    kNoticeNone = 0,
+    kNoticeSound = 1,
+    kNoticePopUp = 2,
+    kNoticeDesktop = 4,
+    kNoticeAll = 7
+};
+
 struct AlertRecord {
     std::int16_t origin = kOriginStateChange;
     std::string dateTime;
@@ -75,4 +86,16 @@ struct AlertRecord {
     std::int32_t sequence = 0;
     std::int32_t playSound = 0;
     std::string soundFile;
+    // Given by the store, 1, 2, ... in the order alerts are stored; unlike
+    // sequence it never changes.
+    std::uint64_t alertId = 0;
+    // Acknowledged: by whom (the user name) and when. The alert stays stored
+    // and logged but no longer counts as outstanding.
+    bool acknowledged = false;
+    std::string acknowledgedBy;
+    std::string acknowledgedAt; // "%B %d, %Y, %H:%M:%S"
+    std::time_t acknowledgedTime = 0;
+    // The kNotice* ways it was made noticeable when stored (snooze, quiet
+    // hours and flapping hold some back).
+    std::uint8_t notice = kNoticeAll;
 };

@@ -69,8 +69,16 @@ std::int32_t AlertStore::severityTally(int severity) const {
     return m_tally[tallyIndex(severity)];
 }
 
+std::int32_t AlertStore::outstandingTally(int severity) const {
+    return m_tally[tallyIndex(severity)] - m_ackTally[tallyIndex(severity)];
+}
+
 void AlertStore::tally(const AlertRecord& record, int step) {
     m_tally[tallyIndex(record.severity)] += step;
+    if (record.acknowledged) {
+        m_ackTally[tallyIndex(record.severity)] += step;
+        m_acknowledged += step;
+    }
 }
 
 void AlertStore::setAnnouncer(AlertAnnouncer* announcer) {
@@ -91,10 +99,51 @@ const AlertRecord* AlertStore::findBySequence(int sequence) const {
     return nullptr;
 }
 
+AlertRecord* AlertStore::findById(std::uint64_t alertId) {
+    for (auto& a : alerts)
+        if (a->alertId == alertId)
+            return a.get();
+    return nullptr;
+}
+
+const AlertRecord* AlertStore::findById(std::uint64_t alertId) const {
+    for (const auto& a : alerts)
+        if (a->alertId == alertId)
+            return a.get();
+    return nullptr;
+}
+
+int AlertStore::Acknowledge(int sequence, const std::string& user, std::time_t now) {
+    return acknowledge(findBySequence(sequence), user, now);
+}
+
+int AlertStore::AcknowledgeById(std::uint64_t alertId, const std::string& user, std::time_t now) {
+    return acknowledge(alertId == 0 ? nullptr : findById(alertId), user, now);
+}
+
+int AlertStore::acknowledge(AlertRecord* alert, const std::string& user, std::time_t now) {
+    if (!alert)
+        return -1;
+    if (alert->acknowledged)
+        return 1;
+    tally(*alert, -1);
+    alert->acknowledged = true;
+    alert->acknowledgedBy = user;
+    alert->acknowledgedTime = now ? now : std::time(nullptr);
+    alert->acknowledgedAt = FormatLocalTime(alert->acknowledgedTime);
+    tally(*alert, 1);
+    if (onAcknowledged)
+        onAcknowledged(*alert);
+    return 0;
+}
+
 void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     count += 1;
+    record->alertId = ++m_lastId;
     record->sequence = count + m_dropped;
-    (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
+    record->notice = noticeOf ? noticeOf(*record) : kNoticeAll;
+    if (record->notice & kNoticeSound)
+        (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
     // What a stored alert no longer needs: its bindings are in its text, and
     // its texts lose the room they were built in.
     std::vector<AlertBinding>().swap(record->bindings);
@@ -219,6 +268,13 @@ int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string
     return count;
 }
 
+int AlertStore::AddConsoleAlert(std::unique_ptr<AlertRecord> record) {
+    if (!record)
+        return -1;
+    store(std::move(record));
+    return count;
+}
+
 std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
     for (auto it = alerts.begin(); it != alerts.end(); ++it) {
         if ((*it)->sequence - m_dropped != sequence)
@@ -241,6 +297,8 @@ void AlertStore::ClearAll() {
         o->alertsClearing();
     alerts.clear();
     std::fill(std::begin(m_tally), std::end(m_tally), 0);
+    std::fill(std::begin(m_ackTally), std::end(m_ackTally), 0);
+    m_acknowledged = 0;
     count = 0;
     renumber();
 }

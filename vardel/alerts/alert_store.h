@@ -61,12 +61,25 @@ public:
 
     // Told of each alert just after it is stored (sequence assigned).
     std::function<void(const AlertRecord& stored)> onStored;
+    // Decides, just before a new alert is announced, the kNotice* ways it is
+    // made noticeable (kept in its notice); empty: every way. Without
+    // kNoticeSound it is not announced.
+    std::function<std::uint8_t(const AlertRecord& alert)> noticeOf;
+
+    // Told of each alert just after it was acknowledged.
+    std::function<void(const AlertRecord& acknowledged)> onAcknowledged;
 
     void setAnnouncer(AlertAnnouncer* announcer);
 
     // How many stored alerts have this severity code (any code not one of
     // the four severities counts as unclassified, 0).
     std::int32_t severityTally(int severity) const;
+
+    // Like severityTally, for the alerts not acknowledged.
+    std::int32_t outstandingTally(int severity) const;
+    // Stored alerts not acknowledged, and acknowledged.
+    std::int32_t outstandingCount() const { return count - m_acknowledged; }
+    std::int32_t acknowledgedCount() const { return m_acknowledged; }
 
     AlertRecord* findBySequence(int sequence);
     const AlertRecord* findBySequence(int sequence) const;
@@ -86,6 +99,19 @@ public:
     int RaiseStateAlert(const std::string& serverName, const std::string& state, int source,
                         std::time_t now = 0);
 
+    AlertRecord* findById(std::uint64_t alertId);
+    const AlertRecord* findById(std::uint64_t alertId) const;
+
+    // Marks the stored alert acknowledged by user at now (0: the current
+    // time). 0 when done, 1 when it already was (nothing changes), -1 when no
+    // stored alert has that sequence or id.
+    int Acknowledge(int sequence, const std::string& user, std::time_t now = 0);
+    int AcknowledgeById(std::uint64_t alertId, const std::string& user, std::time_t now = 0);
+
+    // Numbers, announces and stores an alert the console made itself (its
+    // texts and severity filled in). Returns the new count, -1 for null.
+    int AddConsoleAlert(std::unique_ptr<AlertRecord> record);
+
     // Removes the alert with this sequence, takes one off count and
     // renumbers the rest 1.. from the oldest. nullptr when none has it.
     std::unique_ptr<AlertRecord> RemoveAlert(int sequence);
@@ -104,6 +130,7 @@ private:
     void dropOldest();
     void renumber();
     void tally(const AlertRecord& record, int step);
+    int acknowledge(AlertRecord* alert, const std::string& user, std::time_t now);
 
     AlertAnnouncer* m_announcer;
     std::int32_t m_dropped = 0;
@@ -111,4 +138,8 @@ private:
     // Stored alerts per severity: critical, warning, informational, normal, other.
     std::int32_t m_tally[5] = {};
     std::vector<AlertStoreObserver*> m_observers;
+    // The same for the acknowledged ones, and their number.
+    std::int32_t m_ackTally[5] = {};
+    std::int32_t m_acknowledged = 0;
+    std::uint64_t m_lastId = 0;
 };

@@ -172,6 +172,22 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_FAILURE_HOST_SILENT, "The agent did not answer and the host did not answer the echo."},
         {IDS_FAILURE_NOT_SENT, "The request could not be sent (SNMP error %1)."},
         {IDS_ALERTS_ACKNOWLEDGED_MARK, "Yes"},
+        {IDS_NOTIFY_ACKNOWLEDGE, "Acknowledge"},
+        {IDS_ACKNOWLEDGED_BY, "Acknowledged by %1, %2"},
+        {IDS_TRAY_SNOOZE_ALL, "Snooze All"},
+        {IDS_SNOOZE_15_MIN, "15 min"},
+        {IDS_SNOOZE_1_HOUR, "1 h"},
+        {IDS_SNOOZE_TOMORROW, "Until tomorrow"},
+        {IDS_SNOOZE_END, "End Snooze"},
+        {IDS_SNOOZE_SERVER, "Snooze"},
+        {IDS_GRID_ATTENTION, "Attention"},
+        {IDS_SNOOZED_UNTIL, "Snoozed until %1"},
+        {IDS_FLAPPING, "Flapping"},
+        {IDS_FLAPPING_DESCRIPTION, "The server's status keeps changing (flapping)"},
+        {IDS_FLAPPING_TEXT, "Flapping: %1 status changes in %2 minutes. Its state-change alerts are kept "
+                            "quiet until it has been stable for %2 minutes."},
+        {IDS_QUIET_HOURS_BAD, "The quiet hours must be given as HH:MM (00:00 to 23:59)."},
+        {IDS_FLAPPING_BAD, "Flapping needs at least 2 changes in at least 1 minute."},
     };
     return strings;
 }

@@ -166,6 +166,27 @@ enum StringId : int {
     IDS_FAILURE_HOST_SILENT = 292,
     IDS_FAILURE_NOT_SENT = 293,
     IDS_ALERTS_ACKNOWLEDGED_MARK = 294,
+    // Acknowledge: the notification's action; the notify window's line, %1 the user, %2 when.
+    IDS_NOTIFY_ACKNOWLEDGE = 240,
+    IDS_ACKNOWLEDGED_BY = 241,
+    // Snooze: the tray's submenu, the Server Status tab's context menu and its periods.
+    IDS_TRAY_SNOOZE_ALL = 242,
+    IDS_SNOOZE_15_MIN = 243,
+    IDS_SNOOZE_1_HOUR = 244,
+    IDS_SNOOZE_TOMORROW = 245,
+    IDS_SNOOZE_END = 246,
+    IDS_SNOOZE_SERVER = 247,
+    // The status grid's attention column: its header, a snooze (%1 its end), flapping.
+    IDS_GRID_ATTENTION = 248,
+    IDS_SNOOZED_UNTIL = 249,
+    IDS_FLAPPING = 250,
+    // The flapping alert: its description, and its text (%1 changes, %2 minutes).
+    IDS_FLAPPING_DESCRIPTION = 251,
+    IDS_FLAPPING_TEXT = 252,
+    // Advanced Options: a quiet-hours time that does not read as HH:MM.
+    IDS_QUIET_HOURS_BAD = 253,
+    // Advanced Options: flapping limits below 2 changes or 1 minute.
+    IDS_FLAPPING_BAD = 254,
 };
 
 // The text of a string; empty for a number the table does not hold.

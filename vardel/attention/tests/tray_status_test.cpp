@@ -137,6 +137,9 @@ TEST(AttentionSummaryTest, WorstStateAndCounts) {
     EXPECT_EQ(SummarizeAttention(store, servers), (AttentionSummary{AttentionLevel::warning, 3, 2}));
     EXPECT_EQ(AttentionToolTip(SummarizeAttention(store, servers)), "3 outstanding alerts, 2 servers DOWN");
 
+    // An acknowledged alert no longer counts.
+    store.Acknowledge(2, "alice");
+    EXPECT_EQ(SummarizeAttention(store, servers), (AttentionSummary{AttentionLevel::informational, 2, 2}));
     ASSERT_NE(store.RemoveAlert(2), nullptr); // the warning
     EXPECT_EQ(SummarizeAttention(store, servers).worst, AttentionLevel::informational);
     store.ceiling = 1; // the next alert drops both others
