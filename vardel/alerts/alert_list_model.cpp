@@ -157,6 +157,19 @@ QVariant AlertListModel::data(const QModelIndex& index, int role) const {
         return QString::fromStdString(alert->description).simplified();
     case kAlertTextCol:
         return QString::fromStdString(alert->alertText).simplified();
+    case kAcknowledgedCol: {
+        if (!m_shown.grouped)
+            return alert->acknowledged
+                       ? QString::fromStdString(alert->acknowledgedBy + ", " + alert->acknowledgedAt)
+                       : QString();
+        const auto& members = static_cast<const Group*>(entry)->members;
+        const auto done = std::count_if(members.begin(), members.end(),
+                                        [](const AlertRecord* a) { return a->acknowledged; });
+        if (done == 0)
+            return QString();
+        return QString::fromStdString(FormatString(IDS_ALERTS_PART_ACKNOWLEDGED,
+                                                   {std::to_string(done), std::to_string(members.size())}));
+    }
     case kCountCol:
         return memberCount(m_shown, entry);
     default:
@@ -250,6 +263,8 @@ int AlertListModel::compare(const AlertRecord& a, int countA, const AlertRecord&
         c = severityRank(a.severity) - severityRank(b.severity);
     else if (m_sortColumn == kCountCol)
         c = countA - countB;
+    else if (m_sortColumn == kAcknowledgedCol)
+        c = int(a.acknowledged) - int(b.acknowledged);
     if (c == 0)
         c = a.sequence - b.sequence; // arrival order, also for # and Time
     c = c < 0 ? -1 : (c > 0 ? 1 : 0);
@@ -304,6 +319,8 @@ void AlertListModel::sortEntries(Rows& rows) const {
             major = static_cast<std::uint64_t>(severityRank(a.severity));
         else if (m_sortColumn == kCountCol)
             major = static_cast<std::uint64_t>(memberCount(rows, e));
+        else if (m_sortColumn == kAcknowledgedCol)
+            major = a.acknowledged ? 1 : 0;
         keyed[i] = {major << 32 | static_cast<std::uint32_t>(a.sequence), e};
     }
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
@@ -478,6 +495,11 @@ void AlertListModel::alertsClearing() {
     emit rowsChangedTogether();
 }
 
+void AlertListModel::alertAcknowledged(const AlertRecord&) {
+    m_acknowledgedSince = true;
+    scheduleFlush();
+}
+
 void AlertListModel::scheduleFlush() {
     if (!m_flushTimer.isActive())
         m_flushTimer.start(flushDelayMs);
@@ -582,6 +604,9 @@ void AlertListModel::flush() {
     m_dead.clear();
     m_groupEmptied = false;
     mergePending();
+    if (m_acknowledgedSince && rowCount() > 0)
+        emit dataChanged(index(0, kAcknowledgedCol), index(rowCount() - 1, kAcknowledgedCol));
+    m_acknowledgedSince = false;
     emit rowsChangedTogether();
 }
 

@@ -31,6 +31,7 @@ public:
         kSeverityCol,
         kDescriptionCol,
         kAlertTextCol,
+        kAcknowledgedCol,
         kCountCol,
         kColumns
     };
@@ -105,6 +106,7 @@ private:
     void alertStored(const AlertRecord& alert) override;
     void alertRemoving(const AlertRecord& alert) override;
     void alertsClearing() override;
+    void alertAcknowledged(const AlertRecord& alert) override;
 
     bool matches(const AlertRecord& alert) const;
     const AlertRecord* representative(const Rows& rows, const void* entry) const;
@@ -142,6 +144,7 @@ private:
     // ungrouped arrangement, until the next flush.
     std::unordered_set<const void*> m_dead;
     bool m_groupEmptied = false;
+    bool m_acknowledgedSince = false;
 
     // The pass: the store walked from its newest alert at the start (passFirst)
     // to its oldest; alerts stored meanwhile are taken at its end.

@@ -132,6 +132,8 @@ int AlertStore::acknowledge(AlertRecord* alert, const std::string& user, std::ti
     alert->acknowledgedTime = now ? now : std::time(nullptr);
     alert->acknowledgedAt = FormatLocalTime(alert->acknowledgedTime);
     tally(*alert, 1);
+    for (AlertStoreObserver* o : m_observers)
+        o->alertAcknowledged(*alert);
     if (onAcknowledged)
         onAcknowledged(*alert);
     return 0;
@@ -315,6 +317,7 @@ AlertStore::RemoveAlerts(const std::vector<const AlertRecord*>& which) {
             o->alertRemoving(**it);
         tally(**it, -1);
         count -= 1;
+        (*it)->sequence -= m_dropped;
         removed.push_back(std::move(*it));
         it = alerts.erase(it);
     }

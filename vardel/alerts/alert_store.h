@@ -37,6 +37,7 @@ public:
     // Removed, dropped for the ceiling, or one by one before ClearAll.
     virtual void alertRemoving(const AlertRecord&) {}
     virtual void alertsClearing() {}
+    virtual void alertAcknowledged(const AlertRecord&) {}
 };
 
 // State-change sources: the agent file VDTRAP2.INI (any value but 1000) and

@@ -41,6 +41,7 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     fit(AlertListModel::kSeverityCol, AlertListModel::severityWord(kSeverityInformational) + "MM");
     fit(AlertListModel::kDescriptionCol, QString(28, QLatin1Char('m')));
     fit(AlertListModel::kAlertTextCol, QString(28, QLatin1Char('m')));
+    fit(AlertListModel::kAcknowledgedCol, QStringLiteral("someone, September 30, 2026"));
     fit(AlertListModel::kCountCol, QStringLiteral("000000"));
     // The count column follows the server, shown with groups only.
     h.moveSection(h.visualIndex(AlertListModel::kCountCol), AlertListModel::kSeverityCol);
@@ -59,8 +60,7 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, &CAlertsPage::updateButtons);
     connect(m_model, &AlertListModel::rowsChangedTogether, this, &CAlertsPage::updateShownLabel);
     connect(m_model, &AlertListModel::passFinished, this, &CAlertsPage::updateShownLabel);
-    // Acknowledge comes with the acknowledged state of the alerts.
-    m_ui->acknowledgeButton->hide();
+    connect(m_ui->acknowledgeButton, &QPushButton::clicked, this, &CAlertsPage::OnAcknowledge);
     updateButtons();
     updateShownLabel();
 }
@@ -95,6 +95,7 @@ void CAlertsPage::updateShownLabel() {
 void CAlertsPage::updateButtons() {
     const bool any = view().selectionModel()->hasSelection();
     m_ui->clearButton->setEnabled(any);
+    m_ui->acknowledgeButton->setEnabled(any);
     m_ui->showButton->setEnabled(any);
     m_ui->launchButton->setEnabled(any && !m_ctx.settings.managementServerName.empty() &&
                                    !m_ctx.settings.browserPath.empty());
@@ -119,12 +120,28 @@ void CAlertsPage::OnClear() {
     const std::set<const AlertRecord*> leaving(chosen.begin(), chosen.end());
     const bool shownStays = shown && !leaving.count(shown);
     view().selectionModel()->clear();
-    // In the store's order, oldest first, as clearing them one by one would.
+    // In the store's order, oldest first, as clearing them one by one would;
+    // an acknowledged alert was taken off its server's count already.
     for (const std::unique_ptr<AlertRecord>& removed : m_ctx.store.RemoveAlerts(chosen))
-        m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
+        if (!removed->acknowledged)
+            m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
     m_model->flush();
     if (m_ctx.afterClear)
         m_ctx.afterClear(shownStays ? shown : nullptr);
+}
+
+void CAlertsPage::OnAcknowledge() {
+    std::vector<const AlertRecord*> chosen = selectedAlerts();
+    std::sort(chosen.begin(), chosen.end(),
+              [](const AlertRecord* a, const AlertRecord* b) { return a->alertId < b->alertId; });
+    bool any = false;
+    for (const AlertRecord* alert : chosen)
+        if (!alert->acknowledged)
+            any |= AcknowledgeAlert(m_ctx.store, m_ctx.counter, m_ctx.settings.logPath, alert->alertId,
+                                    m_ctx.userName) == 0;
+    m_model->flush();
+    if (any && m_ctx.afterAcknowledge)
+        m_ctx.afterAcknowledge();
 }
 
 void CAlertsPage::OnShow() {

@@ -34,6 +34,10 @@ struct AlertsPageContext {
     // one now at its old number, or hides when the store is empty.
     std::function<const AlertRecord*()> alertOnDisplay = {};
     std::function<void(const AlertRecord* stillShown)> afterClear = {};
+    // After alerts were acknowledged here: the notify window's line follows.
+    std::function<void()> afterAcknowledge = {};
+    // The user acknowledgements are made for.
+    std::string userName = {};
 };
 
 class CAlertsPage : public QWidget {
@@ -53,6 +57,9 @@ public:
     // Clear Alert of the notify window for each selected alert: removed from
     // the store and from its server's count.
     void OnClear();
+    // The notify window's Acknowledge for each selected alert not acknowledged
+    // yet, oldest first: its log block, its server's count.
+    void OnAcknowledge();
     void OnShow();
     void OnLaunch();
     void OnJumpToNewestCritical();

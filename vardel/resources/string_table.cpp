@@ -171,7 +171,7 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_FAILURE_AGENT_SILENT, "The agent did not answer (%1 tries of %2 s)."},
         {IDS_FAILURE_HOST_SILENT, "The agent did not answer and the host did not answer the echo."},
         {IDS_FAILURE_NOT_SENT, "The request could not be sent (SNMP error %1)."},
-        {IDS_ALERTS_ACKNOWLEDGED_MARK, "Yes"},
+        {IDS_ALERTS_PART_ACKNOWLEDGED, "%1 of %2"},
         {IDS_NOTIFY_ACKNOWLEDGE, "Acknowledge"},
         {IDS_ACKNOWLEDGED_BY, "Acknowledged by %1, %2"},
         {IDS_TRAY_SNOOZE_ALL, "Snooze All"},

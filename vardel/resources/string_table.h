@@ -165,7 +165,8 @@ enum StringId : int {
     IDS_FAILURE_AGENT_SILENT = 291,
     IDS_FAILURE_HOST_SILENT = 292,
     IDS_FAILURE_NOT_SENT = 293,
-    IDS_ALERTS_ACKNOWLEDGED_MARK = 294,
+    // Acknowledged members of a group: %1 of %2.
+    IDS_ALERTS_PART_ACKNOWLEDGED = 294,
     // Acknowledge: the notification's action; the notify window's line, %1 the user, %2 when.
     IDS_NOTIFY_ACKNOWLEDGE = 240,
     IDS_ACKNOWLEDGED_BY = 241,

@@ -146,6 +146,11 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                 if (m_notifyWindow)
                     m_notifyWindow->FollowStore(stillShown);
             },
+            [this] {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAcknowledgement();
+            },
+            CurrentUserName(),
         },
         m_ui->alertsPage);
     m_ui->alertsLayout->addWidget(m_alertsPage);
