@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QString>
 #include <algorithm>
+#include <utility>
 #include <string_view>
 
 namespace {
@@ -92,7 +93,7 @@ AlertListModel::~AlertListModel() {
 }
 
 int AlertListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_shown.entries.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_shown.entries.size()) + m_rowsAdjust;
 }
 
 int AlertListModel::columnCount(const QModelIndex& parent) const {
@@ -323,12 +324,24 @@ void AlertListModel::sortEntries(Rows& rows) const {
             major = a.acknowledged ? 1 : 0;
         keyed[i] = {major << 32 | static_cast<std::uint32_t>(a.sequence), e};
     }
+    // Least significant 16 bits first, skipping digits every key shares.
+    std::vector<Keyed> spare(keyed.size());
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::vector<std::size_t> counts(std::size_t(1) << 16, 0);
+        for (const Keyed& k : keyed)
+            ++counts[(k.key >> shift) & 0xFFFF];
+        if (keyed.empty() || counts[(keyed.front().key >> shift) & 0xFFFF] == keyed.size())
+            continue;
+        std::size_t at = 0;
+        for (auto& c : counts)
+            at += std::exchange(c, at);
+        for (const Keyed& k : keyed)
+            spare[counts[(k.key >> shift) & 0xFFFF]++] = k;
+        keyed.swap(spare);
+    }
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
-    std::sort(keyed.begin(), keyed.end(), [ascending](const Keyed& x, const Keyed& y) {
-        return ascending ? x.key < y.key : x.key > y.key;
-    });
     for (std::size_t i = 0; i < keyed.size(); ++i)
-        rows.entries[i] = keyed[i].entry;
+        rows.entries[i] = keyed[ascending ? i : keyed.size() - 1 - i].entry;
 }
 
 // The shown rows in the current order, selection and current row following
@@ -538,11 +551,17 @@ void AlertListModel::compactShown() {
         else
             runs.emplace_back(row, row);
     }
+    // The rows leave in one pass over the entries; the views hear of each run,
+    // bottom up, with the row count they expect meanwhile.
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         beginRemoveRows({}, run->first, run->second);
-        entries.erase(entries.begin() + run->first, entries.begin() + run->second + 1);
+        m_rowsAdjust -= run->second - run->first + 1;
         endRemoveRows();
     }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [this](const void* e) { return gone(m_shown, e); }),
+                  entries.end());
+    m_rowsAdjust = 0;
     if (m_shown.grouped)
         for (auto it = m_shown.groups.begin(); it != m_shown.groups.end();)
             it = it->second->members.empty() ? m_shown.groups.erase(it) : std::next(it);
@@ -583,6 +602,20 @@ void AlertListModel::mergePending() {
                                                                 1) < 0;
                                              }) -
                             entries.begin());
+    // The merged entries in one pass; the views hear of each run top down,
+    // with the row count they expect meanwhile.
+    std::vector<const void*> merged;
+    merged.reserve(entries.size() + pending.size());
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        merged.insert(merged.end(), entries.begin() + long(from), entries.begin() + long(at[i]));
+        from = at[i];
+        merged.push_back(pending[i]);
+    }
+    merged.insert(merged.end(), entries.begin() + long(from), entries.end());
+    const int oldRows = int(entries.size());
+    entries.swap(merged);
+    m_rowsAdjust = oldRows - int(entries.size());
     std::size_t i = 0, shift = 0;
     while (i < pending.size()) {
         std::size_t j = i;
@@ -590,11 +623,12 @@ void AlertListModel::mergePending() {
             ++j;
         const int first = int(at[i] + shift);
         beginInsertRows({}, first, first + int(j - i) - 1);
-        entries.insert(entries.begin() + first, pending.begin() + long(i), pending.begin() + long(j));
+        m_rowsAdjust += int(j - i);
         endInsertRows();
         shift += j - i;
         i = j;
     }
+    m_rowsAdjust = 0;
 }
 
 void AlertListModel::flush() {

@@ -145,6 +145,9 @@ private:
     std::unordered_set<const void*> m_dead;
     bool m_groupEmptied = false;
     bool m_acknowledgedSince = false;
+    // While the views hear of rows leaving or coming in runs: the count they
+    // expect less the entries' count.
+    int m_rowsAdjust = 0;
 
     // The pass: the store walked from its newest alert at the start (passFirst)
     // to its oldest; alerts stored meanwhile are taken at its end.
