@@ -5,8 +5,8 @@
 #include <QColor>
 #include <QString>
 #include <algorithm>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -182,8 +182,8 @@ QVariant AlertListModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const int headers[kColumns] = {
-        IDS_ALERTS_COL_NUMBER,      IDS_ALERTS_COL_TIME, IDS_ALERTS_COL_SERVER, IDS_ALERTS_COL_SEVERITY,
-        IDS_ALERTS_COL_DESCRIPTION, IDS_ALERTS_COL_TEXT, IDS_ALERTS_COL_COUNT};
+        IDS_ALERTS_COL_NUMBER,      IDS_ALERTS_COL_TIME, IDS_ALERTS_COL_SERVER,       IDS_ALERTS_COL_SEVERITY,
+        IDS_ALERTS_COL_DESCRIPTION, IDS_ALERTS_COL_TEXT, IDS_ALERTS_COL_ACKNOWLEDGED, IDS_ALERTS_COL_COUNT};
     if (section < 0 || section >= kColumns)
         return {};
     return QString::fromStdString(LoadString(headers[section]));
@@ -558,9 +558,9 @@ void AlertListModel::compactShown() {
         m_rowsAdjust -= run->second - run->first + 1;
         endRemoveRows();
     }
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [this](const void* e) { return gone(m_shown, e); }),
-                  entries.end());
+    entries.erase(
+        std::remove_if(entries.begin(), entries.end(), [this](const void* e) { return gone(m_shown, e); }),
+        entries.end());
     m_rowsAdjust = 0;
     if (m_shown.grouped)
         for (auto it = m_shown.groups.begin(); it != m_shown.groups.end();)

@@ -39,9 +39,9 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     fit(AlertListModel::kTimeCol, QStringLiteral("September 30, 2026, 23:59:59"));
     fit(AlertListModel::kServerCol, QStringLiteral("MMMMMMMMMMMM"));
     fit(AlertListModel::kSeverityCol, AlertListModel::severityWord(kSeverityInformational) + "MM");
-    fit(AlertListModel::kDescriptionCol, QString(28, QLatin1Char('m')));
+    fit(AlertListModel::kDescriptionCol, QString(20, QLatin1Char('m')));
     fit(AlertListModel::kAlertTextCol, QString(28, QLatin1Char('m')));
-    fit(AlertListModel::kAcknowledgedCol, QStringLiteral("someone, September 30, 2026"));
+    fit(AlertListModel::kAcknowledgedCol, QStringLiteral("operator, Sep 30, 2026"));
     fit(AlertListModel::kCountCol, QStringLiteral("000000"));
     // The count column follows the server, shown with groups only.
     h.moveSection(h.visualIndex(AlertListModel::kCountCol), AlertListModel::kSeverityCol);

@@ -83,6 +83,9 @@ TEST_F(AlertListModelTest, SortsByAnyColumnAndFiltersBySeverityServerAndText) {
     add("gamma", 0, "odd thing");
     add("alpha", 1, "fan2");
     model.flush();
+    EXPECT_EQ(model.headerData(AlertListModel::kAcknowledgedCol, Qt::Horizontal, Qt::DisplayRole),
+              "Acknowledged");
+    EXPECT_EQ(model.headerData(AlertListModel::kCountCol, Qt::Horizontal, Qt::DisplayRole), "Count");
     // Newest first until told otherwise.
     EXPECT_EQ(column(AlertListModel::kSequenceCol), (Strings{"4", "3", "2", "1"}));
     EXPECT_EQ(column(AlertListModel::kSeverityCol), (Strings{"Critical", "Unknown", "Warning", "Critical"}));
