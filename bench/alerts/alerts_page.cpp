@@ -6,6 +6,7 @@
 //   scripts/in-netns build/bench/bench_alerts_page [alerts] [burst]   (default 1,000,000 and 100,000)
 
 #include "alerts_page.h"
+
 #include "fixed_host.h"
 #include "msgbox.h"
 #include "trap_listener.h"
@@ -36,9 +37,8 @@ class GapMeter {
 public:
     GapMeter() {
         m_tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_tick, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_since.restart());
-        });
+        QObject::connect(&m_tick, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_since.restart()); });
     }
     void start() {
         m_longest = 0;
@@ -128,13 +128,15 @@ int main(int argc, char** argv) {
     tabs->setCurrentIndex(2);
     QApplication::processEvents();
     page.grab();
-    std::printf("first paint of the page:          %6lld ms (%.0f ms of processor)\n", t.elapsed(), cpuMs() - cpu);
+    std::printf("first paint of the page:          %6lld ms (%.0f ms of processor)\n", t.elapsed(),
+                cpuMs() - cpu);
 
     t.restart();
     cpu = cpuMs();
     page.header().setSortIndicator(AlertListModel::kServerCol, Qt::AscendingOrder);
     page.grab();
-    std::printf("sort by server, painted:          %6lld ms (%.0f ms of processor)\n", t.elapsed(), cpuMs() - cpu);
+    std::printf("sort by server, painted:          %6lld ms (%.0f ms of processor)\n", t.elapsed(),
+                cpuMs() - cpu);
 
     GapMeter gaps;
     auto* text = page.findChild<QLineEdit*>("textFilterEdit");
@@ -146,9 +148,10 @@ int main(int argc, char** argv) {
     runUntil([&] { return !page.model().passRunning(); }, 60000);
     page.grab();
     const qint64 filtered = t.elapsed();
-    std::printf("filter keystroke \"1\":             %6lld ms to take it, %lld ms (%.0f ms of processor) until %zu "
-                "rows shown, longest event-loop gap %lld ms\n",
-                keystroke, filtered, cpuMs() - cpu, page.model().alertsShown(), gaps.stop());
+    std::printf(
+        "filter keystroke \"1\":             %6lld ms to take it, %lld ms (%.0f ms of processor) until %zu "
+        "rows shown, longest event-loop gap %lld ms\n",
+        keystroke, filtered, cpuMs() - cpu, page.model().alertsShown(), gaps.stop());
     gaps.start();
     t.restart();
     QTest::keyClick(text, Qt::Key_Backspace);
@@ -185,8 +188,9 @@ int main(int argc, char** argv) {
         600000);
     sender.join();
     const qint64 longest = gaps.stop();
-    std::printf("burst of %d traps (%d sent) while shown, sorted by server: %d handled in %.1f s, %d outstanding, "
-                "%d rows, longest event-loop gap %lld ms\n",
-                burst, sent, lastLines, lastGrowth / 1000.0, store.count, page.model().rowCount(), longest);
+    std::printf(
+        "burst of %d traps (%d sent) while shown, sorted by server: %d handled in %.1f s, %d outstanding, "
+        "%d rows, longest event-loop gap %lld ms\n",
+        burst, sent, lastLines, lastGrowth / 1000.0, store.count, page.model().rowCount(), longest);
     return 0;
 }
