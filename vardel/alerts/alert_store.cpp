@@ -143,7 +143,7 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     count += 1;
     record->alertId = ++m_lastId;
     record->sequence = count + m_dropped;
-    record->notice = noticeOf ? noticeOf(*record) : kNoticeAll;
+    record->notice = noticeOf ? noticeOf(*record) : std::uint8_t(kNoticeAll);
     if (record->notice & kNoticeSound)
         (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
     // What a stored alert no longer needs: its bindings are in its text, and
