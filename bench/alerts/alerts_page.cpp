@@ -5,13 +5,13 @@
 //
 //   scripts/in-netns build/bench/bench_alerts_page [alerts] [burst]   (default 1,000,000 and 100,000)
 
-#include "alerts_page.h"
+#include "vardel/alerts/alerts_page.h"
 
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "trap_listener.h"
+#include "tests/support/fixed_host.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/alerts/trap_listener.h"
 #include "trap_sender.h"
-#include "vardel_tabs.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,12 +3,12 @@
 //
 //   build/bench/alerts_screenshots docs/screenshots
 
-#include "alerts_page.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "screenshots.h"
-#include "server_status_tab.h"
-#include "vardel_tabs.h"
+#include "vardel/alerts/alerts_page.h"
+#include "tests/support/fixed_host.h"
+#include "platform/msgbox/msgbox.h"
+#include "bench/support/screenshots.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QCheckBox>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
-#include "alert_list_model.h"
+#include "vardel/alerts/alert_list_model.h"
 
-#include "string_table.h"
+#include "vardel/resources/string_table.h"
 
 #include <QColor>
 #include <QString>

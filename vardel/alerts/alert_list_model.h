@@ -8,7 +8,7 @@
 // changes are applied together by a short timer, so a storm of alerts costs a
 // few row insertions per tick rather than one per alert.
 
-#include "alert_store.h"
+#include "vardel/alerts/alert_store.h"
 
 #include <QAbstractTableModel>
 #include <QTimer>

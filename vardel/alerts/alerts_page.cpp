@@ -1,8 +1,8 @@
-#include "alerts_page.h"
+#include "vardel/alerts/alerts_page.h"
 
-#include "msgbox.h"
-#include "qt_text.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
 #include "ui_alerts_page.h"
 
 #include <QHeaderView>

@@ -4,10 +4,10 @@
 // server and text as they are typed, repeats grouped on request; Clear, Show,
 // Launch and Jump to newest critical for the rows selected.
 
-#include "alert_arrival.h"
-#include "alert_list_model.h"
-#include "alert_store.h"
-#include "console_settings.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/alerts/alert_list_model.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <QWidget>
 #include <functional>

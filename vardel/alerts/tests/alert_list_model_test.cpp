@@ -1,8 +1,8 @@
 // The Alerts page's model over the alert store: order, filter, groups, and
 // the store's changes while it shows them.
 
-#include "alert_list_model.h"
-#include "testsupport.h"
+#include "vardel/alerts/alert_list_model.h"
+#include "tests/support/testsupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

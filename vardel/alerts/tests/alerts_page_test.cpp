@@ -1,10 +1,10 @@
 // The Alerts page's actions on a selection of rows, beside the same done one
 // alert at a time in the notify window.
 
-#include "alerts_page.h"
-#include "notify_window.h"
-#include "program_env.h"
-#include "testsupport.h"
+#include "vardel/alerts/alerts_page.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/store/program_env.h"
+#include "tests/support/testsupport.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>
