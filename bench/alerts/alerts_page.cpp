@@ -10,7 +10,7 @@
 #include "tests/support/fixed_host.h"
 #include "platform/msgbox/msgbox.h"
 #include "vardel/alerts/trap_listener.h"
-#include "trap_sender.h"
+#include "bench/traps/trap_sender.h"
 #include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>

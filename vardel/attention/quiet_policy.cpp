@@ -1,7 +1,7 @@
-#include "quiet_policy.h"
+#include "vardel/attention/quiet_policy.h"
 
-#include "program_env.h"
-#include "string_table.h"
+#include "vardel/store/program_env.h"
+#include "vardel/resources/string_table.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // state changes, quiet hours. A quiet alert is stored, logged and counted all
 // the same; only its sound, pop-up and notification are held back.
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <cstdint>
 #include <ctime>
