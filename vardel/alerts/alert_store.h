@@ -11,6 +11,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Makes a new alert noticeable when it is about to be stored.
 class AlertAnnouncer {
@@ -26,6 +27,18 @@ public:
 };
 
 using AlertList = std::list<std::unique_ptr<AlertRecord>>;
+
+// Told of the store's changes as they happen. A record told of is alive for
+// the call; one being removed is still in the list.
+class AlertStoreObserver {
+public:
+    virtual ~AlertStoreObserver() = default;
+    virtual void alertStored(const AlertRecord&) {}
+    // Removed, dropped for the ceiling, or one by one before ClearAll.
+    virtual void alertRemoving(const AlertRecord&) {}
+    virtual void alertsClearing() {}
+    virtual void alertAcknowledged(const AlertRecord&) {}
+};
 
 // State-change sources: the agent file VDTRAP2.INI (any value but 1000) and
 // the network file VDTRAPSW1.INI.
@@ -106,6 +119,13 @@ public:
     // Removes every alert; count becomes 0.
     void ClearAll();
 
+    // Removes these stored alerts (others are ignored) with one renumbering:
+    // what RemoveAlert of each in turn leaves. Returned oldest first.
+    std::vector<std::unique_ptr<AlertRecord>> RemoveAlerts(const std::vector<const AlertRecord*>& which);
+
+    void addObserver(AlertStoreObserver* observer);
+    void removeObserver(AlertStoreObserver* observer);
+
 private:
     void store(std::unique_ptr<AlertRecord> record);
     void dropOldest();
@@ -118,6 +138,7 @@ private:
     bool m_droppedSinceEmpty = false;
     // Stored alerts per severity: critical, warning, informational, normal, other.
     std::int32_t m_tally[5] = {};
+    std::vector<AlertStoreObserver*> m_observers;
     // The same for the acknowledged ones, and their number.
     std::int32_t m_ackTally[5] = {};
     std::int32_t m_acknowledged = 0;

@@ -312,6 +312,27 @@ void CNotifyWindow::onClearAlert() {
     m_ui->clearAlertButton->setFocus(Qt::OtherFocusReason);
 }
 
+void CNotifyWindow::FollowStore(const AlertRecord* stillShown) {
+    AlertStore& store = m_ctx.store;
+    if (store.count == 0) {
+        if (isVisible())
+            finish();
+        else
+            m_ui->alertsDroppedLabel->hide();
+        return;
+    }
+    if (!isVisible())
+        return;
+    const int index = stillShown ? store.sequenceOf(*stillShown) : std::min(currentIndex(), int(store.count));
+    const bool deferred = m_deferDisplay;
+    // Brought up to date where it is, not raised.
+    m_deferDisplay = true;
+    ShowAlert(std::max(index, 1));
+    m_deferDisplay = deferred;
+    if (!deferred && m_displayPending)
+        applyTexts();
+}
+
 void CNotifyWindow::onClearAll() {
     const msgbox::Answer answer =
         msgbox::show(this, LoadString(IDS_CLEAR_ALL_QUESTION), LoadString(IDS_PRODUCT_TITLE),

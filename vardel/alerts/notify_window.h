@@ -75,6 +75,9 @@ public:
     using DefineHandler = std::function<void(const std::string& enterprise, const std::string& trapKey)>;
     void setDefineHandler(DefineHandler handler) { m_defineHandler = std::move(handler); }
 
+    // After alerts left the store elsewhere: hidden when none is left; else,
+    // when shown, it shows stillShown again, or the alert now at its number.
+    void FollowStore(const AlertRecord* stillShown);
     // Acknowledges the alert on display for the console's user (button 1310).
     void OnAcknowledge();
     // Brings the acknowledgement of the alert on display up to date (button

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <unordered_map>
 
@@ -89,6 +90,32 @@ CConfigTab::CConfigTab(ConfigTabContext context, QWidget* parent)
             [this](bool checked) { m_popUpMinimized = checked; });
     installEventFilter(this);
     g.viewport()->installEventFilter(this);
+    // Sorted by a click on a column's header and filtered by a text, as shown
+    // only: the grid's own order stays the Parts' sort.
+    g.SetAllowUserResizing(true);
+    connect(&g, &CMSFlexGrid::fixedRowClicked, this, [this](long col) { grid().SortByColumn(col); });
+    connect(m_ui->filterEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { grid().SetFilterText(text.toStdString()); });
+    m_formSize = size();
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<QWidget*>(child))
+            m_formGeometry.emplace_back(w, w->geometry());
+}
+
+void CConfigTab::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int dx = std::max(0, width() - m_formSize.width());
+    const int dy = std::max(0, height() - m_formSize.height());
+    for (const auto& [w, rect] : m_formGeometry) {
+        if (w == m_ui->managedServersGroupBox || w == m_ui->serverGrid)
+            w->setGeometry(rect.adjusted(0, 0, dx, dy));
+        else
+            w->setGeometry(rect.translated(0, dy));
+    }
+    // The filter stays at the top of the group.
+    for (const auto& [w, rect] : m_formGeometry)
+        if (w == m_ui->filterEdit)
+            w->setGeometry(rect);
 }
 
 CConfigTab::~CConfigTab() = default;
@@ -103,6 +130,7 @@ void CConfigTab::OnInitDialog() {
     for (long c = 0; c < kColumns; ++c) {
         g.SetColWidth(c, kColumnTwips[c]);
         g.SetTextMatrix(0, c, LoadString(kColumnHeaders[c]));
+        g.FitColumnToText(c, LoadString(kColumnHeaders[c]));
     }
     std::vector<const ManagedServer*> listed;
     listed.reserve(m_ctx.servers.size());
@@ -294,6 +322,10 @@ void CConfigTab::OnAddServers() {
 // and one pass over the list.
 void CConfigTab::OnRemoveServers() {
     CMSFlexGrid& g = grid();
+    if (g.isArranged()) {
+        removeShownSelection();
+        return;
+    }
     const long top = std::max(1L, std::min(g.GetRow(), g.GetRowSel()));
     const long bottom = std::min(std::max(g.GetRow(), g.GetRowSel()), g.GetRows() - 1);
     std::vector<std::string> names;
@@ -316,11 +348,38 @@ void CConfigTab::OnRemoveServers() {
     EnableEditButtons(!m_ctx.servers.empty());
 }
 
+// The rows of a sorted or filtered grid's block are not one block of the
+// grid's own rows: each goes on its own, the last data row blanked rather
+// than removed, as the block removal does.
+void CConfigTab::removeShownSelection() {
+    CMSFlexGrid& g = grid();
+    std::vector<long> rows = g.SelectedRows();
+    rows.erase(std::remove(rows.begin(), rows.end(), 0L), rows.end());
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    std::vector<std::string> names;
+    g.setUpdatesEnabled(false);
+    for (long row : rows) {
+        names.push_back(g.GetTextMatrix(row, kNameCol));
+        if (g.GetRows() == 2) {
+            for (long col = 0; col < kColumns; ++col)
+                g.SetTextMatrix(1, col, std::string());
+        } else {
+            g.RemoveItem(row);
+        }
+    }
+    g.setUpdatesEnabled(true);
+    if (!names.empty()) {
+        RemoveServers(m_ctx.servers, names);
+        if (m_ctx.listChanged)
+            m_ctx.listChanged();
+    }
+    EnableEditButtons(!m_ctx.servers.empty());
+}
+
 void CConfigTab::OnEditServers() {
     CMSFlexGrid& g = grid();
-    const long top = std::min(g.GetRow(), g.GetRowSel());
-    const long bottom = std::max(g.GetRow(), g.GetRowSel());
-    for (long i = top; i <= bottom; ++i) {
+    // The block as shown: in the grid's own order, its rows top to bottom.
+    for (long i : g.SelectedRows()) {
         const std::string name = g.GetTextMatrix(i, kNameCol);
         if (name.empty())
             continue;
@@ -355,8 +414,6 @@ void CConfigTab::ResetAlertDestinations() {
     {
         BusyScope busy(*this);
         CMSFlexGrid& g = grid();
-        const long top = std::min(g.GetRow(), g.GetRowSel());
-        const long bottom = std::max(g.GetRow(), g.GetRowSel());
         // Each server's row is rewritten in place as its outcome arrives: its
         // name and NOS stay, so the sort would put it back where it is.
         std::unordered_map<std::string, ManagedServer*> byName; // FindServer: the first wins
@@ -364,7 +421,7 @@ void CConfigTab::ResetAlertDestinations() {
             byName.emplace(server->name, server.get());
         std::vector<ManagedServer*> selected;
         std::unordered_map<const ManagedServer*, long> rowOf;
-        for (long i = top; i <= bottom; ++i) {
+        for (long i : g.SelectedRows()) {
             std::string name = g.GetTextMatrix(i, kNameCol);
             if (name.size() > kNameBuffer)
                 name.resize(kNameBuffer);

@@ -3,7 +3,9 @@
 #include "vardel/alerts/alert_store.h"
 #include "vardel/resources/string_table.h"
 
+#include <QString>
 #include <algorithm>
+#include <ctime>
 #include <strings.h>
 
 namespace {
@@ -153,7 +155,14 @@ void PollCycle::issue(ManagedServer& server, const Pdu& pdu) {
     target.set_timeout(m_ctx.settings.timeout);
     target.set_readcommunity(OctetStr(server.community.c_str()));
     target.set_writecommunity(OctetStr(server.community.c_str()));
-    m_ctx.session.get(pdu, target, [this, address](int reason) { OnPollResponse(reason, address); });
+    const int status =
+        m_ctx.session.get(pdu, target, [this, address](int reason) { OnPollResponse(reason, address); });
+    if (status != 0) {
+        // Refused at once, no answer will come: polled again next cycle.
+        server.pollPending = 0;
+        server.lastFailure = FormatString(IDS_FAILURE_NOT_SENT, {std::to_string(status)});
+        server.lastFailureTime = std::time(nullptr);
+    }
 }
 
 void PollCycle::OnPollResponse(int reason, const std::string& address) {
@@ -177,6 +186,7 @@ int PollCycle::OnAgentAnswered(const std::string& address) {
         server.snmpStatus = up;
     }
     server.pollPending = 0;
+    server.lastAnswer = std::time(nullptr);
     m_ctx.cells.SetSnmpStatusCell(name, up);
     // An answering agent proves its host reachable.
     OnHostReachable(address);
@@ -220,6 +230,13 @@ void PollCycle::finishSilence(const Silence& silence, const std::string& oldStat
             m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
         }
         server->pollPending = 0;
+        server->lastFailure =
+            server->networkStatus == down
+                ? LoadString(IDS_FAILURE_HOST_SILENT)
+                : FormatString(IDS_FAILURE_AGENT_SILENT,
+                               {std::to_string(m_ctx.settings.retry + 1),
+                                QString::number(m_ctx.settings.timeout / 100.0, 'g', 3).toStdString()});
+        server->lastFailureTime = std::time(nullptr);
         m_ctx.cells.SetSnmpStatusCell(name, down);
         server->snmpStatus = down;
     }
@@ -249,6 +266,7 @@ int PollCycle::OnHostReachable(const std::string& address) {
     if (server.networkStatus == LoadString(IDS_DOWN))
         m_ctx.raiseStateAlert(name, up, kStateSourceNetwork);
     server.networkStatus = up;
+    server.lastAnswer = std::time(nullptr);
     m_ctx.cells.SetPollStatusCell(name, up);
     return 0;
 }

@@ -6,8 +6,11 @@
 #include "ui_server_status.h"
 #include "vardel/alerts/quiet_policy.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/program_env.h"
 
+#include <QHelpEvent>
 #include <QMenu>
+#include <QToolTip>
 #include <cstdlib>
 #include <ctime>
 
@@ -34,6 +37,17 @@ CServerStatusTab::CServerStatusTab(ServerStatusContext context, QWidget* parent)
     g.SetColWidth(kAlertsCol, 1600);
     g.SetColWidth(kSnmpCol, 2000);
     g.SetColWidth(kPollCol, 2000);
+    // Sorted by a click on a column's header, widened by dragging its edge;
+    // the first widths fit the headers.
+    g.SetAllowUserResizing(true);
+    const int headers[] = {IDS_SERVER_NAME, IDS_OUTSTANDING_ALERTS, IDS_SNMP_STATUS, IDS_POLLING};
+    for (long c = 0; c < 4; ++c)
+        g.FitColumnToText(c, LoadString(headers[c]));
+    connect(&g, &CMSFlexGrid::fixedRowClicked, this, [this](long col) { grid().SortByColumn(col); });
+    connect(m_ui->filterEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { grid().SetFilterText(text.toStdString()); });
+    connect(m_ui->problemsOnlyCheckBox, &QCheckBox::toggled, this, &CServerStatusTab::setProblemsOnly);
+    g.viewport()->installEventFilter(this);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CServerStatusTab::OnLaunchButton);
     connect(m_ui->agentsStatusButton, &QPushButton::clicked, this, &CServerStatusTab::OnAgentsStatusButton);
     connect(m_ui->unknownSendersButton, &QPushButton::clicked, this, [this] {
@@ -99,6 +113,11 @@ void CServerStatusTab::RebuildGrid() {
     g.SetSort(CMSFlexGrid::flexSortStringNoCaseAscending);
     indexRows();
     RefreshAttention();
+    m_notSet.clear();
+    for (const auto& server : m_ctx.servers)
+        if (server->alertDestination == -1)
+            m_notSet.insert(server->name);
+    g.RefilterRows();
     if (!m_ctx.settings.lastPollTime.empty())
         m_ui->lastPollTimeLabel->setText(QString::fromStdString(m_ctx.settings.lastPollTime));
     g.setUpdatesEnabled(true);
@@ -379,4 +398,50 @@ void CServerListDlg::accept() {
     }
     m_selected = chosen.front()->text().toStdString();
     QDialog::accept();
+}
+
+// DOWN either way, NOT SET, or with outstanding alerts.
+void CServerStatusTab::setProblemsOnly(bool on) {
+    if (!on) {
+        grid().SetRowFilter(nullptr);
+        return;
+    }
+    grid().SetRowFilter([this](long row) {
+        const CMSFlexGrid& g = grid();
+        const std::string& down = LoadString(IDS_DOWN);
+        return g.GetTextMatrix(row, kSnmpCol) == down || g.GetTextMatrix(row, kPollCol) == down ||
+               std::atoi(g.GetTextMatrix(row, kAlertsCol).c_str()) > 0 ||
+               m_notSet.count(g.GetTextMatrix(row, kNameCol)) != 0;
+    });
+}
+
+std::string CServerStatusTab::rowDetail(long row) const {
+    CMSFlexGrid& g = const_cast<CServerStatusTab*>(this)->grid();
+    const ManagedServer* server = FindServerByName(m_ctx.servers, g.GetTextMatrix(row, kNameCol));
+    if (!server)
+        return {};
+    std::string detail = server->lastAnswer
+                             ? FormatString(IDS_LAST_ANSWER, {FormatLocalTime(server->lastAnswer)})
+                             : LoadString(IDS_NO_ANSWER_YET);
+    if (const std::time_t next = m_ctx.nextPollTime ? m_ctx.nextPollTime() : 0)
+        detail += "\n" + FormatString(IDS_NEXT_POLL, {FormatLocalTime(next)});
+    if (!server->lastFailure.empty())
+        detail += "\n" + FormatLocalTime(server->lastFailureTime) + ": " + server->lastFailure;
+    return detail;
+}
+
+// Each row's detail as its tooltip, made when asked for.
+bool CServerStatusTab::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched == grid().viewport()) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int shown = grid().rowAt(help->pos().y());
+        const long row = shown > 0 ? grid().gridRow(shown) : -1;
+        const std::string detail = row > 0 ? rowDetail(row) : std::string();
+        if (detail.empty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), QString::fromStdString(detail), grid().viewport());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

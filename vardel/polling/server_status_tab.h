@@ -12,11 +12,13 @@
 #include <QDialog>
 #include <QWidget>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <list>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CMSFlexGrid;
@@ -44,6 +46,8 @@ struct ServerStatusContext {
     std::function<bool(const std::string& name, const std::string& address, const std::string& kind,
                        const std::string& community)>
         openAgentsDialog;
+    // When the next poll cycle starts (0: none is due); empty: none.
+    std::function<std::time_t()> nextPollTime = {};
 };
 
 class CServerStatusTab : public QWidget, public StatusCells, public AlertCounter {
@@ -83,10 +87,16 @@ public:
     void OnAgentsStatusButton();
 
     CMSFlexGrid& grid();
+    // The tooltip of a grid row: last answer, next poll, last failure.
+    std::string rowDetail(long row) const;
     // Until the tab has been shown the cell operations leave the grid alone.
     bool gridReady() const { return m_gridReady; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void setProblemsOnly(bool on);
     std::function<void()> m_openUnknownSenders;
     QuietPolicy* m_quiet = nullptr;
     std::function<void()> m_quietChanged;
@@ -102,6 +112,8 @@ private:
     bool m_gridReady = false;
     // Grid rows by their column-0 text; rows change only in RebuildGrid.
     std::unordered_map<std::string, std::vector<long>> m_rows;
+    // Servers whose alert destination is NOT SET, as of the last rebuild.
+    std::unordered_set<std::string> m_notSet;
 };
 
 // The "Server List" chooser (template 159): mode 0 for Launch, 1 for agents status.

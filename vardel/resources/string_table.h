@@ -138,6 +138,35 @@ enum StringId : int {
     IDS_NOTIFY_STORM = 234,
     // The desktop notification's action.
     IDS_NOTIFY_SHOW = 235,
+    // The Alerts page: its tab, its columns, the severity words.
+    IDS_ALERTS_PAGE = 270,
+    IDS_ALERTS_COL_NUMBER = 271,
+    IDS_ALERTS_COL_TIME = 272,
+    IDS_ALERTS_COL_SERVER = 273,
+    IDS_ALERTS_COL_SEVERITY = 274,
+    IDS_ALERTS_COL_DESCRIPTION = 275,
+    IDS_ALERTS_COL_TEXT = 276,
+    IDS_ALERTS_COL_COUNT = 277,
+    IDS_ALERTS_COL_ACKNOWLEDGED = 278,
+    IDS_SEVERITY_CRITICAL = 279,
+    IDS_SEVERITY_WARNING = 280,
+    IDS_SEVERITY_INFORMATIONAL = 281,
+    IDS_SEVERITY_NORMAL = 282,
+    IDS_SEVERITY_UNKNOWN = 283,
+    IDS_SEVERITY_ANY = 284,
+    // %1 alerts shown of %2 outstanding.
+    IDS_ALERTS_SHOWN = 285,
+    IDS_ALERTS_FILTERING = 286,
+    IDS_NO_CRITICAL_SHOWN = 287,
+    // Server Status tooltips: a time; %1 tries of %2 seconds.
+    IDS_LAST_ANSWER = 288,
+    IDS_NO_ANSWER_YET = 289,
+    IDS_NEXT_POLL = 290,
+    IDS_FAILURE_AGENT_SILENT = 291,
+    IDS_FAILURE_HOST_SILENT = 292,
+    IDS_FAILURE_NOT_SENT = 293,
+    // Acknowledged members of a group: %1 of %2.
+    IDS_ALERTS_PART_ACKNOWLEDGED = 294,
     // Acknowledge: the notification's action; the notify window's line, %1 the user, %2 when.
     IDS_NOTIFY_ACKNOWLEDGE = 240,
     IDS_ACKNOWLEDGED_BY = 241,

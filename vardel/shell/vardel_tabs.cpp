@@ -1,11 +1,13 @@
 #include "vardel/shell/vardel_tabs.h"
 
 #include "hostlore/hostlore.h"
+#include "platform/flexgrid/flexgrid.h"
 #include "platform/help/help.h"
 #include "platform/msgbox/msgbox.h"
 #include "platform/profile/profile.h"
 #include "snmp/snmp.h"
 #include "ui_vardel_tabs.h"
+#include "vardel/alerts/alerts_page.h"
 #include "vardel/alerts/notify_window.h"
 #include "vardel/alerts/quiet_policy.h"
 #include "vardel/alerts/trap_listener.h"
@@ -30,8 +32,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDBusConnection>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeySequence>
+#include <QSettings>
 #include <QShortcut>
+#include <QTreeView>
 #include <QWindow>
 #include <chrono>
 #include <climits>
@@ -40,6 +46,7 @@ namespace {
 
 constexpr int kConfigurationTab = 0;
 constexpr int kServerStatusTab = 1;
+constexpr int kAlertsTab = 2;
 // The host address library fills 512-byte buffers.
 constexpr std::size_t kHostBuffer = 512;
 
@@ -62,9 +69,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.
+    const bool resizable = !m_options.windowStatePath.empty();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   (resizable ? Qt::WindowMaximizeButtonHint : Qt::WindowType(0)));
+    // Resizable, the pages' size stays the least and the first.
+    layout()->setSizeConstraint(resizable ? QLayout::SetMinimumSize : QLayout::SetFixedSize);
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &CVardelTabs::OnHelp);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
@@ -106,6 +116,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                    const std::string& community) {
                 return m_openAgentsDialog && m_openAgentsDialog(name, address, kind, community);
             },
+            [this]() -> std::time_t {
+                QTimer& next = m_firstPollTimer.isActive() ? m_firstPollTimer : m_pollTimer;
+                if (!next.isActive())
+                    return 0;
+                return std::time(nullptr) + (next.remainingTime() + 999) / 1000;
+            },
         },
         m_ui->serverStatusPage);
     m_ui->serverStatusLayout->addWidget(m_statusTab);
@@ -125,6 +141,32 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
         CUnknownSendersDlg dialog(this, senders, m_settings.programDirectory, addServer);
         dialog.exec();
     });
+    m_alertsPage = new CAlertsPage(
+        AlertsPageContext{
+            m_alertStore,
+            m_settings,
+            *m_statusTab,
+            [this](int sequence) {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAlert(sequence);
+            },
+            [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
+            [this]() -> const AlertRecord* {
+                return m_notifyWindow ? m_alertStore.findBySequence(m_notifyWindow->currentIndex()) : nullptr;
+            },
+            [this](const AlertRecord* stillShown) {
+                if (m_notifyWindow)
+                    m_notifyWindow->FollowStore(stillShown);
+            },
+            [this] {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAcknowledgement();
+            },
+            CurrentUserName(),
+        },
+        m_ui->alertsPage);
+    m_ui->alertsLayout->addWidget(m_alertsPage);
+    m_ui->pagesTabWidget->setTabText(kAlertsTab, QString::fromStdString(LoadString(IDS_ALERTS_PAGE)));
     m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
                                 const std::string& community) {
         CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);
@@ -270,6 +312,7 @@ bool CVardelTabs::OnInitDialog() {
     // The traps that came while start-up asked something meet the whole list now.
     m_startupDone = true;
     m_trapSliceTimer.start(0);
+    restoreWindowState();
     return true;
 }
 
@@ -517,9 +560,60 @@ void CVardelTabs::ShowAlerts() {
 void CVardelTabs::ShowConsole() {
     if (m_ended)
         return;
-    showNormal();
+    if (isMaximized())
+        showMaximized();
+    else
+        showNormal();
     raise();
     activateWindow();
+}
+
+void CVardelTabs::ShowConsoleFor(const std::string& activationToken) {
+    // The Wayland platform takes the token from here for its activation.
+    if (!activationToken.empty() && QGuiApplication::platformName().startsWith("wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    ShowConsole();
+}
+
+namespace {
+
+QList<QVariant> columnTwips(const CMSFlexGrid& grid) {
+    QList<QVariant> widths;
+    for (long c = 0; c < grid.GetCols(); ++c)
+        widths.append(QVariant::fromValue<qlonglong>(grid.GetColWidth(c)));
+    return widths;
+}
+
+void applyColumnTwips(CMSFlexGrid& grid, const QList<QVariant>& widths) {
+    for (long c = 0; c < grid.GetCols() && c < widths.size(); ++c)
+        if (const long twips = long(widths[c].toLongLong()); twips > 0)
+            grid.SetColWidth(c, twips);
+}
+
+} // namespace
+
+void CVardelTabs::saveWindowState() const {
+    if (m_options.windowStatePath.empty())
+        return;
+    QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    state.setValue("MainWindow/Geometry", saveGeometry());
+    state.setValue("ConfigurationGrid/Widths", columnTwips(m_configTab->grid()));
+    state.setValue("ServerStatusGrid/Widths", columnTwips(m_statusTab->grid()));
+    state.setValue("AlertsPage/Header", m_alertsPage->header().saveState());
+    state.sync();
+}
+
+void CVardelTabs::restoreWindowState() {
+    if (m_options.windowStatePath.empty())
+        return;
+    const QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    restoreGeometry(state.value("MainWindow/Geometry").toByteArray());
+    applyColumnTwips(m_configTab->grid(), state.value("ConfigurationGrid/Widths").toList());
+    applyColumnTwips(m_statusTab->grid(), state.value("ServerStatusGrid/Widths").toList());
+    const QByteArray header = state.value("AlertsPage/Header").toByteArray();
+    if (!header.isEmpty())
+        m_alertsPage->header().restoreState(header);
+    m_alertsPage->view().setColumnHidden(AlertListModel::kCountCol, !m_alertsPage->model().filter().grouped);
 }
 
 ManagementExchange CVardelTabs::exchange() {
@@ -638,6 +732,7 @@ void CVardelTabs::showSnmpStatus(const std::string& serverName, const std::strin
 }
 
 void CVardelTabs::Shutdown() {
+    saveWindowState();
     m_firstPollTimer.stop();
     m_pollTimer.stop();
     m_pollSession.reset();

@@ -23,6 +23,7 @@
 #include <set>
 #include <string>
 
+class CAlertsPage;
 class CConfigTab;
 class CNotifyWindow;
 class DesktopNotifier;
@@ -62,6 +63,10 @@ struct StartupOptions {
     int promptTickMs = 1000;
     // An icon in the desktop's status area, once there is one.
     bool trayStatus = false;
+    // The window can be resized and maximised; its size and place and the
+    // grids' column widths are kept in this file (the user's) from one run to
+    // the next. Empty: the fixed window, nothing kept.
+    std::string windowStatePath;
 };
 
 class CVardelTabs : public QDialog, private LivenessHooks {
@@ -95,6 +100,7 @@ public:
     PollCycle* pollCycle() { return m_pollCycle.get(); }
     CServerStatusTab* statusTab() { return m_statusTab; }
     CConfigTab* configTab() { return m_configTab; }
+    CAlertsPage* alertsPage() { return m_alertsPage; }
     // Opens the agents dialog of one server (kind "IP" or "IPX"); false when
     // it could not be created.
     using AgentsDialogOpener = std::function<bool(const std::string& name, const std::string& address,
@@ -115,6 +121,11 @@ public:
     void ShowAlerts();
     // Restores and raises this window.
     void ShowConsole();
+    // ShowConsole for a later start (on Wayland with the desktop's activation token).
+    void ShowConsoleFor(const std::string& activationToken);
+    // The window's size and place and the column widths, to the file and back.
+    void saveWindowState() const;
+    void restoreWindowState();
     std::string registryPath() const { return m_settings.programDirectory + "vardel.reg"; }
 
 signals:
@@ -166,6 +177,8 @@ private:
     // The Server Status tab, a child of its page; it also keeps the alert counts.
     CServerStatusTab* m_statusTab = nullptr;
     AgentsDialogOpener m_openAgentsDialog;
+    // The Alerts page, a child of its page.
+    CAlertsPage* m_alertsPage = nullptr;
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
     // Records from the trap thread; one event wakes this window for

@@ -2,6 +2,7 @@
 // One managed server of the console's server list.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 enum NosCode : std::int32_t { kNosNone = 0, kNosNetWare = 5, kNosNT = 10, kNosSCO = 15 };
@@ -21,6 +22,11 @@ struct ManagedServer {
     // The SNMP status of this run's last SET of the destination: 0 when it
     // was written or not tried (alert_destination.h gives the reason).
     std::int32_t alertDestinationStatus = 0;
+    // This run's poll detail: when the agent or the host last answered (0:
+    // not yet), and why the last poll failed, with when (empty: none has).
+    std::time_t lastAnswer = 0;
+    std::string lastFailure;
+    std::time_t lastFailureTime = 0;
 };
 
 // "NetWare" 5, "NT" 10, "SCO" 15; any other text 0.
