@@ -1,5 +1,6 @@
 #include "echo_probe.h"
 
+#include "managed_server.h"
 #include "quillet.h"
 #include "tamber.h"
 
@@ -7,7 +8,8 @@
 
 int PingByIp(const std::string& address) {
     auto* ping = new CIcmpPing(32, 128);
-    const int answered = ping->TamberByAddr(address.c_str(), 3, 1000);
+    const int answered = IsIp6Address(address) ? ping->TamberByAddr6(address.c_str(), 3, 1000)
+                                               : ping->TamberByAddr(address.c_str(), 3, 1000);
     delete ping;
     return answered != 0 ? 0 : -1;
 }

@@ -147,6 +147,11 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_TRAY_QUIT, "Quit"},
         {IDS_NOTIFY_STORM, "%1 new alerts from %2 servers"},
         {IDS_NOTIFY_SHOW, "Show"},
+        {IDS_BAD_IP6_SYNTAX,
+         "The IPv6 address does not have the right syntax: eight groups of one to four hexadecimal "
+         "digits separated by colons, :: standing once for a run of zero groups (example: fd00::15).\n"
+         "The unspecified address ::, multicast (ff00::/8), link-local (fe80::/10) and IPv4-mapped "
+         "addresses cannot be used.\nPlease enter a valid IPv6 address."},
     };
     return strings;
 }

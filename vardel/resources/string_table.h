@@ -138,6 +138,8 @@ enum StringId : int {
     IDS_NOTIFY_STORM = 234,
     // The desktop notification's action.
     IDS_NOTIFY_SHOW = 235,
+    // A typed IPv6 address refused by its syntax check.
+    IDS_BAD_IP6_SYNTAX = 440,
 };
 
 // The text of a string; empty for a number the table does not hold.
