@@ -345,7 +345,7 @@ int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parse
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
     unsigned char ipx[10];
-    unsigned char ip6[16];
+    unsigned char ip6[16] = {};
     const Request& pending = *it->second;
     const bool fromPeer =
         pending.overUdp6 ? overUdp6 && sender6Of(pdu, ip6, port) &&
