@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "profile.h"
+#include "trim.h"
 
 #include <algorithm>
 #include <fstream>
@@ -18,11 +19,7 @@ bool isBlank(char c) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
+    return text::trim(s, " \t\r");
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

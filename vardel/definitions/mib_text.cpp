@@ -1,5 +1,7 @@
 #include "mib_text.h"
 
+#include "trim.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -59,10 +61,7 @@ std::vector<Token> tokenize(const std::string& text) {
 }
 
 std::string trim(const std::string& s) {
-    const std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+    return std::string(text::trim(s));
 }
 
 // "--#SUMMARY ..." -> keyword SUMMARY and the rest.

@@ -19,6 +19,7 @@
 #include "server_status_tab.h"
 #include "snmp.h"
 #include "snmp_poll_session.h"
+#include "store_notice.h"
 #include "string_table.h"
 #include "trap_listener.h"
 #include "tray_status.h"
@@ -41,6 +42,12 @@ constexpr int kServerStatusTab = 1;
 // The host address library fills 512-byte buffers.
 constexpr std::size_t kHostBuffer = 512;
 
+// The store's notices are ownerless boxes, as its own calls were.
+void showStoreNotice(const std::string& text, const std::string& caption, store::NoticeLevel level) {
+    msgbox::show(nullptr, text, caption, msgbox::Buttons::Ok,
+                 level == store::NoticeLevel::Error ? msgbox::Icon::Error : msgbox::Icon::Warning);
+}
+
 } // namespace
 
 HostLibrary HostLibrary::system() {
@@ -50,6 +57,7 @@ HostLibrary HostLibrary::system() {
 CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)),
       m_trapHandoff(m_options.trapQueueLimit) {
+    store::setNoticeSink(showStoreNotice);
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.
