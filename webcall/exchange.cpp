@@ -1,8 +1,8 @@
-#include "exchange.h"
+#include "webcall/exchange.h"
 
-#include "profile.h"
-#include "trim.h"
-#include "webcall.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "webcall/webcall.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "exchange.h"
-#include "profile.h"
-#include "trim.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "webcall/exchange.h"
 
 #include <limits>
 

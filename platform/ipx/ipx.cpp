@@ -1,8 +1,8 @@
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
-#include "profile.h"
-#include "progdir.h"
-#include "trim.h"
+#include "platform/profile/profile.h"
+#include "platform/progdir/progdir.h"
+#include "platform/text/trim.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

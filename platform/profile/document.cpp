@@ -1,8 +1,8 @@
 // The INI document: lines kept as read, indexed by section and key name.
 
-#include "document_access.h"
-#include "profile.h"
-#include "trim.h"
+#include "platform/profile/document_access.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // carries ::1 and a unique local address: requests to snmpd listening on
 // udp6, and notifications from snmptrap / snmpinform sent over udp6.
 
-#include "snmp.h"
-#include "snmp_peers.h"
+#include "snmp/snmp.h"
+#include "snmp/tests/snmp_peers.h"
 
 #include <chrono>
 #include <condition_variable>

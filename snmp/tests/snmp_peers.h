@@ -2,8 +2,8 @@
 // Real Net-SNMP peers for the layer's tests: snmpd on loopback, snmptrap and
 // snmpinform, and a silent UDP socket.
 
-#include "snmp.h"
-#include "snmpd_peer.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

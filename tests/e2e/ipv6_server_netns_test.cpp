@@ -4,17 +4,17 @@
 // on udp6 only, a host without an agent found by ICMPv6 echo, traps sent
 // over udp6 classified as their servers', and the list saved with its IP6 keys.
 
-#include "config_store.h"
-#include "config_tab.h"
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "modal_script.h"
-#include "msgbox.h"
-#include "server_status_tab.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/editing/tests/modal_script.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/config_store.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -1,10 +1,10 @@
-#include "alert_destination.h"
+#include "vardel/alerts/alert_destination.h"
 
-#include "hostlore.h"
-#include "qt_text.h"
-#include "snmp.h"
-#include "string_table.h"
-#include "wait_box.h"
+#include "hostlore/hostlore.h"
+#include "snmp/snmp.h"
+#include "vardel/alerts/wait_box.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <cstdio>

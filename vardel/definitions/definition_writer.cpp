@@ -1,8 +1,8 @@
 // Definition files, help pages and the index of a program directory.
 
-#include "definitions.h"
-#include "profile.h"
-#include "trim.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "vardel/definitions/definitions.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,8 @@
-#include "mib_text.h"
+#include "vardel/definitions/mib_text.h"
 
-#include "trim.h"
+#include "platform/text/trim.h"
 
 #include <cctype>
-#include <cstring>
 
 namespace definitions {
 
@@ -101,7 +100,7 @@ void hashComment(const std::string& comment, MibTextDefinition& d) {
 } // namespace
 
 std::string ReadMibText(const std::string& text, MibText& out) {
-    if (std::memchr(text.data(), '\0', text.size()) != nullptr)
+    if (text.find('\0') != std::string::npos)
         return "not a MIB file: it holds binary data";
     const std::vector<Token> tokens = tokenize(text);
     MibTextDefinition* current = nullptr;

@@ -1,8 +1,8 @@
 // The EVENTs of SNMPTT's snmptt.conf: EVENT name OID "category" severity,
 // FORMAT, SDESC .. EDESC.
 
-#include "definitions.h"
-#include "trim.h"
+#include "platform/text/trim.h"
+#include "vardel/definitions/definitions.h"
 
 #include <cctype>
 #include <filesystem>

@@ -1,12 +1,12 @@
-#include "agents_dialog.h"
+#include "vardel/polling/agents_dialog.h"
 
-#include "alerts.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "qt_text.h"
-#include "snmp.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "snmp/snmp.h"
 #include "ui_agents.h"
+#include "vardel/alerts/alerts.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
 
 #include <QHeaderView>
 #include <QPushButton>

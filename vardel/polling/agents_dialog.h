@@ -3,7 +3,7 @@
 // agent by agent as agents.ini lists them, whether each agent answers, and
 // lists them "OK" or "Not Responding".
 
-#include "program_env.h"
+#include "vardel/store/program_env.h"
 
 #include <QDialog>
 #include <memory>

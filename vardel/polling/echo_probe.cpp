@@ -1,8 +1,8 @@
-#include "echo_probe.h"
+#include "vardel/polling/echo_probe.h"
 
-#include "managed_server.h"
-#include "quillet.h"
-#include "tamber.h"
+#include "quillet/quillet.h"
+#include "tamber/tamber.h"
+#include "vardel/store/managed_server.h"
 
 #include <vector>
 

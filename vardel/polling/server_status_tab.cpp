@@ -1,10 +1,10 @@
-#include "server_status_tab.h"
+#include "vardel/polling/server_status_tab.h"
 
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_server_list.h"
 #include "ui_server_status.h"
+#include "vardel/resources/string_table.h"
 
 #include <cstdlib>
 

@@ -1,9 +1,9 @@
-#include "config_store.h"
+#include "vardel/store/config_store.h"
 
-#include "profile.h"
-#include "registry.h"
-#include "store_notice.h"
-#include "string_table.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/store_notice.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "store_notice.h"
+#include "vardel/store/store_notice.h"
 
 #include <utility>
 

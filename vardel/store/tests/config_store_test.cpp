@@ -1,9 +1,9 @@
-#include "config_store.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "registry.h"
-#include "store_notice.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry.h"
+#include "tests/support/testsupport.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/store_notice.h"
 
 #include <gtest/gtest.h>
 
