@@ -14,6 +14,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <net-snmp/library/snmpUDPIPv6Domain.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -141,6 +142,65 @@ void Snmp::Impl::openIpx(std::uint16_t socket) {
         ipxFd = transport->sock;
 }
 
+// The IPv6 socket beside the IPv4 one, on the same port: Net-SNMP binds it
+// IPv6-only, so both are needed to hear both families.
+void Snmp::Impl::openUdp6(std::uint16_t localPort) {
+    netsnmp_ep ep{};
+    ep.a.sin6.sin6_family = AF_INET6;
+    ep.a.sin6.sin6_addr = in6addr_any;
+    ep.a.sin6.sin6_port = htons(localPort);
+    std::lock_guard<std::mutex> lock(sessionMutex());
+    netsnmp_transport* transport = netsnmp_udp6_transport(&ep, 1);
+    if (transport == nullptr) {
+        // Why, from a plain socket bound the same way.
+        int probe = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (probe < 0) {
+            udp6Status = errno == EAFNOSUPPORT ? kSnmpUnsupported : kSnmpTransportFailed;
+            return;
+        }
+        const int one = 1;
+        setsockopt(probe, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        udp6Status = kSnmpTransportFailed;
+        if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin6), sizeof ep.a.sin6) != 0) {
+            if (errno == EADDRINUSE)
+                udp6Status = kSnmpTransportInUse;
+            else if (errno == EACCES)
+                udp6Status = kSnmpTransportAccessDenied;
+            else if (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)
+                udp6Status = kSnmpUnsupported;
+        }
+        close(probe);
+        return;
+    }
+    int big = kReceiveBuffer;
+    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.retries = 0;
+    session.timeout = 1000000;
+    session.callback = &Impl::onMessage;
+    session.callback_magic = this;
+    session.flags |= SNMP_FLAGS_DONT_PROBE;
+    udp6Sessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
+    if (udp6Sessp == nullptr) {
+        udp6Status = kSnmpTransportFailed;
+        return;
+    }
+    udp6Fd = transport->sock;
+    udp6Status = kSnmpSuccess;
+}
+
+void Snmp::Impl::readUdp6() {
+    netsnmp_large_fd_set set;
+    netsnmp_large_fd_set_init(&set, udp6Fd + 1);
+    NETSNMP_LARGE_FD_SET(udp6Fd, &set);
+    snmp_sess_read2(udp6Sessp, &set);
+    netsnmp_large_fd_set_cleanup(&set);
+    sendRetries();
+    dispatch();
+}
+
 void Snmp::Impl::readIpx() {
     netsnmp_large_fd_set set;
     netsnmp_large_fd_set_init(&set, ipxFd + 1);
@@ -164,12 +224,14 @@ Snmp::Impl::~Impl() {
         close(receiverStopFd);
     retries.clear();
     deadlines.clear();
-    if (sessp != nullptr || ipxSessp != nullptr) {
+    if (sessp != nullptr || ipxSessp != nullptr || udp6Sessp != nullptr) {
         std::lock_guard<std::mutex> lock(sessionMutex());
         if (sessp != nullptr)
             snmp_sess_close(sessp);
         if (ipxSessp != nullptr)
             snmp_sess_close(ipxSessp);
+        if (udp6Sessp != nullptr)
+            snmp_sess_close(udp6Sessp);
     }
     requests.clear();
     if (fdsetReady)
@@ -183,12 +245,13 @@ int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pd
     if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
         return 1;
     const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
+    const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
     if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
-        self->handleNotification(pdu, overIpx);
+        self->handleNotification(pdu, overIpx, overUdp6);
     return 1;
 }
 
-void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
+void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6) {
     if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c)
         return;
     if (pdu->command == SNMP_MSG_INFORM) {
@@ -198,18 +261,20 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
             reply->command = SNMP_MSG_RESPONSE;
             reply->errstat = 0;
             reply->errindex = 0;
-            if (snmp_sess_send(overIpx ? ipxSessp : sessp, reply) == 0)
+            if (snmp_sess_send(overIpx ? ipxSessp : overUdp6 ? udp6Sessp : sessp, reply) == 0)
                 snmp_free_pdu(reply);
         }
     }
     std::uint32_t ip = 0;
     std::uint16_t fromPort = 0;
     unsigned char ipx[10] = {};
+    unsigned char ip6[16] = {};
     if (!registered)
         return;
-    if (overIpx ? !snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
-                                    fromPort)
-                : !senderOf(pdu, ip, fromPort))
+    if (overUdp6  ? !sender6Of(pdu, ip6, fromPort)
+        : overIpx ? !snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
+                                      fromPort)
+                  : !senderOf(pdu, ip, fromPort))
         return;
     Pdu notification;
     if (!notificationFrom(pdu, notification))
@@ -233,10 +298,12 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
             if (target->get_address(address) != kSnmpSuccess)
                 continue;
             const Address::addr_type type = address.get_type();
+            const bool ipType = type == Address::type_ip || type == Address::type_udp;
             const bool match =
-                overIpx ? (type == Address::type_ipx || type == Address::type_ipxsock) &&
-                              std::memcmp(address.ipx(), ipx, sizeof ipx) == 0
-                        : (type == Address::type_ip || type == Address::type_udp) && address.ipv4() == ip;
+                overUdp6  ? ipType && address.isIpv6() && std::memcmp(address.ipv6(), ip6, sizeof ip6) == 0
+                : overIpx ? (type == Address::type_ipx || type == Address::type_ipxsock) &&
+                                std::memcmp(address.ipx(), ipx, sizeof ipx) == 0
+                          : ipType && !address.isIpv6() && address.ipv4() == ip;
             if (match) {
                 known = true;
                 break;
@@ -250,8 +317,10 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
     char ipxText[22];
     std::snprintf(ipxText, sizeof ipxText, "%02X%02X%02X%02X-%02X%02X%02X%02X%02X%02X", ipx[0], ipx[1],
                   ipx[2], ipx[3], ipx[4], ipx[5], ipx[6], ipx[7], ipx[8], ipx[9]);
-    auto target = overIpx ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
-                          : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
+    auto target = overUdp6 ? std::make_unique<CTarget>(IpAddress::fromIpv6(ip6), community, community)
+                  : overIpx
+                      ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
+                      : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
     target->set_version(pdu->version == SNMP_VERSION_2c ? version2c : version1);
     events.push_back(
         Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
@@ -272,17 +341,21 @@ int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parse
     // v1 and v2c answers are matched by request id alone: one from another
     // address is not the target's, and the request goes on waiting.
     const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
+    const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
     unsigned char ipx[10];
+    unsigned char ip6[16] = {};
     const Request& pending = *it->second;
     const bool fromPeer =
-        pending.overIpx
-            ? overIpx &&
-                  snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
-                                   port) &&
-                  std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
-            : !overIpx && senderOf(pdu, ip, port) && ip == pending.peerIp && port == pending.peerPort;
+        pending.overUdp6 ? overUdp6 && sender6Of(pdu, ip6, port) &&
+                               std::memcmp(ip6, pending.peerIp6, sizeof ip6) == 0 && port == pending.peerPort
+        : pending.overIpx ? overIpx &&
+                                snmp_ipx::peerOf(pdu->transport_data,
+                                                 static_cast<int>(pdu->transport_data_length), ipx, port) &&
+                                std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
+                          : !overIpx && !overUdp6 && senderOf(pdu, ip, port) && ip == pending.peerIp &&
+                                port == pending.peerPort;
     if (!fromPeer)
         return 0;
     Pdu answer;
@@ -328,7 +401,7 @@ void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* ans
 // SNMPERR_BAD_SENDTO when the datagram did not leave, else the encoding
 // error.
 int Snmp::Impl::send(Request& request) {
-    void* via = request.overIpx ? ipxSessp : sessp;
+    void* via = request.overIpx ? ipxSessp : request.overUdp6 ? udp6Sessp : sessp;
     netsnmp_session* session = snmp_sess_session(via);
     netsnmp_transport* transport = snmp_sess_transport(via);
     if (session == nullptr || transport == nullptr)
@@ -426,9 +499,10 @@ void Snmp::Impl::dispatch() {
 }
 
 bool Snmp::Impl::waitReadable(int timeoutMs) {
-    pollfd p[2] = {{fd, POLLIN, 0}, {ipxFd, POLLIN, 0}};
-    int n = poll(p, ipxFd >= 0 ? 2 : 1, timeoutMs);
-    return n > 0 && ((p[0].revents | p[1].revents) & POLLIN) != 0;
+    // poll() passes over the entries of a session without IPX or IPv6 (fd -1).
+    pollfd p[3] = {{fd, POLLIN, 0}, {ipxFd, POLLIN, 0}, {udp6Fd, POLLIN, 0}};
+    int n = poll(p, 3, timeoutMs);
+    return n > 0 && ((p[0].revents | p[1].revents | p[2].revents) & POLLIN) != 0;
 }
 
 // ---- Snmp
@@ -436,6 +510,8 @@ bool Snmp::Impl::waitReadable(int timeoutMs) {
 Snmp::Snmp(int& status, std::uint16_t port, std::uint16_t ipxSocket) : m_impl(std::make_unique<Impl>()) {
     m_impl->owner = this;
     status = m_impl->open(port);
+    if (status == kSnmpSuccess)
+        m_impl->openUdp6(port);
     if (status == kSnmpSuccess)
         m_impl->openIpx(ipxSocket);
 }
@@ -521,6 +597,23 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
                 return kSnmpResourceUnavailable;
             message->transport_data_length = snmp_ipx::kPeerSize;
         }
+    } else if (address.isIpv6()) {
+        // The IPv6 transport sends to a bare socket address in transport_data.
+        request->overUdp6 = true;
+        std::memcpy(request->peerIp6, address.ipv6(), sizeof request->peerIp6);
+        request->peerPort = address.port() != 0 ? address.port() : kAgentPort;
+        if (d.udp6Sessp == nullptr) {
+            request->deliverable = false;
+        } else {
+            auto* to = static_cast<sockaddr_in6*>(std::calloc(1, sizeof(sockaddr_in6)));
+            if (to == nullptr)
+                return kSnmpResourceUnavailable;
+            to->sin6_family = AF_INET6;
+            std::memcpy(to->sin6_addr.s6_addr, request->peerIp6, sizeof request->peerIp6);
+            to->sin6_port = htons(request->peerPort);
+            message->transport_data = to;
+            message->transport_data_length = sizeof(sockaddr_in6);
+        }
     } else {
         // Net-SNMP sends to the peer in transport_data only when that is a
         // whole address pair; the attempts of the request reuse it.
@@ -577,8 +670,8 @@ int Snmp::run() {
     if (d.receiver.joinable())
         return d.runQueued();
     while (!d.stopRequested.load()) {
-        pollfd p[3] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}, {d.ipxFd, POLLIN, 0}};
-        int n = poll(p, d.ipxFd >= 0 ? 3 : 2, nextTimeoutMs());
+        pollfd p[4] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}, {d.ipxFd, POLLIN, 0}, {d.udp6Fd, POLLIN, 0}};
+        int n = poll(p, 4, nextTimeoutMs());
         if (n < 0 && errno != EINTR)
             return -1;
         if (n > 0 && (p[1].revents & POLLIN) != 0) {
@@ -595,6 +688,8 @@ int Snmp::run() {
             processReadable();
         if (n > 0 && (p[2].revents & POLLIN) != 0)
             d.readIpx();
+        if (n > 0 && (p[3].revents & POLLIN) != 0)
+            d.readUdp6();
         processTimeouts();
     }
     return 0;
@@ -616,6 +711,14 @@ int Snmp::ipxSocketDescriptor() const {
     return m_impl->ipxFd;
 }
 
+int Snmp::ip6SocketDescriptor() const {
+    return m_impl->udp6Fd;
+}
+
+int Snmp::ip6Status() const {
+    return m_impl->udp6Status;
+}
+
 std::uint16_t Snmp::localPort() const {
     return m_impl->port;
 }
@@ -629,6 +732,12 @@ void Snmp::processReadable(int max) {
         if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
             break;
         d.readIpx();
+    }
+    for (int i = 0; i < max && d.udp6Fd >= 0; ++i) {
+        pollfd p{d.udp6Fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+            break;
+        d.readUdp6();
     }
     if (d.receiver.joinable()) {
         d.drainQueue(max);

@@ -32,6 +32,8 @@ namespace snmp_detail {
 
 // The notification's sender as Net-SNMP's transport saw it (network byte order).
 bool senderOf(const netsnmp_pdu* pdu, std::uint32_t& ip, std::uint16_t& port);
+// The same for a message that came through the IPv6 socket.
+bool sender6Of(const netsnmp_pdu* pdu, unsigned char (&ip)[16], std::uint16_t& port);
 // A Pdu of a received TRAP, TRAP2 or INFORM; false for anything else.
 bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out);
 Vb vbFrom(const netsnmp_variable_list* v);
@@ -140,6 +142,9 @@ struct Snmp::Impl {
         // False when the session has no transport for the address (IPX on a
         // machine without it).
         bool deliverable = true;
+        // Over the IPv6 socket: the responder's address, peerPort its port.
+        bool overUdp6 = false;
+        unsigned char peerIp6[16] = {};
         ~Request() {
             if (message != nullptr)
                 snmp_free_pdu(message);
@@ -159,6 +164,10 @@ struct Snmp::Impl {
     // The IPX session and its socket, when the machine has IPX.
     void* ipxSessp = nullptr;
     int ipxFd = -1;
+    // The IPv6 session and its socket.
+    void* udp6Sessp = nullptr;
+    int udp6Fd = -1;
+    int udp6Status = kSnmpUnsupported;
     int wakeFd = -1;
     std::uint16_t port = 0;
     std::atomic<bool> stopRequested{false};
@@ -203,6 +212,8 @@ struct Snmp::Impl {
     int open(std::uint16_t localPort);
     void openIpx(std::uint16_t socket);
     void readIpx();
+    void openUdp6(std::uint16_t localPort);
+    void readUdp6();
     void useQueue();
     void receiveLoop();
     int drainQueue(int max);
@@ -214,7 +225,7 @@ struct Snmp::Impl {
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     static int takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed);
     bool live(const snmp_detail::RequestDeadlines::Entry& entry) const;
-    void handleNotification(netsnmp_pdu* pdu, bool overIpx);
+    void handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6 = false);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
     // Sends one attempt, or counts it lost; 0 unless the request itself is unusable.
     // Either way the attempt is outstanding until answered or due.

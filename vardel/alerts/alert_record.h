@@ -10,7 +10,8 @@
 namespace alert_width {
 inline constexpr std::size_t kEnterprise = 1024;
 inline constexpr std::size_t kTrapKey = 516;
-inline constexpr std::size_t kAgentAddress = 40;
+// Wider than a dotted IPv4 text needs: an IPv6 sender's text takes up to 45.
+inline constexpr std::size_t kAgentAddress = 64;
 inline constexpr std::size_t kBindingOid = 100;
 inline constexpr std::size_t kBindingValue = 512;
 inline constexpr std::size_t kServerName = 512;

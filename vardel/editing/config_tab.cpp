@@ -187,7 +187,10 @@ void CConfigTab::fillRow(long row, const ManagedServer& server) {
         g.SetText(nos);
     g.SetCol(kIpCol);
     g.SetCellAlignment(CMSFlexGrid::flexAlignLeftCenter);
-    g.SetText(server.ipAddress);
+    // The IPv6 address stands in the column of a server without an IPv4
+    // address; beside one, it is the cell's tooltip.
+    g.SetText(ServerIpAddress(server));
+    g.SetCellToolTip(server.ipAddress.empty() ? std::string() : server.ip6Address);
     g.SetCol(kIpxCol);
     g.SetCellAlignment(CMSFlexGrid::flexAlignLeftCenter);
     g.SetText(server.ipxAddress);
@@ -383,17 +386,25 @@ void CConfigTab::OnEditServers() {
         const std::string name = g.GetTextMatrix(i, kNameCol);
         if (name.empty())
             continue;
+        // The IP column of an IPv6-only server holds its IPv6 address.
+        const ManagedServer* listed = FindServer(m_ctx.servers, name);
+        const std::string ip6 = listed != nullptr ? listed->ip6Address : std::string();
+        const std::string ip = listed != nullptr && listed->ipAddress.empty() && !ip6.empty()
+                                   ? std::string()
+                                   : g.GetTextMatrix(i, kIpCol);
         std::unique_ptr<CEditServerInfoDlg> dialog(new (std::nothrow) CEditServerInfoDlg(
-            this, name, g.GetTextMatrix(i, kNosCol), g.GetTextMatrix(i, kIpCol), g.GetTextMatrix(i, kIpxCol),
+            this, name, g.GetTextMatrix(i, kNosCol), ip, g.GetTextMatrix(i, kIpxCol),
             g.GetTextMatrix(i, kCommunityCol)));
         if (!dialog) {
             noMemory();
             return;
         }
+        dialog->setIp6Address(ip6);
         if (dialog->exec() != QDialog::Accepted)
             return;
-        ManagedServer* server = UpdateServer(m_ctx.servers, dialog->name(), dialog->nosText(),
-                                             dialog->ipAddress(), dialog->ipxAddress(), dialog->community());
+        ManagedServer* server =
+            UpdateServer(m_ctx.servers, dialog->name(), dialog->nosText(), dialog->ipAddress(),
+                         dialog->ipxAddress(), dialog->ip6Address(), dialog->community());
         if (!server)
             continue;
         if (m_ctx.listChanged)

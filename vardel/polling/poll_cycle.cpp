@@ -30,6 +30,8 @@ void PollCycle::reindex() {
     for (const auto& server : m_ctx.servers) {
         m_byAddress.emplace(lower(server->ipAddress), server.get());
         m_byAddress.emplace(lower(server->ipxAddress), server.get());
+        if (!server->ip6Address.empty())
+            m_byAddress.emplace(AddressKey(server->ip6Address), server.get());
         m_byName.emplace(server->name, server.get());
     }
     m_indexedSize = m_ctx.servers.size();
@@ -40,13 +42,14 @@ ManagedServer* PollCycle::serverAt(const std::string& address) {
     for (int pass = 0; pass < 2; ++pass) {
         if (!m_indexed || m_indexedSize != m_ctx.servers.size())
             reindex();
-        auto it = m_byAddress.find(lower(address));
+        auto it = m_byAddress.find(IsIp6Address(address) ? AddressKey(address) : lower(address));
         if (it == m_byAddress.end()) {
             m_indexed = pass != 0; // perhaps an edited address: look once more
             continue;
         }
         ManagedServer* s = it->second;
-        if (sameAddress(s->ipAddress, address) || sameAddress(s->ipxAddress, address))
+        if (sameAddress(s->ipAddress, address) || sameAddress(s->ipxAddress, address) ||
+            (!s->ip6Address.empty() && SameAddress(s->ip6Address, address)))
             return s;
         m_indexed = false; // an address changed: look again
     }
@@ -146,10 +149,10 @@ void PollCycle::PollServer(const std::string& serverName) {
 
 void PollCycle::issue(ManagedServer& server, const Pdu& pdu) {
     server.pollPending = 1;
-    const bool ip = !server.ipAddress.empty();
+    const bool ip = !ServerIpAddress(server).empty();
     // The callback keeps its own copy of the address: the server may be gone
     // by the time the answer comes.
-    const std::string address = ip ? server.ipAddress : server.ipxAddress;
+    const std::string address = ip ? ServerIpAddress(server) : server.ipxAddress;
     CTarget target = ip ? CTarget(IpAddress(address)) : CTarget(IpxAddress(address));
     target.set_retry(m_ctx.settings.retry);
     target.set_timeout(m_ctx.settings.timeout);
@@ -292,8 +295,8 @@ void PollCycle::PingServer(const std::string& serverName, std::function<void()> 
         then();
         return;
     }
-    const bool ipx = server->ipAddress.empty();
-    const std::string address = ipx ? server->ipxAddress : server->ipAddress;
+    const bool ipx = ServerIpAddress(*server).empty();
+    const std::string address = ipx ? server->ipxAddress : ServerIpAddress(*server);
     m_ctx.echo.probe(address, ipx, [this, address, then = std::move(then)](int result) {
         if (result == 0)
             OnHostReachable(address);

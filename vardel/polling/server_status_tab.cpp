@@ -363,9 +363,9 @@ void CServerStatusTab::OnAgentsStatusButton() {
         return;
     }
     bool opened = false;
-    if (!server->ipAddress.empty()) {
+    if (!ServerIpAddress(*server).empty()) {
         opened = m_ctx.openAgentsDialog &&
-                 m_ctx.openAgentsDialog(server->name, server->ipAddress, "IP", server->community);
+                 m_ctx.openAgentsDialog(server->name, ServerIpAddress(*server), "IP", server->community);
     } else if (server->ipxAddress.empty()) {
         msgbox::show(this, LoadString(IDS_NO_ADDRESS), title);
         return;

@@ -188,6 +188,11 @@ const std::unordered_map<int, std::string>& table() {
                             "quiet until it has been stable for %2 minutes."},
         {IDS_QUIET_HOURS_BAD, "The quiet hours must be given as HH:MM (00:00 to 23:59)."},
         {IDS_FLAPPING_BAD, "Flapping needs at least 2 changes in at least 1 minute."},
+        {IDS_BAD_IP6_SYNTAX,
+         "The IPv6 address does not have the right syntax: eight groups of one to four hexadecimal "
+         "digits separated by colons, :: standing once for a run of zero groups (example: fd00::15).\n"
+         "The unspecified address ::, multicast (ff00::/8), link-local (fe80::/10) and IPv4-mapped "
+         "addresses cannot be used.\nPlease enter a valid IPv6 address."},
     };
     return strings;
 }

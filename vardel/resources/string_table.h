@@ -188,6 +188,8 @@ enum StringId : int {
     IDS_QUIET_HOURS_BAD = 253,
     // Advanced Options: flapping limits below 2 changes or 1 minute.
     IDS_FLAPPING_BAD = 254,
+    // A typed IPv6 address refused by its syntax check.
+    IDS_BAD_IP6_SYNTAX = 440,
 };
 
 // The text of a string; empty for a number the table does not hold.

@@ -127,6 +127,7 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
         server->nosCode = NosCodeFromText(server->nosText);
         server->ipAddress = record.getString("IP", "", 50);
         server->ipxAddress = record.getString("IPX", "", 50);
+        server->ip6Address = record.getString("IP6", "", 64);
         server->community = record.getString("SNMP_COMMUNITY", "", 20);
         server->alertDestination = client.getInt(name, -1);
         servers.push_back(std::move(server));
@@ -168,6 +169,9 @@ void SaveServerList(profile::Document& doc, const std::string& clientSection, Se
         doc.writeString(server->name, "IP", server->ipAddress);
         doc.writeString(server->name, "IPX", server->ipxAddress);
         doc.writeString(server->name, "SNMP_COMMUNITY", server->community);
+        // A key readers of the plain format pass over; absent without an IPv6 address.
+        if (!server->ip6Address.empty())
+            doc.writeString(server->name, "IP6", server->ip6Address);
         doc.writeString(clientSection, server->name, std::to_string(server->alertDestination));
     }
 }
@@ -387,7 +391,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
 int FindServerNameByAddress(const ServerList& servers, const std::string& address, std::string& name) {
     for (const auto& server : servers) {
         if (equalsIgnoringCase(server->ipAddress, address) ||
-            equalsIgnoringCase(server->ipxAddress, address)) {
+            equalsIgnoringCase(server->ipxAddress, address) ||
+            (!server->ip6Address.empty() && SameAddress(server->ip6Address, address))) {
             name = fit(server->name, kCopyBuffer);
             return 0;
         }

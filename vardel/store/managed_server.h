@@ -17,6 +17,9 @@ struct ManagedServer {
     std::string nosText;
     std::string ipAddress;
     std::string ipxAddress;
+    // IPv6 address text; may be empty. Kept in rlaweb.ini as the key IP6 of
+    // the server's section, written only when not empty.
+    std::string ip6Address;
     std::string community = "public";
     std::int32_t alertDestination = -1;
     // The SNMP status of this run's last SET of the destination: 0 when it
@@ -28,6 +31,16 @@ struct ManagedServer {
     std::string lastFailure;
     std::time_t lastFailureTime = 0;
 };
+
+// The IP address the console reaches the server by: its IPv4 address, else
+// its IPv6 address; empty for a server reached by IPX only.
+const std::string& ServerIpAddress(const ManagedServer& server);
+// True when text is an IPv6 address (no zone).
+bool IsIp6Address(const std::string& text);
+// An address text as it is compared: an IPv6 address in its canonical form,
+// any other text in lower case. Equal keys, equal addresses.
+std::string AddressKey(const std::string& text);
+bool SameAddress(const std::string& a, const std::string& b);
 
 // "NetWare" 5, "NT" 10, "SCO" 15; any other text 0.
 std::int32_t NosCodeFromText(const std::string& text);

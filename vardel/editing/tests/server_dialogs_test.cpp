@@ -46,6 +46,7 @@ enum Ctl {
     kFlapping = 1315,
     kFlappingChanges = 1316,
     kFlappingMinutes = 1317,
+    kIp6 = 1450,
 };
 
 using Box = std::tuple<std::string, std::string, msgbox::Icon>; // caption, text, icon
@@ -92,6 +93,7 @@ const std::string kBadIpx =
     "The IPX address does not have the right syntax:(8-12)\nxxxxxxxx-xxxxxxxxxxxx\nPlease "
     "enter a valid IPX address.";
 const std::string kIpOrIpx = "Please enter either an IP or an IPX Address.";
+const std::string kBadIp6 = LoadString(IDS_BAD_IP6_SYNTAX);
 
 } // namespace
 
@@ -246,6 +248,48 @@ TEST_F(DialogTest, EditServerInfoShowsTheNosAndHandsBackTheOneChosen) {
     click(&dialog, kSco);
     EXPECT_TRUE(ok(&dialog).empty());
     EXPECT_EQ(dialog.nosText(), "SCO");
+}
+
+// Each manual-entry dialog has an IPv6 field beside the IP one, checked after
+// the others; an IPv6 address alone is enough.
+TEST_F(DialogTest, IPv6FieldsAreCheckedLastAndStandAlone) {
+    CEnterIpAddressDlg enterIp(nullptr, "SRV6");
+    enterIp.show();
+    type(&enterIp, kIp6, "fe80::1");
+    EXPECT_EQ(ok(&enterIp), std::vector<Box>{framework(kBadIp6)});
+    type(&enterIp, kIp, "1.2.3");
+    EXPECT_EQ(ok(&enterIp), std::vector<Box>{framework(kBadIp)});
+    type(&enterIp, kIp, "");
+    type(&enterIp, kIp6, "fd00::15");
+    EXPECT_TRUE(ok(&enterIp).empty());
+    EXPECT_EQ(enterIp.ipAddress(), "");
+    EXPECT_EQ(enterIp.ip6Address(), "fd00::15");
+
+    CEnterAddressDlg enter(nullptr, "NW6");
+    enter.show();
+    type(&enter, kIpx, "D5533216-000000000001");
+    type(&enter, kIp6, "fd00:::1");
+    EXPECT_EQ(ok(&enter), std::vector<Box>{framework(kBadIp6)});
+    type(&enter, kIpx, "");
+    type(&enter, kIp6, "::1");
+    EXPECT_TRUE(ok(&enter).empty());
+    EXPECT_EQ(enter.ip6Address(), "::1");
+    EXPECT_EQ(enter.ipxAddress(), "");
+
+    CEditServerInfoDlg edit(nullptr, "SRV6", "NT", "", "", "public");
+    edit.setIp6Address("fd00::6");
+    edit.show();
+    EXPECT_EQ(ctl<QLineEdit>(&edit, kIp6)->text(), "fd00::6");
+    type(&edit, kIp6, "");
+    EXPECT_EQ(ok(&edit), std::vector<Box>{framework(kIpOrIpx)});
+    type(&edit, kIp6, "ff02::1");
+    EXPECT_EQ(ok(&edit), std::vector<Box>{framework(kBadIp6)});
+    EXPECT_EQ(edit.ip6Address(), "fd00::6");
+    type(&edit, kIp, "10.1.2.3");
+    type(&edit, kIp6, "fd00::7");
+    EXPECT_TRUE(ok(&edit).empty());
+    EXPECT_EQ(edit.ipAddress(), "10.1.2.3");
+    EXPECT_EQ(edit.ip6Address(), "fd00::7");
 }
 
 TEST_F(DialogTest, AdvancedOptionsRefusesAZeroRetryThenAZeroPollTimeAndCancelKeepsTheRetry) {

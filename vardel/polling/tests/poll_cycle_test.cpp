@@ -235,3 +235,26 @@ TEST_F(PollCycleTest, EachServerKeepsItsLastAnswerAndWhyItsLastPollFailed) {
     EXPECT_EQ(s.pollPending, 0);
     EXPECT_EQ(s.lastFailure, "The request could not be sent (SNMP error -3).");
 }
+
+// A server without an IPv4 address is asked and probed at its IPv6 address;
+// results and traps name it in whatever form the address comes.
+TEST_F(PollCycleTest, AnIpv6ServerIsPolledAtItsIpv6AddressAndFoundByValue) {
+    ManagedServer& v6 = add("V6", "");
+    v6.ip6Address = "FD00:0::5";
+    ManagedServer& both = add("BOTH", "10.0.0.2");
+    both.ip6Address = "fd00::6";
+    poll.PollAllServers();
+    EXPECT_EQ(rig.log, (std::vector<std::string>{"get fd00::5 1.3.6.1.2.1.1.2 r2 t150 public",
+                                                 "get 10.0.0.2 1.3.6.1.2.1.1.2 r2 t150 public"}));
+    rig.log.clear();
+    rig.answer("fd00::5", kSnmpTimeout);
+    rig.echoResult(0);
+    EXPECT_EQ(rig.log, (std::vector<std::string>{"echo FD00:0::5", "poll V6 UP", "alert DOWN 2000 V6",
+                                                 "snmp V6 DOWN"}));
+    rig.log.clear();
+    // A trap from either address of BOTH, and from V6's in its canonical form.
+    EXPECT_EQ(poll.OnHostReachable("fd00:0:0::6"), 0);
+    EXPECT_EQ(poll.OnAgentAnswered("fd00::5"), 0);
+    EXPECT_EQ(rig.log,
+              (std::vector<std::string>{"poll BOTH UP", "alert UP 2000 V6", "snmp V6 UP", "poll V6 UP"}));
+}
