@@ -91,7 +91,7 @@ CConfigTab::CConfigTab(ConfigTabContext context, QWidget* parent)
     installEventFilter(this);
     g.viewport()->installEventFilter(this);
     // Sorted by a click on a column's header and filtered by a text, as shown
-    // only: the grid's own order stays the Parts' sort.
+    // only: the grid's own order stays that of TrimAndSortGrid.
     g.SetAllowUserResizing(true);
     connect(&g, &CMSFlexGrid::fixedRowClicked, this, [this](long col) { grid().SortByColumn(col); });
     connect(m_ui->filterEdit, &QLineEdit::textChanged, this,
