@@ -37,7 +37,8 @@ uchar urgencyOf(int severity) {
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent) : QObject(parent), m_bus(bus) {
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)) {
     m_window.setSingleShot(true);
     m_window.setInterval(kBurstWindowMs);
     connect(&m_window, &QTimer::timeout, this, &DesktopNotifier::flush);

@@ -191,6 +191,10 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
 CVardelTabs::~CVardelTabs() {
     m_trapListener.reset();
     stopPolling();
+    // The Alerts page observes the alert store, a member that is gone before
+    // the page would go with the window's children.
+    delete m_alertsPage;
+    m_alertsPage = nullptr;
 }
 
 Snmp* CVardelTabs::pollingSession() {
