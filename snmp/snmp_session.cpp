@@ -64,6 +64,22 @@ int snmpInit() {
     return result;
 }
 
+// A datagram session over an opened transport, with the large receive
+// buffer and the callbacks every socket of the session shares.
+static void* addSession(netsnmp_transport* transport, Snmp::Impl* impl) {
+    int big = kReceiveBuffer;
+    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.retries = 0;
+    session.timeout = 1000000;
+    session.callback = &Snmp::Impl::onMessage;
+    session.callback_magic = impl;
+    session.flags |= SNMP_FLAGS_DONT_PROBE;
+    return snmp_sess_add(&session, transport, nullptr, &Snmp::Impl::takeAnswer);
+}
+
 int Snmp::Impl::open(std::uint16_t localPort) {
     if (!g_initialised)
         return kSnmpResourceUnavailable;
@@ -93,18 +109,7 @@ int Snmp::Impl::open(std::uint16_t localPort) {
         }
         return result;
     }
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Impl::onMessage;
-    session.callback_magic = this;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    sessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
+    sessp = addSession(transport, this);
     if (sessp == nullptr)
         return kSnmpTransportFailed;
     fd = transport->sock;
@@ -172,17 +177,7 @@ void Snmp::Impl::openUdp6(std::uint16_t localPort) {
         close(probe);
         return;
     }
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Impl::onMessage;
-    session.callback_magic = this;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    udp6Sessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
+    udp6Sessp = addSession(transport, this);
     if (udp6Sessp == nullptr) {
         udp6Status = kSnmpTransportFailed;
         return;
