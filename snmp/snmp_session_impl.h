@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,15 @@ bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out);
 Vb vbFrom(const netsnmp_variable_list* v);
 // Adds one binding to a request; a get carries no values.
 int addBinding(netsnmp_pdu* message, const Vb& vb, bool withValue);
+
+// SNMPv3 (snmp_usm.cpp). Net-SNMP's USM state is global: once v3 is on, every
+// build and parse holds this lock (it holds nothing while v3 is off).
+std::unique_lock<std::recursive_mutex> usmLock();
+// A request discovered the engine of the agent at ip:port (network order).
+void learnEngine(std::uint32_t ip, std::uint16_t port, const std::string& engineId);
+std::string knownEngine(std::uint32_t ip, std::uint16_t port);
+// The usmStats counters now.
+UsmRefusals countersNow();
 
 // Datagrams copied off a socket, packed in chunks: each is a header and its
 // bytes. One thread appends, the session's driving thread takes whole chunks.
@@ -140,9 +150,17 @@ struct Snmp::Impl {
         // False when the session has no transport for the address (IPX on a
         // machine without it).
         bool deliverable = true;
+        // SNMPv3: while the agent's engine is unknown, the attempts are the
+        // discovery probe; a report of a time-window miss is retried once.
+        bool v3 = false;
+        bool discovering = false;
+        bool timeRetried = false;
+        netsnmp_pdu* probe = nullptr;
         ~Request() {
             if (message != nullptr)
                 snmp_free_pdu(message);
+            if (probe != nullptr)
+                snmp_free_pdu(probe);
         }
     };
     struct Event {
@@ -199,6 +217,10 @@ struct Snmp::Impl {
     std::atomic<std::uint64_t> lostByUser{0};
     std::function<void(std::uint64_t)> lossHook;
     std::uint64_t lossReported = 0;
+    // SNMPv3 messages refused on their way in, by sender, until reported.
+    std::map<std::uint32_t, UsmRefusals> refused;
+    std::function<void(const std::vector<UsmRefusals>&)> refusalHook;
+    void reportRefusals();
 
     int open(std::uint16_t localPort);
     void openIpx(std::uint16_t socket);
@@ -213,6 +235,8 @@ struct Snmp::Impl {
 
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     static int takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed);
+    // A v3 report or an answer that could not be read: the request it concerns.
+    void takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx);
     bool live(const snmp_detail::RequestDeadlines::Entry& entry) const;
     void handleNotification(netsnmp_pdu* pdu, bool overIpx);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
