@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -112,7 +113,15 @@ public:
 
     UnknownSenders& unknownSenders() { return m_unknownSenders; }
 
+    // The v1/v2c traps dropped since the last call, by sender address: a
+    // community not the server's (with the check on), or a "v3 only" server.
+    std::map<std::string, std::uint64_t> takeDroppedBySender();
+    bool hasDropped() const { return !m_dropped.empty(); }
+
 private:
+    bool refusedBySender(const AlertRecord& record, const std::string& serverName);
+    std::map<std::string, std::uint64_t> m_dropped;
+
     void onAlertDropped(const AlertRecord& dropped, bool first);
 
     AlertArrivalContext m_ctx;

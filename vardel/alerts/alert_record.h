@@ -75,4 +75,6 @@ struct AlertRecord {
     std::int32_t sequence = 0;
     std::int32_t playSound = 0;
     std::string soundFile;
+    // The community a v1/v2c trap carried (never logged nor shown).
+    std::string community;
 };

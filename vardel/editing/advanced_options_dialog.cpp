@@ -53,6 +53,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->alertCeilingEdit->setText(QString::number(m_values.alertCeiling));
     m_ui->soundFileEdit->setEnabled(m_values.playSound != 0);
     m_ui->desktopNotificationsCheckBox->setChecked(m_values.desktopNotifications != 0);
+    m_ui->trapCommunityCheckBox->setChecked(m_values.checkTrapCommunity != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &CAdvancedOptionsDlg::OnSave);
@@ -108,5 +109,6 @@ void CAdvancedOptionsDlg::OnSave() {
     m_values.receiveStandardTraps = m_ui->standardTrapsCheckBox->isChecked() ? 1 : 0;
     m_values.showUnclassifiedTraps = m_ui->unclassifiedTrapsCheckBox->isChecked() ? 1 : 0;
     m_values.desktopNotifications = m_ui->desktopNotificationsCheckBox->isChecked() ? 1 : 0;
+    m_values.checkTrapCommunity = m_ui->trapCommunityCheckBox->isChecked() ? 1 : 0;
     accept();
 }

@@ -30,6 +30,8 @@ struct AdvancedOptions {
     std::uint8_t showUnclassifiedTraps = 0;
     // Every alert also goes to the desktop's notification service.
     std::uint8_t desktopNotifications = 0;
+    // "Accept traps only with the server's community".
+    std::uint8_t checkTrapCommunity = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

@@ -331,12 +331,20 @@ void CConfigTab::OnEditServers() {
             noMemory();
             return;
         }
+        if (const ManagedServer* current = FindServer(m_ctx.servers, name))
+            dialog->setV3(current->v3, m_ctx.consoleEngineId);
         if (dialog->exec() != QDialog::Accepted)
             return;
         ManagedServer* server = UpdateServer(m_ctx.servers, dialog->name(), dialog->nosText(),
                                              dialog->ipAddress(), dialog->ipxAddress(), dialog->community());
         if (!server)
             continue;
+        if (dialog->v3Changed()) {
+            server->v3 = dialog->v3();
+            server->snmpRefusal = 0;
+            if (m_ctx.credentialsChanged)
+                m_ctx.credentialsChanged(*server);
+        }
         if (m_ctx.listChanged)
             m_ctx.listChanged();
         BusyScope busy(*this);
@@ -400,6 +408,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.receiveStandardTraps = s.receiveStandardTraps;
     current.showUnclassifiedTraps = s.showUnclassifiedTraps;
     current.desktopNotifications = s.desktopNotifications;
+    current.checkTrapCommunity = s.checkTrapCommunity;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -419,6 +428,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
     s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
     s.desktopNotifications = chosen.desktopNotifications;
+    s.checkTrapCommunity = chosen.checkTrapCommunity == 1 ? 1 : 0;
     if (settingsChanged)
         settingsChanged();
 }

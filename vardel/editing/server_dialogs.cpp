@@ -4,6 +4,7 @@
 #include "config_store.h"
 #include "dialog_manners.h"
 #include "msgbox.h"
+#include "snmpv3_dialog.h"
 #include "string_table.h"
 #include "ui_add_servers_manually.h"
 #include "ui_edit_server_info.h"
@@ -181,9 +182,18 @@ CEditServerInfoDlg::CEditServerInfoDlg(QWidget* parent, const std::string& name,
         m_ui->scoRadioButton->setChecked(true);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CEditServerInfoDlg::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_ui->snmpV3Button, &QPushButton::clicked, this, &CEditServerInfoDlg::OnSnmpV3);
 }
 
 CEditServerInfoDlg::~CEditServerInfoDlg() = default;
+
+void CEditServerInfoDlg::OnSnmpV3() {
+    CSnmpV3Dlg dialog(this, m_name, m_v3, m_consoleEngineId);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_v3 = dialog.credentials();
+    m_v3Changed = true;
+}
 
 void CEditServerInfoDlg::OnOK() {
     const std::string ip = toStd(m_ui->ipAddressEdit->text());

@@ -2,6 +2,7 @@
 
 #include "flexgrid.h"
 #include "msgbox.h"
+#include "server_list_edits.h"
 #include "string_table.h"
 #include "ui_server_list.h"
 #include "ui_server_status.h"
@@ -137,7 +138,13 @@ void CServerStatusTab::writeSnmpCell(long row, const std::string& text) {
         g.SetCellForeColor(kColourDown);
     else if (text == LoadString(IDS_UP))
         g.SetCellForeColor(kColourUp);
-    g.SetText(text);
+    // An agent that answered but refused the SNMPv3 credentials.
+    const ManagedServer* server =
+        text == LoadString(IDS_DOWN) ? FindServer(m_ctx.servers, g.GetTextMatrix(row, kNameCol)) : nullptr;
+    if (server != nullptr && server->snmpRefusal != 0)
+        g.SetText(text + " " + LoadString(IDS_V3_AUTH_MARK));
+    else
+        g.SetText(text);
 }
 
 void CServerStatusTab::writePollCell(long row, const std::string& text) {

@@ -301,6 +301,8 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryAlertCeiling(regPath, settings);
     ReadRegistryTrapReceptions(regPath, settings);
     ReadRegistryDesktopNotifications(regPath, settings);
+    settings.checkTrapCommunity = 0;
+    readFlag(regPath, "TrapCommunityCheck", settings.checkTrapCommunity);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -324,6 +326,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
         key->write("UnclassifiedTraps", settings.showUnclassifiedTraps == 1 ? "1" : "0", kDataLength);
     if (settings.desktopNotifications == 1 || key->read("DesktopNotifications", kDataLength))
         key->write("DesktopNotifications", settings.desktopNotifications == 1 ? "1" : "0", kDataLength);
+    if (settings.checkTrapCommunity == 1 || key->read("TrapCommunityCheck", kDataLength))
+        key->write("TrapCommunityCheck", settings.checkTrapCommunity == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

@@ -24,6 +24,9 @@ struct ConsoleSettings {
     // Value DesktopNotifications ("1"), present only when switched on: every
     // alert also goes to the desktop's notification service.
     std::uint8_t desktopNotifications = 0;
+    // Value TrapCommunityCheck ("1"), present only once set: a v1/v2c trap
+    // whose community is not its server's is counted and dropped.
+    std::uint8_t checkTrapCommunity = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;
