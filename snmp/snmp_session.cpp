@@ -263,9 +263,9 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
                         : pdu->version == SNMP_VERSION_2c ? version2c
                                                           : version1);
     if (pdu->version == SNMP_VERSION_3) {
-        target->set_security(std::string(pdu->securityName != nullptr ? pdu->securityName : "",
-                                         pdu->securityNameLen),
-                             pdu->securityLevel);
+        target->set_security(
+            std::string(pdu->securityName != nullptr ? pdu->securityName : "", pdu->securityNameLen),
+            pdu->securityLevel);
         target->set_engine_id(std::string(reinterpret_cast<const char*>(pdu->securityEngineID),
                                           pdu->securityEngineID != nullptr ? pdu->securityEngineIDLen : 0));
     }
@@ -367,7 +367,8 @@ void Snmp::Impl::takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx) {
     if (pending.discovering) {
         if (parsed != SNMP_ERR_NOERROR || pdu->securityEngineID == nullptr || pdu->securityEngineIDLen == 0)
             return;
-        const std::string engine(reinterpret_cast<const char*>(pdu->securityEngineID), pdu->securityEngineIDLen);
+        const std::string engine(reinterpret_cast<const char*>(pdu->securityEngineID),
+                                 pdu->securityEngineIDLen);
         learnEngine(pending.peerIp, pending.peerPort, engine);
         setEngine(pending.message, engine);
         pending.target->set_engine_id(engine);
@@ -634,7 +635,8 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
             return kSnmpResourceUnavailable;
     } else {
         message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
-        const OctetStr& community = command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
+        const OctetStr& community =
+            command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
         message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
         if (message->community == nullptr)
             return kSnmpResourceUnavailable;

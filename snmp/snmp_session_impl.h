@@ -21,8 +21,8 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>

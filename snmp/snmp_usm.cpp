@@ -4,6 +4,10 @@
 
 #include "snmp_session_impl.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <mutex>
 #include <net-snmp/library/keytools.h>
 #include <net-snmp/library/lcd_time.h>
 #include <net-snmp/library/scapi.h>
@@ -11,11 +15,6 @@
 #include <net-snmp/library/snmpusm.h>
 #include <net-snmp/library/snmpv3.h>
 #include <net-snmp/library/transform_oids.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <map>
-#include <mutex>
 #include <random>
 #include <tuple>
 
@@ -147,8 +146,9 @@ void learnEngine(std::uint32_t ip, std::uint16_t port, const std::string& engine
     if (it == masters().end())
         return;
     const MasterKeys& m = it->second;
-    snmpv3::addUser(m.name, engineId, m.level, m.auth, snmpv3::localizeAuthKey(m.auth, m.authMaster, engineId),
-                    m.priv, snmpv3::localizePrivKey(m.auth, m.priv, m.privMaster, engineId));
+    snmpv3::addUser(m.name, engineId, m.level, m.auth,
+                    snmpv3::localizeAuthKey(m.auth, m.authMaster, engineId), m.priv,
+                    snmpv3::localizePrivKey(m.auth, m.priv, m.privMaster, engineId));
 }
 
 std::string knownEngine(std::uint32_t ip, std::uint16_t port) {
@@ -213,8 +213,8 @@ std::string passwordToKey(int auth, const std::string& passphrase) {
         return {};
     u_char key[SNMP_MAXBUF_SMALL];
     size_t keyLength = sizeof key;
-    if (generate_Ku(hash, static_cast<u_int>(length), bytes(passphrase), passphrase.size(), key, &keyLength) !=
-        SNMPERR_SUCCESS)
+    if (generate_Ku(hash, static_cast<u_int>(length), bytes(passphrase), passphrase.size(), key,
+                    &keyLength) != SNMPERR_SUCCESS)
         return {};
     return std::string(reinterpret_cast<const char*>(key), keyLength);
 }

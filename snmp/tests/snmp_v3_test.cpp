@@ -106,7 +106,8 @@ protected:
     void masterKeys(const std::string& user, int level, int auth, const std::string& authPass, int priv,
                     const std::string& privPass) {
         snmpv3::setMasterKeys(loopback(), m_agent.port(), user, level, auth,
-                              snmpv3::passwordToKey(auth, authPass), priv, snmpv3::passwordToKey(auth, privPass));
+                              snmpv3::passwordToKey(auth, authPass), priv,
+                              snmpv3::passwordToKey(auth, privPass));
     }
 
     std::string m_dir = tempDir();
@@ -119,37 +120,42 @@ TEST_F(SnmpV3AgentTest, EachLevelAnswersAndEachRefusalHasItsReason) {
     ASSERT_TRUE(snmpv3::fromHex(kAgentEngine, engine));
 
     // Master keys: the engine is discovered and the user localized for it.
-    masterKeys("alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256, "alicepass123", snmpv3::kPrivAes, "alicepriv123");
+    masterKeys("alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256, "alicepass123", snmpv3::kPrivAes,
+               "alicepriv123");
     EXPECT_EQ(get(target("alice", snmpv3::kAuthPriv)), kSnmpSuccess);
     EXPECT_EQ(snmpv3::learntEngineId(loopback(), m_agent.port()), engine);
 
     // Localized keys given outright, with a longer privacy key.
     const std::string bobKu = snmpv3::passwordToKey(snmpv3::kAuthSha512, "bobpass12345");
     const std::string bobPriv = snmpv3::passwordToKey(snmpv3::kAuthSha512, "bobpriv12345");
-    ASSERT_EQ(snmpv3::addUser("bob", engine, snmpv3::kAuthPriv, snmpv3::kAuthSha512,
-                              snmpv3::localizeAuthKey(snmpv3::kAuthSha512, bobKu, engine), snmpv3::kPrivAes256,
-                              snmpv3::localizePrivKey(snmpv3::kAuthSha512, snmpv3::kPrivAes256, bobPriv, engine)),
-              0);
+    ASSERT_EQ(
+        snmpv3::addUser("bob", engine, snmpv3::kAuthPriv, snmpv3::kAuthSha512,
+                        snmpv3::localizeAuthKey(snmpv3::kAuthSha512, bobKu, engine), snmpv3::kPrivAes256,
+                        snmpv3::localizePrivKey(snmpv3::kAuthSha512, snmpv3::kPrivAes256, bobPriv, engine)),
+        0);
     CTarget bob = target("bob", snmpv3::kAuthPriv);
     bob.set_engine_id(engine);
     EXPECT_EQ(get(bob), kSnmpSuccess);
 
     const std::string carolKu = snmpv3::passwordToKey(snmpv3::kAuthSha, "carolpass123");
     ASSERT_EQ(snmpv3::addUser("carol", engine, snmpv3::kAuthNoPriv, snmpv3::kAuthSha,
-                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, carolKu, engine), snmpv3::kPrivNone, ""),
+                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, carolKu, engine), snmpv3::kPrivNone,
+                              ""),
               0);
     EXPECT_EQ(get(target("carol", snmpv3::kAuthNoPriv)), kSnmpSuccess);
 
     // A wrong authentication pass phrase: the agent reports a wrong digest.
     const std::string wrongKu = snmpv3::passwordToKey(snmpv3::kAuthSha, "notcarols12");
     ASSERT_EQ(snmpv3::addUser("carol", engine, snmpv3::kAuthNoPriv, snmpv3::kAuthSha,
-                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, wrongKu, engine), snmpv3::kPrivNone, ""),
+                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, wrongKu, engine), snmpv3::kPrivNone,
+                              ""),
               0);
     EXPECT_EQ(get(target("carol", snmpv3::kAuthNoPriv)), kSnmpUsmWrongDigest);
 
     // A user the agent does not have.
     ASSERT_EQ(snmpv3::addUser("zed", engine, snmpv3::kAuthNoPriv, snmpv3::kAuthSha,
-                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, carolKu, engine), snmpv3::kPrivNone, ""),
+                              snmpv3::localizeAuthKey(snmpv3::kAuthSha, carolKu, engine), snmpv3::kPrivNone,
+                              ""),
               0);
     EXPECT_EQ(get(target("zed", snmpv3::kAuthNoPriv)), kSnmpUsmUnknownUser);
 
@@ -223,8 +229,9 @@ TEST(SnmpV3Notifications, TrapsOfTheSendersEngineAndInformsOfOursAreTakenOthersC
                                   snmpv3::localizeAuthKey(snmpv3::kAuthSha256, ku, engine), snmpv3::kPrivAes,
                                   snmpv3::localizePrivKey(snmpv3::kAuthSha256, snmpv3::kPrivAes, kp, engine)),
                   0);
-    const std::vector<std::string> v3 = {"-v", "3", "-l", "authPriv", "-u", "trapper", "-a", "SHA-256", "-A",
-                                         "trappass123", "-x", "AES", "-X", "trappriv123", "-r", "1", "-t", "2"};
+    const std::vector<std::string> v3 = {"-v", "3",           "-l", "authPriv",    "-u", "trapper",
+                                         "-a", "SHA-256",     "-A", "trappass123", "-x", "AES",
+                                         "-X", "trappriv123", "-r", "1",           "-t", "2"};
     auto send = [&](const std::string& tool, std::vector<std::string> extra) {
         std::vector<std::string> args = {tool, "-m", ""};
         args.insert(args.end(), v3.begin(), v3.end());
@@ -236,9 +243,12 @@ TEST(SnmpV3Notifications, TrapsOfTheSendersEngineAndInformsOfOursAreTakenOthersC
     EXPECT_EQ(send("snmpinform", {}), 0); // answered, so snmpinform succeeds
     // A trap of another engine, and one with a wrong key: refused and counted.
     send("snmptrap", {"-e", "0x800007e5809999999999"});
-    std::vector<std::string> wrong = {"snmptrap", "-m", "", "-v", "3", "-l", "authNoPriv", "-u", "trapper",
-                                      "-a", "SHA-256", "-A", "wrongpass123", "-e", "0x" + senderHex,
-                                      peer, "0", "1.3.6.1.4.1.9999.0.1001"};
+    std::vector<std::string> wrong = {"snmptrap",     "-m",      "",
+                                      "-v",           "3",       "-l",
+                                      "authNoPriv",   "-u",      "trapper",
+                                      "-a",           "SHA-256", "-A",
+                                      "wrongpass123", "-e",      "0x" + senderHex,
+                                      peer,           "0",       "1.3.6.1.4.1.9999.0.1001"};
     peers::run(wrong);
 
     {

@@ -65,8 +65,11 @@ protected:
         std::string ini = "[ServerInfo]\r\nNumServers=4\r\n[SERVERS]\r\n";
         for (const char* name : {"delta", "charlie", "bravo", "alpha"})
             ini += std::string(name) + "=1\r\n";
-        for (const auto& [name, ip] : std::vector<std::pair<std::string, std::string>>{
-                 {"alpha", "127.0.0.2"}, {"bravo", "127.0.0.3"}, {"charlie", "127.0.0.4"}, {"delta", "127.0.0.5"}})
+        for (const auto& [name, ip] :
+             std::vector<std::pair<std::string, std::string>>{{"alpha", "127.0.0.2"},
+                                                              {"bravo", "127.0.0.3"},
+                                                              {"charlie", "127.0.0.4"},
+                                                              {"delta", "127.0.0.5"}})
             ini += "[" + name + "]\r\nNOS=NT\r\nIP=" + ip + "\r\nIPX=\r\nSNMP_COMMUNITY=public\r\n";
         ini += "[VDINFO]\r\nRETRY=1\r\nTIMEOUT=50\r\nPOLLTIME=60\r\n";
         writeFile(dir.file("rlaweb.ini"), ini);
@@ -86,18 +89,19 @@ protected:
             s.push_back(servers.back().get());
         }
         s[0]->v3 = user("alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256, snmpv3::kPrivAes, "alicepass123",
-                              "alicepriv123", "", console);
+                        "alicepriv123", "", console);
         s[1]->v3 = user("bob", snmpv3::kAuthPriv, snmpv3::kAuthSha512, snmpv3::kPrivAes256, "bobpass12345",
-                              "bobpriv12345", engine, console);
+                        "bobpriv12345", engine, console);
         s[2]->v3 = user("carol", snmpv3::kAuthNoPriv, snmpv3::kAuthSha, 0, "carolpass123", "", "", console);
         s[3]->v3 = user("alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256, snmpv3::kPrivAes, "notalices123",
-                              "alicepriv123", engine, console);
+                        "alicepriv123", engine, console);
         ASSERT_EQ(SaveV3Credentials(dir.path(), servers, reason), 0) << reason;
 
         std::filesystem::create_directories(dir.path() + "agent/");
         agent = std::make_unique<testsupport::SnmpdPeer>(
             dir.path() + "agent/",
-            std::string("agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161,udp:127.0.0.5:161\n") +
+            std::string(
+                "agentaddress udp:127.0.0.2:161,udp:127.0.0.3:161,udp:127.0.0.4:161,udp:127.0.0.5:161\n") +
                 "exactEngineID 0x" + kEngineHex + "\n" +
                 "createUser alice SHA-256 alicepass123 AES alicepriv123\n"
                 "createUser bob SHA-512 bobpass12345 AES-256 bobpriv12345\n"
@@ -124,14 +128,23 @@ protected:
         return g.GetTextMatrix(r, 0) + " " + g.GetTextMatrix(r, 2) + " " + g.GetTextMatrix(r, 3);
     }
     int send(const std::vector<std::string>& args) { return testsupport::runProcess(args); }
-    std::vector<std::string> v3Trap(const std::string& tool, const std::string& from, const std::string& pass) {
-        std::vector<std::string> a = {tool, "-m", "", "--clientaddr=" + from, "-v", "3", "-l", "authPriv",
-                                      "-u", "alice", "-a", "SHA-256", "-A", pass, "-x", "AES", "-X",
-                                      "alicepriv123", "-r", "1", "-t", "2"};
+    std::vector<std::string> v3Trap(const std::string& tool, const std::string& from,
+                                    const std::string& pass) {
+        std::vector<std::string> a = {tool, "-m",
+                                      "",   "--clientaddr=" + from,
+                                      "-v", "3",
+                                      "-l", "authPriv",
+                                      "-u", "alice",
+                                      "-a", "SHA-256",
+                                      "-A", pass,
+                                      "-x", "AES",
+                                      "-X", "alicepriv123",
+                                      "-r", "1",
+                                      "-t", "2"};
         if (tool == "snmptrap")
             a.insert(a.end(), {"-e", std::string("0x") + kEngineHex});
-        a.insert(a.end(), {"127.0.0.1:162", "0", "1.3.6.1.4.1.9999.0.1001", "1.3.6.1.4.1.9999.1.1", "s", "cpu",
-                           "1.3.6.1.4.1.9999.1.2", "s", "fan3"});
+        a.insert(a.end(), {"127.0.0.1:162", "0", "1.3.6.1.4.1.9999.0.1001", "1.3.6.1.4.1.9999.1.1", "s",
+                           "cpu", "1.3.6.1.4.1.9999.1.2", "s", "fan3"});
         return a;
     }
 
@@ -162,8 +175,17 @@ TEST_F(V3Road, PolledOverV3TrapsTakenRefusalsReportedKeysKept) {
     // A wrong key, and a v2c trap with the wrong community while the check is on: never shown.
     send(v3Trap("snmptrap", "127.0.0.3", "wrongpass123"));
     tabs->settings().checkTrapCommunity = 1;
-    const std::vector<std::string> v2c = {"snmptrap", "-m", "", "--clientaddr=127.0.0.4", "-v", "2c", "-c",
-                                          "guessed", "127.0.0.1:162", "0", "1.3.6.1.4.1.9999.0.1001"};
+    const std::vector<std::string> v2c = {"snmptrap",
+                                          "-m",
+                                          "",
+                                          "--clientaddr=127.0.0.4",
+                                          "-v",
+                                          "2c",
+                                          "-c",
+                                          "guessed",
+                                          "127.0.0.1:162",
+                                          "0",
+                                          "1.3.6.1.4.1.9999.0.1001"};
     ASSERT_EQ(send(v2c), 0);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -189,7 +211,7 @@ TEST_F(V3Road, PolledOverV3TrapsTakenRefusalsReportedKeysKept) {
         EXPECT_EQ(file.find(phrase), std::string::npos);
         EXPECT_EQ(readFile(dir.file("rlaweb.ini")).find(phrase), std::string::npos);
     }
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(dir.file(kV3CredentialsFile).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(readFile(dir.file("rlaweb.ini")).find("User="), std::string::npos);

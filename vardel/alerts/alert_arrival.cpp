@@ -1,9 +1,8 @@
 #include "alert_arrival.h"
 
-#include "snmp.h"
-
 #include "alert_log.h"
 #include "program_env.h"
+#include "snmp.h"
 #include "string_table.h"
 
 void ServerListAlertCounter::AdjustAlertCount(const std::string& serverName, int code) {
@@ -55,7 +54,8 @@ int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
                                    record->dateTime);
         return 0;
     }
-    if (record->origin == kOriginTrap && record->snmpVersion != version3 && refusedBySender(*record, serverName))
+    if (record->origin == kOriginTrap && record->snmpVersion != version3 &&
+        refusedBySender(*record, serverName))
         return 0;
     record->serverName = fitField(serverName, alert_width::kServerName);
     record->playSound = m_ctx.settings.playSound;

@@ -2,9 +2,9 @@
 
 #include "alerts.h"
 #include "msgbox.h"
+#include "poll_cycle.h"
 #include "profile.h"
 #include "qt_text.h"
-#include "poll_cycle.h"
 #include "snmp.h"
 #include "snmpv3_store.h"
 #include "string_table.h"
@@ -116,7 +116,7 @@ void CAgentsDlg::OnInitDialog() {
                 pdu += Vb(Oid(agent.oid));
                 const int status = snmp->get(pdu, target);
                 // An SNMPv3 refusal is told apart from silence.
-                const std::string text = status == kSnmpSuccess ? LoadString(IDS_AGENT_OK)
+                const std::string text = status == kSnmpSuccess  ? LoadString(IDS_AGENT_OK)
                                          : snmpIsRefusal(status) ? SnmpRefusalText(status)
                                                                  : LoadString(IDS_NOT_RESPONDING);
                 post([this, name = agent.name, text] { appendRow(name, text); });

@@ -184,7 +184,8 @@ int PollCycle::OnAgentRefused(const std::string& address, int refusal) {
     if (server.snmpStatus == LoadString(IDS_UP) || server.snmpStatus == "INIT")
         m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
     if (server.snmpRefusal != refusal) {
-        const std::string line = "vardel: SNMPv3 request refused by " + name + ": " + SnmpRefusalText(refusal) + "\n";
+        const std::string line =
+            "vardel: SNMPv3 request refused by " + name + ": " + SnmpRefusalText(refusal) + "\n";
         std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
     }

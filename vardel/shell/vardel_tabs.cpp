@@ -308,8 +308,8 @@ void CVardelTabs::loadV3Credentials() {
         m_v3FileUnreadable = true;
         const std::string path = m_settings.programDirectory + kV3CredentialsFile;
         std::fputs(("vardel: cannot read " + path + ": " + reason + "\n").c_str(), stderr);
-        msgbox::show(this, FormatString(IDS_V3_FILE_UNREADABLE, {path, reason}), LoadString(IDS_PRODUCT_TITLE),
-                     msgbox::Buttons::Ok, msgbox::Icon::Warning);
+        msgbox::show(this, FormatString(IDS_V3_FILE_UNREADABLE, {path, reason}),
+                     LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
         return;
     }
     for (const auto& server : m_servers)
@@ -349,8 +349,8 @@ void CVardelTabs::reportRefusedSenders() {
     for (const UsmRefusals& r : refused) {
         std::string what = std::to_string(r.total()) + " SNMPv3 from " + r.sender + " (";
         const std::pair<std::uint64_t, const char*> kinds[] = {
-            {r.unknownUserNames, "unknown user"},    {r.unknownEngineIds, "unknown engine ID"},
-            {r.wrongDigests, "wrong digest"},        {r.notInTimeWindows, "not in time window"},
+            {r.unknownUserNames, "unknown user"},     {r.unknownEngineIds, "unknown engine ID"},
+            {r.wrongDigests, "wrong digest"},         {r.notInTimeWindows, "not in time window"},
             {r.decryptionErrors, "decryption error"}, {r.unsupportedLevels, "unsupported security level"}};
         bool first = true;
         for (const auto& [count, kind] : kinds)

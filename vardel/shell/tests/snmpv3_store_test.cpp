@@ -57,7 +57,7 @@ TEST(SnmpV3Store, KeysRoundTripInAFileOfTheGroupWithoutPassPhrases) {
     EXPECT_TRUE(b.authMaster.empty());
 
     ASSERT_EQ(SaveV3Credentials(dir.path(), servers, reason), 0) << reason;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(dir.file(kV3CredentialsFile).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     const std::string text = readFile(dir.file(kV3CredentialsFile));
