@@ -217,6 +217,9 @@ TEST(SnmpV3Notifications, TrapsOfTheSendersEngineAndInformsOfOursAreTakenOthersC
     ASSERT_EQ(session.receiveInBackground(1 << 20), 0);
     std::thread loop([&] { session.run(); });
     const std::string peer = "127.0.0.1:" + std::to_string(session.localPort());
+    // The senders keep their state in a folder of the test's own.
+    const std::string state = tempDir();
+    setenv("SNMP_PERSISTENT_DIR", state.c_str(), 1);
 
     // The sender's engine for its traps, ours for its informs.
     const std::string senderHex = "800007e5804142434445";
@@ -270,6 +273,7 @@ TEST(SnmpV3Notifications, TrapsOfTheSendersEngineAndInformsOfOursAreTakenOthersC
         EXPECT_GE(unknown, 1u);
         EXPECT_EQ(digests, 1u);
     }
+    unsetenv("SNMP_PERSISTENT_DIR");
     session.stop();
     loop.join();
 }

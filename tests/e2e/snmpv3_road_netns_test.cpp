@@ -1,6 +1,6 @@
 // A console whose servers carry SNMPv3 users, against a real snmpd with v3
 // users in the test's namespace: polled UP over each level, a wrong pass
-// phrase shown as a credentials fault, a v3 trap classified, a
+// phrase shown as a credentials fault, v3 traps and informs classified, a
 // refused v3 trap and a v2c trap with the wrong community dropped and
 // reported; OK keeps the learnt engine's keys in the credentials file.
 
@@ -113,6 +113,8 @@ protected:
         options.programDirectory = dir.path();
         fixedhost::ip = "198.18.0.1";
         options.host = fixedhost::library();
+        // The senders keep their state here, not in the machine's /var/lib/snmp.
+        setenv("SNMP_PERSISTENT_DIR", dir.path().c_str(), 1);
         tabs = std::make_unique<CVardelTabs>(options);
         tabs->OnInitDialog();
     }
@@ -165,12 +167,13 @@ TEST_F(V3Road, PolledOverV3TrapsTakenRefusalsReportedKeysKept) {
     EXPECT_EQ(row(4), "delta DOWN AUTH UP");
     EXPECT_EQ(FindServerByName(tabs->servers(), "delta")->snmpRefusal, kSnmpUsmWrongDigest);
 
-    // A v3 trap of the agent's engine: an alert of alpha.
+    // A v3 trap of the agent's engine and a v3 inform to ours: alerts of alpha.
     ASSERT_EQ(tabs->trapListener()->waitForRegistration(), 0);
     const int before = tabs->alertStore().count;
     ASSERT_EQ(send(v3Trap("snmptrap", "127.0.0.2", "alicepass123")), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->alertStore().count >= before + 1; }, 10000));
-    EXPECT_EQ(FindServerByName(tabs->servers(), "alpha")->outstandingAlerts, 1);
+    ASSERT_EQ(send(v3Trap("snmpinform", "127.0.0.2", "alicepass123")), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->alertStore().count >= before + 2; }, 10000));
+    EXPECT_EQ(FindServerByName(tabs->servers(), "alpha")->outstandingAlerts, 2);
 
     // A wrong key, and a v2c trap with the wrong community while the check is on: never shown.
     send(v3Trap("snmptrap", "127.0.0.3", "wrongpass123"));
@@ -194,11 +197,11 @@ TEST_F(V3Road, PolledOverV3TrapsTakenRefusalsReportedKeysKept) {
                    log.find("Traps Refused:1 SNMPv1/v2c from 127.0.0.4") != std::string::npos;
         },
         10000));
-    EXPECT_EQ(tabs->alertStore().count, before + 1);
+    EXPECT_EQ(tabs->alertStore().count, before + 2);
     // With the check off, the same trap is charlie's alert.
     tabs->settings().checkTrapCommunity = 0;
     ASSERT_EQ(send(v2c), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->alertStore().count == before + 2; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tabs->alertStore().count == before + 3; }, 10000));
 
     // OK: alpha keeps keys localized for the engine it learnt, and no pass phrase is anywhere.
     tabs->OnOK();
@@ -217,4 +220,5 @@ TEST_F(V3Road, PolledOverV3TrapsTakenRefusalsReportedKeysKept) {
     EXPECT_EQ(readFile(dir.file("rlaweb.ini")).find("User="), std::string::npos);
     std::string reason;
     EXPECT_EQ(ConsoleEngineId(dir.path(), reason), console);
+    unsetenv("SNMP_PERSISTENT_DIR");
 }
