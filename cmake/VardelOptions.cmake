@@ -157,7 +157,6 @@ endfunction()
 function(vardel_add_shared_library name)
   cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${L_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${L_LIBS} vardel_options)
   set(map ${CMAKE_CURRENT_SOURCE_DIR}/${name}.map)
   set_target_properties(${name} PROPERTIES

@@ -1,4 +1,4 @@
-#include "hostlore.h"
+#include "hostlore/hostlore.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

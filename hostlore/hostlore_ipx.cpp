@@ -1,8 +1,8 @@
 // The IPX half of the host address library, on the IPX layer.
 
-#include "hostlore.h"
-#include "ipx.h"
-#include "sap.h"
+#include "hostlore/hostlore.h"
+#include "platform/ipx/ipx.h"
+#include "platform/ipx/sap.h"
 
 #include <arpa/inet.h>
 #include <chrono>

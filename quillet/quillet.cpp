@@ -1,8 +1,8 @@
-#include "quillet.h"
+#include "quillet/quillet.h"
 
-#include "ipx.h"
-#include "quillet_internal.h"
-#include "sound.h"
+#include "platform/ipx/ipx.h"
+#include "platform/sound/sound.h"
+#include "quillet/quillet_internal.h"
 
 #include <cmath>
 #include <cstring>

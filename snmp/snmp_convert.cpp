@@ -1,6 +1,6 @@
 // Conversions between the layer's values and Net-SNMP's.
 
-#include "snmp_session_impl.h"
+#include "snmp/snmp_session_impl.h"
 
 #include <netinet/in.h>
 

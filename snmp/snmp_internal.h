@@ -2,7 +2,7 @@
 // Entry points of the layer for its own tests and fuzz target; not part of the
 // interface that the console uses.
 
-#include "snmp.h"
+#include "snmp/snmp.h"
 
 #include <cstddef>
 #include <cstdint>

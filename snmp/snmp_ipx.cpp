@@ -1,8 +1,8 @@
 // The IPX transport domain of the SNMP layer.
 
-#include "snmp_ipx.h"
+#include "snmp/snmp_ipx.h"
 
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

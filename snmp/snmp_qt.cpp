@@ -1,4 +1,4 @@
-#include "snmp_qt.h"
+#include "snmp/snmp_qt.h"
 
 SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_session(session) {
     m_timer.setSingleShot(true);

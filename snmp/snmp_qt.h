@@ -3,7 +3,7 @@
 // object: a socket notifier for arriving datagrams and a single-shot timer for
 // the next time-out, re-armed after every event and every request sent.
 
-#include "snmp.h"
+#include "snmp/snmp.h"
 
 #include <QObject>
 #include <QSocketNotifier>

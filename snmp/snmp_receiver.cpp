@@ -1,8 +1,8 @@
 // In-memory receiving: a thread copies datagrams off the socket into a
 // bounded queue, and the session's transport reads them from there.
 
-#include "snmp_internal.h"
-#include "snmp_session_impl.h"
+#include "snmp/snmp_internal.h"
+#include "snmp/snmp_session_impl.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,9 +1,9 @@
 // Sessions on Net-SNMP's single-session API: the request, retry and
 // time-out engine.
 
-#include "snmp_internal.h"
-#include "snmp_ipx.h"
-#include "snmp_session_impl.h"
+#include "snmp/snmp_internal.h"
+#include "snmp/snmp_ipx.h"
+#include "snmp/snmp_session_impl.h"
 
 #include <algorithm>
 #include <atomic>

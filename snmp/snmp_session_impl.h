@@ -13,8 +13,8 @@
 #include <net-snmp/net-snmp-includes.h>
 #undef snmp_callback
 
-#include "request_deadlines.h"
-#include "snmp.h"
+#include "snmp/request_deadlines.h"
+#include "snmp/snmp.h"
 
 #include <atomic>
 #include <chrono>

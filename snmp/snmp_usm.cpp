@@ -2,7 +2,7 @@
 // keys, the console's engine ID, the engines learnt by discovery, and the lock
 // that keeps the library's global USM state to one thread at a time.
 
-#include "snmp_session_impl.h"
+#include "snmp/snmp_session_impl.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Identifiers, octet strings, addresses, targets, bindings and PDUs.
 
-#include "snmp.h"
+#include "snmp/snmp.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,8 +1,8 @@
 // ICMP echo library on a Linux raw ICMP socket.
 
-#include "tamber.h"
+#include "tamber/tamber.h"
 
-#include "tamber_internal.h"
+#include "tamber/tamber_internal.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -202,6 +202,8 @@ CIcmpPing::~CIcmpPing() {
 }
 
 CIcmpPing& CIcmpPing::operator=(const CIcmpPing& other) {
+    if (this == &other)
+        return *this;
     m_bReceiverDone.store(other.m_bReceiverDone.load());
     m_bStopReceiver.store(other.m_bStopReceiver.load());
     m_pNodes = other.m_pNodes;

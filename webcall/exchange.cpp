@@ -1,7 +1,8 @@
-#include "exchange.h"
+#include "webcall/exchange.h"
 
-#include "profile.h"
-#include "webcall.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "webcall/webcall.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -62,11 +63,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 }
 
 std::string trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(first, last - first + 1));
+    return std::string(text::trim(s));
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {

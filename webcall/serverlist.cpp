@@ -1,5 +1,6 @@
-#include "exchange.h"
-#include "profile.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "webcall/exchange.h"
 
 #include <limits>
 
@@ -8,10 +9,7 @@ namespace webcall {
 namespace {
 
 std::string_view trimmedLine(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+    return text::trim(s, " \t\r");
 }
 
 // Every line whole (the last one ended too) and each a blank line, a comment,

@@ -1,7 +1,7 @@
-#include "webcall.h"
+#include "webcall/webcall.h"
 
-#include "exchange.h"
-#include "progdir.h"
+#include "platform/progdir/progdir.h"
+#include "webcall/exchange.h"
 
 #include <string>
 

@@ -4,12 +4,12 @@
 // installation shows. Port 161 needs a network namespace of our own:
 //   scripts/in-netns build/bench/screens_agents docs/screenshots
 
-#include "agents_dialog.h"
-#include "alerts.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alerts.h"
+#include "vardel/polling/agents_dialog.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <QPixmap>

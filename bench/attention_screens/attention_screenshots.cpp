@@ -2,9 +2,9 @@
 // display, shows the console's status-area icon and one desktop notification
 // of a critical alert, and saves the top right of the screen as PNG files.
 
-#include "bus_peers.h"
-#include "desktop_notifier.h"
-#include "tray_status.h"
+#include "vardel/attention/desktop_notifier.h"
+#include "vardel/attention/tests/bus_peers.h"
+#include "vardel/attention/tray_status.h"
 
 #include <QApplication>
 #include <QDBusConnection>

@@ -5,15 +5,15 @@
 //
 //   scripts/in-netns build/bench/bench_config_tab [servers] [added] [removed]
 
-#include "alert_destination.h"
-#include "config_tab.h"
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "poll_cycle.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "vardel_tabs.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_destination.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,9 +1,9 @@
 // Draws the Configuration tab with a few servers and the About box offscreen
 // and saves them as PNG files in the given directory.
 
-#include "config_tab.h"
-#include "flexgrid.h"
-#include "screenshots.h"
+#include "bench/support/screenshots.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "vardel/editing/config_tab.h"
 
 #include <QApplication>
 

@@ -4,8 +4,8 @@
 // an import (the IETF modules they import from ../shared/mibs/ietf); saves them as PNG files in the given
 // directory.
 
-#include "screenshots.h"
-#include "trap_definitions_dialog.h"
+#include "bench/support/screenshots.h"
+#include "vardel/editing/trap_definitions_dialog.h"
 
 #include <QApplication>
 #include <QFile>

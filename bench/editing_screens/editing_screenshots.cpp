@@ -2,11 +2,11 @@
 // Advanced Options offscreen, each with typical input, and saves them as PNG
 // files in the given directory.
 
-#include "add_servers_dialog.h"
-#include "advanced_options_dialog.h"
-#include "netenum.h"
-#include "screenshots.h"
-#include "server_dialogs.h"
+#include "bench/support/screenshots.h"
+#include "platform/netenum/netenum.h"
+#include "vardel/editing/add_servers_dialog.h"
+#include "vardel/editing/advanced_options_dialog.h"
+#include "vardel/editing/server_dialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,8 +2,8 @@
 // credentials dialog offscreen and saves them as management_server_prompt.png,
 // management_server_prompt_stopped.png and credentials.png in the given directory.
 
-#include "management_exchange.h"
-#include "screenshots.h"
+#include "bench/support/screenshots.h"
+#include "vardel/shell/management_exchange.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,13 +8,13 @@
 // ipx.ini must lie beside the binary, so the binary's directory is covered by
 // a fresh one in a private mount namespace (in-netns makes us root there).
 
-#include "event_loop_wait.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "nwpeer.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "vardel_tabs.h"
+#include "bench/support/event_loop_wait.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "tools/nwpeer/nwpeer.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QTabWidget>

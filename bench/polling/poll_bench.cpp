@@ -4,16 +4,16 @@
 //
 //   scripts/in-netns build/bench/bench_poll_cycle [count]
 
-#include "event_loop_wait.h"
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "server_status_tab.h"
-#include "snmpd_peer.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
-#include "testsupport.h"
-#include "vardel_tabs.h"
+#include "bench/support/event_loop_wait.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,14 +3,14 @@
 //
 //   scripts/in-netns build/bench/status_screenshots docs/screenshots
 
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "notify_window.h"
-#include "server_status_tab.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "unknown_senders_dialog.h"
-#include "vardel_tabs.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/polling/unknown_senders_dialog.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QTabWidget>

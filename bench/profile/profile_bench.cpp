@@ -1,6 +1,6 @@
 // Load and save of a console file with 10,000 servers, shaped as rlaweb.ini.
 // Run: build/bench/profile_bench [--benchmark_filter=...]
-#include "profile.h"
+#include "platform/profile/profile.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

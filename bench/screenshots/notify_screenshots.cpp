@@ -1,10 +1,10 @@
 // Draws the notify window offscreen with one alert of each severity and saves
 // each picture as notify-<severity>.png in the given directory.
 
-#include "alert_record.h"
-#include "alert_store.h"
-#include "notify_window.h"
-#include "screenshots.h"
+#include "bench/support/screenshots.h"
+#include "vardel/alerts/alert_record.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/notify_window.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 // window with that list. Run: build/bench/bench_startup [servers]
 // (QT_QPA_PLATFORM=offscreen without a display).
 
-#include "config_store.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "vardel_tabs.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/config_store.h"
 
 #include <QApplication>
 #include <chrono>

@@ -10,7 +10,7 @@
 // Usage: tamber_bench [probes [address]]   (default 1000 probes of 127.0.0.1;
 // another address is pinged by both tamber and the system ping instead)
 
-#include "tamber.h"
+#include "tamber/tamber.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -8,13 +8,13 @@
 // rate 0 (default) sends at full speed; otherwise traps per second. sound 1
 // (default) plays the file, 0 beeps, -1 announces nothing.
 
-#include "alert_store.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "snmp_internal.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
-#include "vardel_tabs.h"
+#include "bench/traps/trap_sender.h"
+#include "platform/msgbox/msgbox.h"
+#include "snmp/snmp_internal.h"
+#include "tests/support/fixed_host.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

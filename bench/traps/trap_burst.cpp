@@ -14,9 +14,9 @@
 #include <net-snmp/net-snmp-includes.h>
 #undef snmp_callback
 
-#include "snmp_internal.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
+#include "bench/traps/trap_sender.h"
+#include "snmp/snmp_internal.h"
+#include "vardel/alerts/trap_listener.h"
 
 #include <atomic>
 #include <cerrno>

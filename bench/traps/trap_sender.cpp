@@ -3,7 +3,7 @@
 #include <net-snmp/net-snmp-includes.h>
 #undef snmp_callback
 
-#include "trap_sender.h"
+#include "bench/traps/trap_sender.h"
 
 #include <arpa/inet.h>
 #include <chrono>

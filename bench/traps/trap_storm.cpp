@@ -7,12 +7,12 @@
 //
 // Prints a line every 10 s: traps sent, handled, outstanding, lost, RSS.
 
-#include "alert_store.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
-#include "vardel_tabs.h"
+#include "bench/traps/trap_sender.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,9 +1,9 @@
 // Runs in a network namespace of its own; the console's ipx.ini lives in a
 // private program directory, the simulated NetWare host listens on 127.0.0.2.
 
-#include "hostlore.h"
-#include "nwpeer.h"
-#include "private_program_dir.h"
+#include "hostlore/hostlore.h"
+#include "tests/support/private_program_dir.h"
+#include "tools/nwpeer/nwpeer.h"
 
 #include <array>
 #include <cstring>

@@ -2,8 +2,8 @@
 // mount and host-name namespace of its own, so that it controls the host name,
 // /etc/hosts and the interfaces the library sees.
 
-#include "hostlore.h"
-#include "testsupport.h"
+#include "hostlore/hostlore.h"
+#include "tests/support/testsupport.h"
 
 #include <array>
 #include <cstdio>

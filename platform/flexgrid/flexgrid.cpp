@@ -1,6 +1,6 @@
-#include "flexgrid.h"
+#include "platform/flexgrid/flexgrid.h"
 
-#include "flexgrid_model.h"
+#include "platform/flexgrid/flexgrid_model.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>

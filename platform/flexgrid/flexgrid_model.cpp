@@ -1,4 +1,4 @@
-#include "flexgrid_model.h"
+#include "platform/flexgrid/flexgrid_model.h"
 
 #include <algorithm>
 #include <numeric>

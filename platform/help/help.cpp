@@ -1,8 +1,8 @@
-#include "help.h"
+#include "platform/help/help.h"
 
-#include "desktop.h"
-#include "msgbox.h"
-#include "progdir.h"
+#include "platform/desktop/desktop.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/progdir/progdir.h"
 
 #include <QFile>
 #include <QString>

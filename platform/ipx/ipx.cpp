@@ -1,7 +1,8 @@
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
-#include "profile.h"
-#include "progdir.h"
+#include "platform/profile/profile.h"
+#include "platform/progdir/progdir.h"
+#include "platform/text/trim.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -82,11 +83,7 @@ std::optional<in_addr> parseUdpAddress(std::string_view text) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
+    return text::trim(s, " \t");
 }
 
 struct Socket {

@@ -1,4 +1,4 @@
-#include "sap.h"
+#include "platform/ipx/sap.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // SAP (service advertising) queries on the IPX layer: a general service query
 // broadcast on the local network, and the services the answers list.
 
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
 #include <chrono>
 #include <cstdint>

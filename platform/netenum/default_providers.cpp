@@ -1,6 +1,6 @@
-#include "netenum.h"
-#include "netware_provider.h"
-#include "smb_provider.h"
+#include "platform/netenum/netenum.h"
+#include "platform/netenum/netware_provider.h"
+#include "platform/netenum/smb_provider.h"
 
 namespace netenum {
 

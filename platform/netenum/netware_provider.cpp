@@ -1,6 +1,6 @@
-#include "netware_provider.h"
+#include "platform/netenum/netware_provider.h"
 
-#include "sap.h"
+#include "platform/ipx/sap.h"
 
 #include <set>
 #include <strings.h>

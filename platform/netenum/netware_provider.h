@@ -2,7 +2,7 @@
 // "NetWare Network": the file servers that SAP reports on the IPX network,
 // listed directly at the provider's top level as "\\NAME".
 
-#include "netenum.h"
+#include "platform/netenum/netenum.h"
 
 #include <chrono>
 

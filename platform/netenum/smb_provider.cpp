@@ -1,4 +1,4 @@
-#include "smb_provider.h"
+#include "platform/netenum/smb_provider.h"
 
 #include <atomic>
 #include <cerrno>

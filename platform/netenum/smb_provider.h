@@ -2,7 +2,7 @@
 // "Microsoft Windows Network": the SMB browse lists through libsmbclient.
 // The top level holds the workgroups, a workgroup its servers ("\\NAME").
 
-#include "netenum.h"
+#include "platform/netenum/netenum.h"
 
 namespace netenum {
 

@@ -1,6 +1,6 @@
-#include "atomic_file.h"
+#include "platform/profile/atomic_file.h"
 
-#include "unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

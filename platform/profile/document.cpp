@@ -1,7 +1,8 @@
 // The INI document: lines kept as read, indexed by section and key name.
 
-#include "document_access.h"
-#include "profile.h"
+#include "platform/profile/document_access.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,23 +20,14 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The characters the Windows profile code skips around names and values
 // (CR and the DOS end-of-file mark ^Z included).
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
-}
+constexpr std::string_view kProfileBlanks = " \t\r\n\v\f\x1a";
 
 std::string_view trimLeft(std::string_view s) {
-    std::size_t b = 0;
-    while (b < s.size() && isBlank(s[b]))
-        ++b;
-    return s.substr(b);
+    return text::trimLeft(s, kProfileBlanks);
 }
 
 std::string_view trim(std::string_view s) {
-    s = trimLeft(s);
-    std::size_t e = s.size();
-    while (e > 0 && isBlank(s[e - 1]))
-        --e;
-    return s.substr(0, e);
+    return text::trim(s, kProfileBlanks);
 }
 
 char lowerAscii(char c) {

@@ -2,7 +2,7 @@
 // Edits of a document that tell what they did, for the per-path calls; not
 // part of the library's interface.
 
-#include "profile.h"
+#include "platform/profile/profile.h"
 
 #include <memory>
 #include <string_view>

@@ -1,9 +1,9 @@
 // The per-path cache of parsed files and the single calls on a path.
 
-#include "profile.h"
+#include "platform/profile/profile.h"
 
-#include "document_access.h"
-#include "unique_fd.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/profile/document_access.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // file). Every save replaces the file atomically. Parsed files are cached per
 // path and re-read when the file changes on disk.
 
-#include "atomic_file.h"
+#include "platform/profile/atomic_file.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "progdir.h"
+#include "platform/progdir/progdir.h"
 
 #include <filesystem>
 #include <system_error>

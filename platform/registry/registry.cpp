@@ -1,6 +1,7 @@
-#include "registry.h"
+#include "platform/registry/registry.h"
 
-#include "profile.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
 
 #include <algorithm>
 #include <fstream>
@@ -18,11 +19,7 @@ bool isBlank(char c) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
+    return text::trim(s, " \t\r");
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -366,7 +363,7 @@ void Key::write(std::string_view name, std::string_view text, std::size_t dataLe
         if (v->type == Value::Type::String && v->text == stored)
             return;
         std::string& first = lines.lines[v->firstLine];
-        const bool cr = lines.lines[v->lastLine].size() > 0 && lines.lines[v->lastLine].back() == '\r';
+        const bool cr = !lines.lines[v->lastLine].empty() && lines.lines[v->lastLine].back() == '\r';
         first = first.substr(0, v->prefixLength) + data + (cr ? "\r" : "");
         lines.lines.erase(lines.lines.begin() + std::ptrdiff_t(v->firstLine) + 1,
                           lines.lines.begin() + std::ptrdiff_t(v->lastLine) + 1);

@@ -1,4 +1,4 @@
-#include "sound.h"
+#include "platform/sound/sound.h"
 
 #include <QApplication>
 #include <atomic>

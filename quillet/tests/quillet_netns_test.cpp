@@ -2,10 +2,10 @@
 // ipx.ini from a private program directory; the simulated host listens on
 // 127.0.0.2.
 
-#include "nwpeer.h"
-#include "private_program_dir.h"
-#include "quillet.h"
-#include "quillet_internal.h"
+#include "quillet/quillet.h"
+#include "quillet/quillet_internal.h"
+#include "tests/support/private_program_dir.h"
+#include "tools/nwpeer/nwpeer.h"
 
 #include <arpa/inet.h>
 #include <atomic>

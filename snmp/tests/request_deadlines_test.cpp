@@ -1,4 +1,4 @@
-#include "request_deadlines.h"
+#include "snmp/request_deadlines.h"
 
 #include <gtest/gtest.h>
 #include <set>

@@ -1,10 +1,10 @@
 // SNMP over IPX against a real snmpd behind the simulated NetWare host, in a
 // network namespace of the test's own.
 
-#include "nwpeer.h"
-#include "private_program_dir.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
+#include "snmp/snmp.h"
+#include "tests/support/private_program_dir.h"
+#include "tests/support/snmpd_peer.h"
+#include "tools/nwpeer/nwpeer.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

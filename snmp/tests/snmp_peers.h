@@ -2,27 +2,17 @@
 // Real Net-SNMP peers for the layer's tests: snmpd on loopback, snmptrap and
 // snmpinform, and a silent UDP socket.
 
-#include "snmp.h"
-#include "snmpd_peer.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
 
 #include <arpa/inet.h>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace peers {
-
-inline pid_t spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
-    return testsupport::spawnProcess(args, output);
-}
 
 inline int run(const std::vector<std::string>& args) {
     return testsupport::runProcess(args);
@@ -51,22 +41,7 @@ struct SilentPort : testsupport::SilentUdpPort {
 // (read-write); sysContact and sysLocation are writable.
 class Agent {
 public:
-    explicit Agent(const std::string& dir) : m_port(freePort()) {
-        std::string conf = dir + "snmpd.conf";
-        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << "\n"
-                            << "rocommunity public 127.0.0.1\n"
-                            << "rwcommunity private 127.0.0.1\n";
-        setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-        m_pid = spawn({"snmpd", "-f", "-Lo", "-C", "-c", conf, "-M", dir, "-m", "", "-I", "-smux"},
-                      dir + "snmpd.log");
-        unsetenv("SNMP_PERSISTENT_DIR");
-    }
-    ~Agent() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
+    explicit Agent(const std::string& dir) : m_port(freePort()), m_snmpd(dir, configuration(m_port)) {}
     std::uint16_t port() const { return m_port; }
     UdpAddress address() const { return UdpAddress(IpAddress("127.0.0.1"), m_port); }
 
@@ -85,8 +60,13 @@ public:
     }
 
 private:
+    static std::string configuration(std::uint16_t port) {
+        return "agentaddress udp:127.0.0.1:" + std::to_string(port) +
+               "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n";
+    }
+
     std::uint16_t m_port;
-    pid_t m_pid = -1;
+    testsupport::SnmpdPeer m_snmpd;
 };
 
 } // namespace peers

@@ -1,10 +1,10 @@
 // Sessions against real Net-SNMP peers on loopback: requests to snmpd and
 // notifications from snmptrap / snmpinform.
 
-#include "snmp.h"
-#include "snmp_internal.h"
-#include "snmp_peers.h"
-#include "snmp_qt.h"
+#include "snmp/snmp.h"
+#include "snmp/snmp_internal.h"
+#include "snmp/snmp_qt.h"
+#include "snmp/tests/snmp_peers.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

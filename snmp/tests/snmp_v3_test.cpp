@@ -1,14 +1,17 @@
 // SNMPv3 against real Net-SNMP peers on loopback: requests to an snmpd with
 // USM users, v3 traps and informs from snmptrap / snmpinform.
 
-#include "snmp.h"
-#include "snmp_peers.h"
+#include "snmp/snmp.h"
+#include "snmp/tests/snmp_peers.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -54,8 +57,8 @@ public:
                             << "createUser carol SHA carolpass123\n"
                             << "rwuser alice priv\nrwuser bob priv\nrouser carol auth\n";
         setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-        m_pid = peers::spawn({"snmpd", "-f", "-Lo", "-C", "-c", conf, "-M", dir, "-m", "", "-I", "-smux"},
-                             dir + "snmpd.log");
+        m_pid = testsupport::spawnProcess(
+            {"snmpd", "-f", "-Lo", "-C", "-c", conf, "-M", dir, "-m", "", "-I", "-smux"}, dir + "snmpd.log");
         unsetenv("SNMP_PERSISTENT_DIR");
     }
     ~V3Agent() {

@@ -1,6 +1,6 @@
 // Identifiers, octet strings, addresses and bindings.
 
-#include "snmp.h"
+#include "snmp/snmp.h"
 
 #include <gtest/gtest.h>
 

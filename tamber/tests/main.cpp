@@ -2,7 +2,7 @@
 // namespace of its own starts again under scripts/in-netns, so that no test
 // ever changes the machine's own network settings.
 
-#include "netlab.h"
+#include "tamber/tests/netlab.h"
 
 #include <climits>
 #include <cstdlib>

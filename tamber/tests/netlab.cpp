@@ -1,4 +1,4 @@
-#include "netlab.h"
+#include "tamber/tests/netlab.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

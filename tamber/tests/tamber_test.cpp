@@ -4,9 +4,9 @@
 // the wire: a second raw socket in the namespace that receives them captures
 // every ICMP datagram, and hand-made replies are injected from there.
 
-#include "netlab.h"
-#include "tamber.h"
-#include "tamber_internal.h"
+#include "tamber/tamber.h"
+#include "tamber/tamber_internal.h"
+#include "tamber/tests/netlab.h"
 
 #include <arpa/inet.h>
 #include <atomic>

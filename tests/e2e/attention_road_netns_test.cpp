@@ -1,15 +1,15 @@
 // A console with desktop notifications on, a real dunst on a private session
 // bus, and traps from a managed server in the test's own network namespace.
 
-#include "../../vardel/attention/tests/bus_peers.h"
-#include "alert_store.h"
-#include "desktop_notifier.h"
-#include "fixed_host.h"
-#include "notify_window.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
-#include "vardel_tabs.h"
+#include "tests/e2e/trap_sender.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/attention/desktop_notifier.h"
+#include "vardel/attention/tests/bus_peers.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

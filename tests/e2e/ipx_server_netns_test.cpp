@@ -6,19 +6,19 @@
 // the whole host falling silent brings the network DOWN alert, and its
 // return the two UP alerts.
 
-#include "alert_destination.h"
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "hostlore.h"
-#include "nwpeer.h"
-#include "poll_cycle.h"
-#include "private_program_dir.h"
-#include "server_status_tab.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
+#include "hostlore/hostlore.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "snmp/snmp.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/private_program_dir.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "tools/nwpeer/nwpeer.h"
+#include "vardel/alerts/alert_destination.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -5,15 +5,15 @@
 // must show the state tables' outcomes; a trap and returning agents bring
 // servers back UP.
 
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "netlab.h"
-#include "poll_cycle.h"
-#include "server_status_tab.h"
-#include "snmp.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "snmp/snmp.h"
+#include "tamber/tests/netlab.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QTest>
 #include <QTimer>

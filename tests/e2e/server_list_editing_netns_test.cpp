@@ -4,17 +4,17 @@
 // own, servers typed into Add Servers, one edited, one removed, the sheet's
 // OK; on the Samba peers' LAN (ON_SAMBA_LAN), a server found by browsing.
 
-#include "config_store.h"
-#include "config_tab.h"
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "modal_script.h"
-#include "msgbox.h"
-#include "samba_peers.h"
-#include "server_status_tab.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "vardel_tabs.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/samba_peers.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/editing/tests/modal_script.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/config_store.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

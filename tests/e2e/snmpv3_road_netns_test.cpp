@@ -4,16 +4,16 @@
 // refused v3 trap and a v2c trap with the wrong community dropped and
 // reported; OK keeps the learnt engine's keys in the credentials file.
 
-#include "fixed_host.h"
-#include "flexgrid.h"
-#include "poll_cycle.h"
-#include "server_status_tab.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "snmpv3_store.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "snmp/snmp.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QTest>
 #include <filesystem>

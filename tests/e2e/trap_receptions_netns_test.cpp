@@ -3,16 +3,16 @@
 // traps from unknown senders counted, never shown; and with both off, none
 // of it.
 
-#include "alert_store.h"
-#include "config_tab.h"
-#include "fixed_host.h"
-#include "msgbox.h"
-#include "notify_window.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "unknown_senders.h"
-#include "unknown_senders_dialog.h"
-#include "vardel_tabs.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/alerts/unknown_senders.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/polling/unknown_senders_dialog.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

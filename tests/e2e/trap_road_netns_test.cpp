@@ -1,13 +1,13 @@
 // A console in its own network namespace receives real traps from Net-SNMP's
 // snmptrap and snmpinform: classified alerts reach the notify window and the log.
 
-#include "alert_store.h"
-#include "definitions.h"
-#include "fixed_host.h"
-#include "notify_window.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "vardel_tabs.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/definitions/definitions.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,13 +1,13 @@
 // A console in its own network namespace under a storm of traps: the notify
 // window answers while the burst is being handled.
 
-#include "alert_store.h"
-#include "fixed_host.h"
-#include "notify_window.h"
-#include "testsupport.h"
-#include "trap_listener.h"
-#include "trap_sender.h"
-#include "vardel_tabs.h"
+#include "tests/e2e/trap_sender.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QEventLoop>
 #include <QPushButton>

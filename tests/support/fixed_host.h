@@ -2,7 +2,7 @@
 // A host address library that answers with a fixed identity, for tests and
 // benchmarks that start a console without asking the machine who it is.
 
-#include "vardel_tabs.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <cstdio>
 #include <string>

@@ -3,7 +3,7 @@
 // (full access) and bo (read-only), HTTP and HTTPS on loopback, with a CA made
 // here. Runs in the test's own network namespace.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <arpa/inet.h>
 #include <chrono>

@@ -5,7 +5,7 @@
 // launcher that makes the test root of its user namespace (NETNS), and a
 // process that has no other thread yet.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <cerrno>
 #include <cstring>

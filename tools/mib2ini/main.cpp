@@ -4,8 +4,8 @@
 // definition and per file refused; exit status 0 only when every file was
 // imported and written.
 
-#include "definitions.h"
-#include "progdir.h"
+#include "platform/progdir/progdir.h"
+#include "vardel/definitions/definitions.h"
 
 #include <algorithm>
 #include <cstdio>

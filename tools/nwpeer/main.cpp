@@ -1,6 +1,6 @@
 // nwpeer CONFIG: a simulated NetWare host (see nwpeer.h). SIGUSR1 makes it
 // fall silent, SIGUSR2 makes it answer again; SIGINT or SIGTERM ends it.
-#include "nwpeer.h"
+#include "tools/nwpeer/nwpeer.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "nwpeer.h"
+#include "tools/nwpeer/nwpeer.h"
 
-#include "profile.h"
+#include "platform/profile/profile.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

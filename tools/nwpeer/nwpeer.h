@@ -15,7 +15,7 @@
 // adapter 0's address are sent over IPX from the first server to socket
 // 0x9010 of TrapTo.
 
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
 #include <array>
 #include <atomic>

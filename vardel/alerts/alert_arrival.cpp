@@ -1,9 +1,9 @@
-#include "alert_arrival.h"
+#include "vardel/alerts/alert_arrival.h"
 
-#include "alert_log.h"
-#include "program_env.h"
-#include "snmp.h"
-#include "string_table.h"
+#include "snmp/snmp.h"
+#include "vardel/alerts/alert_log.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/program_env.h"
 
 void ServerListAlertCounter::AdjustAlertCount(const std::string& serverName, int code) {
     ManagedServer* server = FindServerByName(m_servers, serverName);

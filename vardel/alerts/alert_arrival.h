@@ -2,11 +2,11 @@
 // What the main window does with a new alert: the WM_USER+1000 handling of a
 // trap alert and the follow-up of a state-change alert.
 
-#include "alert_record.h"
-#include "alert_store.h"
-#include "config_store.h"
-#include "console_settings.h"
-#include "unknown_senders.h"
+#include "vardel/alerts/alert_record.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/unknown_senders.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,10 +1,10 @@
-#include "alert_destination.h"
+#include "vardel/alerts/alert_destination.h"
 
-#include "qt_text.h"
-#include "snmp.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
-#include "wait_box.h"
+#include "snmp/snmp.h"
+#include "vardel/alerts/wait_box.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
 #include <cstdio>

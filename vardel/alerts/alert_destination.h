@@ -3,7 +3,7 @@
 // alert (trap) destination: one SNMP SET, whose outcome is the server's
 // alertDestination (1 set, -1 not set).
 
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 #include <functional>
 #include <string>

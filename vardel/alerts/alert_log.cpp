@@ -1,6 +1,6 @@
-#include "alert_log.h"
+#include "vardel/alerts/alert_log.h"
 
-#include "alert_text.h"
+#include "vardel/alerts/alert_text.h"
 
 #include <cstdio>
 

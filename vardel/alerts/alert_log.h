@@ -1,7 +1,7 @@
 #pragma once
 // The alert log VDLog.txt: one block of lines per alert, CRLF line ends.
 
-#include "alert_store.h"
+#include "vardel/alerts/alert_store.h"
 
 #include <cstdint>
 #include <string>

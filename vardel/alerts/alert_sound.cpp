@@ -1,7 +1,7 @@
-#include "alert_sound.h"
+#include "vardel/alerts/alert_sound.h"
 
-#include "program_env.h"
-#include "sound.h"
+#include "platform/sound/sound.h"
+#include "vardel/store/program_env.h"
 
 SoundAnnouncer::SoundAnnouncer(PlayFile play, Beep beep) : m_play(std::move(play)), m_beep(std::move(beep)) {
     if (!m_play)

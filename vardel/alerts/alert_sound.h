@@ -4,7 +4,7 @@
 // sounds without holding the alert up; while one is still sounding, further
 // announcements are dropped.
 
-#include "alert_store.h"
+#include "vardel/alerts/alert_store.h"
 
 #include <functional>
 #include <string>

@@ -1,10 +1,10 @@
-#include "alert_store.h"
+#include "vardel/alerts/alert_store.h"
 
-#include "alert_sound.h"
-#include "alert_text.h"
-#include "profile.h"
-#include "program_env.h"
-#include "string_table.h"
+#include "platform/profile/profile.h"
+#include "vardel/alerts/alert_sound.h"
+#include "vardel/alerts/alert_text.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/program_env.h"
 
 #include <algorithm>
 #include <cstdio>

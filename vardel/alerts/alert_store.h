@@ -2,8 +2,8 @@
 // The outstanding alerts, their classification from the trap-definition
 // files, and the alerts raised by a server's change of state.
 
-#include "alert_record.h"
-#include "console_settings.h"
+#include "vardel/alerts/alert_record.h"
+#include "vardel/store/console_settings.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "alert_text.h"
+#include "vardel/alerts/alert_text.h"
 
 #include <algorithm>
 

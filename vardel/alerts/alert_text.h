@@ -2,7 +2,7 @@
 // Text rules of the alerts: severity keywords and words, %N expansion of
 // alert texts.
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <cstdint>
 #include <string>

@@ -3,12 +3,12 @@
 // classification, the arrival of trap and state-change alerts, the log, the
 // announcement and the notify window; the alert destination and the wait box.
 
-#include "alert_arrival.h"
-#include "alert_destination.h"
-#include "alert_log.h"
-#include "alert_record.h"
-#include "alert_sound.h"
-#include "alert_store.h"
-#include "alert_text.h"
-#include "notify_window.h"
-#include "wait_box.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/alerts/alert_destination.h"
+#include "vardel/alerts/alert_log.h"
+#include "vardel/alerts/alert_record.h"
+#include "vardel/alerts/alert_sound.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/alert_text.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/wait_box.h"

@@ -1,14 +1,14 @@
-#include "notify_window.h"
+#include "vardel/alerts/notify_window.h"
 
-#include "alert_log.h"
-#include "help.h"
-#include "msgbox.h"
-#include "print_layout.h"
-#include "qt_text.h"
-#include "severity_picture.h"
-#include "string_table.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_notify.h"
-#include "wait_box.h"
+#include "vardel/alerts/alert_log.h"
+#include "vardel/alerts/print_layout.h"
+#include "vardel/alerts/severity_picture.h"
+#include "vardel/alerts/wait_box.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
 
 #include <QFocusFrame>
 #include <QKeySequence>

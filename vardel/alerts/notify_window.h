@@ -3,9 +3,9 @@
 // time, pages through them, clears them, prints one, opens its help topic or
 // its server's management page.
 
-#include "alert_arrival.h"
-#include "alert_store.h"
-#include "console_settings.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "print_layout.h"
+#include "vardel/alerts/print_layout.h"
 
-#include "string_table.h"
+#include "vardel/resources/string_table.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Where the alert summary's texts go on the printed page, in device units.
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <string>
 #include <vector>

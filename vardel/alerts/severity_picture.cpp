@@ -1,6 +1,6 @@
-#include "severity_picture.h"
+#include "vardel/alerts/severity_picture.h"
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <QString>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "trap_handoff.h"
+#include "vardel/alerts/trap_handoff.h"
 
 bool TrapHandoff::push(std::unique_ptr<AlertRecord> record, bool& wake) {
     wake = false;

@@ -3,7 +3,7 @@
 // user-interface thread: at most a limit of them wait, so that a storm the
 // user-interface thread cannot keep up with costs traps, not all memory.
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,8 +1,8 @@
-#include "trap_listener.h"
+#include "vardel/alerts/trap_listener.h"
 
-#include "config_store.h"
-#include "definitions.h"
-#include "program_env.h"
+#include "vardel/definitions/definitions.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/program_env.h"
 
 #include <algorithm>
 #include <cstdio>

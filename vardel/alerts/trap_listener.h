@@ -5,8 +5,8 @@
 // session only copies datagrams off the socket, so that a burst is not lost
 // while the listener parses.
 
-#include "alert_record.h"
-#include "snmp.h"
+#include "snmp/snmp.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "unknown_senders.h"
+#include "vardel/alerts/unknown_senders.h"
 
 #include <algorithm>
 

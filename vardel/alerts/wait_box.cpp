@@ -1,7 +1,7 @@
-#include "wait_box.h"
+#include "vardel/alerts/wait_box.h"
 
-#include "qt_text.h"
 #include "ui_wait_box.h"
+#include "vardel/resources/qt_text.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
-#include "attention_summary.h"
+#include "vardel/attention/attention_summary.h"
 
-#include "string_table.h"
+#include "vardel/resources/string_table.h"
 
 AttentionLevel AttentionLevelOf(int severity) {
     switch (severity) {

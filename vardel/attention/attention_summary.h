@@ -2,8 +2,8 @@
 // The state the status-area icon shows: the worst outstanding severity, the
 // number of outstanding alerts and of servers DOWN.
 
-#include "alert_store.h"
-#include "config_store.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/store/config_store.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "desktop_notifier.h"
+#include "vardel/attention/desktop_notifier.h"
 
-#include "attention_summary.h"
-#include "string_table.h"
+#include "vardel/attention/attention_summary.h"
+#include "vardel/resources/string_table.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

@@ -4,7 +4,7 @@
 // time-out and may fail: the alert is then in the store, the log and the
 // notify window all the same, and nothing is sent again.
 
-#include "alert_record.h"
+#include "vardel/alerts/alert_record.h"
 
 #include <QDBusConnection>
 #include <QObject>

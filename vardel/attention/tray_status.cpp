@@ -1,7 +1,7 @@
-#include "tray_status.h"
+#include "vardel/attention/tray_status.h"
 
-#include "severity_picture.h"
-#include "string_table.h"
+#include "vardel/alerts/severity_picture.h"
+#include "vardel/resources/string_table.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -26,7 +26,7 @@ constexpr int kLampBox = 48;
 } // namespace
 
 TrayStatus::TrayStatus(TrayActions actions, QDBusConnection bus, QObject* parent)
-    : QObject(parent), m_actions(std::move(actions)), m_bus(bus) {
+    : QObject(parent), m_actions(std::move(actions)), m_bus(std::move(bus)) {
     m_lookTimer.setInterval(kTrayLookMs);
     connect(&m_lookTimer, &QTimer::timeout, this, &TrayStatus::look);
 }

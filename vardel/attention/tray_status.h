@@ -7,7 +7,7 @@
 // otherwise. Qt decides that once per process, so the icon is created only
 // when one of the two is present; until then both are watched for.
 
-#include "attention_summary.h"
+#include "vardel/attention/attention_summary.h"
 
 #include <QDBusConnection>
 #include <QIcon>

@@ -1,6 +1,6 @@
 // Trap keys, severities and alert texts of imported notifications.
 
-#include "definitions.h"
+#include "vardel/definitions/definitions.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,8 @@
 // Definition files, help pages and the index of a program directory.
 
-#include "definitions.h"
-#include "profile.h"
+#include "platform/profile/profile.h"
+#include "platform/text/trim.h"
+#include "vardel/definitions/definitions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -81,9 +82,7 @@ std::string paragraphs(const std::string& description) {
         if (end == std::string::npos)
             end = description.size();
         std::string line = description.substr(start, end - start);
-        const std::size_t b = line.find_first_not_of(" \t\r");
-        line =
-            b == std::string::npos ? std::string() : line.substr(b, line.find_last_not_of(" \t\r") - b + 1);
+        line = std::string(text::trim(line, " \t\r"));
         if (line.empty())
             flush();
         else

@@ -7,8 +7,8 @@
 // "<enterprise>#" of type TYPE_TRAPTYPE; errors only reach snmp_log, caught
 // here through the logging callback while each file is read.
 
-#include "definitions.h"
-#include "mib_text.h"
+#include "vardel/definitions/definitions.h"
+#include "vardel/definitions/mib_text.h"
 
 #include <algorithm>
 #include <cstdlib>

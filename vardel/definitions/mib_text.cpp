@@ -1,7 +1,8 @@
-#include "mib_text.h"
+#include "vardel/definitions/mib_text.h"
+
+#include "platform/text/trim.h"
 
 #include <cctype>
-#include <cstring>
 
 namespace definitions {
 
@@ -59,10 +60,7 @@ std::vector<Token> tokenize(const std::string& text) {
 }
 
 std::string trim(const std::string& s) {
-    const std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+    return std::string(text::trim(s));
 }
 
 // "--#SUMMARY ..." -> keyword SUMMARY and the rest.
@@ -102,7 +100,7 @@ void hashComment(const std::string& comment, MibTextDefinition& d) {
 } // namespace
 
 std::string ReadMibText(const std::string& text, MibText& out) {
-    if (std::memchr(text.data(), '\0', text.size()) != nullptr)
+    if (text.find('\0') != std::string::npos)
         return "not a MIB file: it holds binary data";
     const std::vector<Token> tokens = tokenize(text);
     MibTextDefinition* current = nullptr;

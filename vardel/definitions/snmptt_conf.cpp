@@ -1,7 +1,8 @@
 // The EVENTs of SNMPTT's snmptt.conf: EVENT name OID "category" severity,
 // FORMAT, SDESC .. EDESC.
 
-#include "definitions.h"
+#include "platform/text/trim.h"
+#include "vardel/definitions/definitions.h"
 
 #include <cctype>
 #include <filesystem>
@@ -14,10 +15,7 @@ namespace definitions {
 namespace {
 
 std::string trim(const std::string& s) {
-    const std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+    return std::string(text::trim(s));
 }
 
 std::string firstWord(const std::string& line) {

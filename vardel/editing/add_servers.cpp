@@ -1,7 +1,7 @@
-#include "add_servers.h"
+#include "vardel/editing/add_servers.h"
 
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/resources/string_table.h"
 
 #include <memory>
 #include <new>

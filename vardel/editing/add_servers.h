@@ -2,7 +2,7 @@
 // Network browsing for the Add Servers dialog: the resources directly under
 // one start point of the network enumeration.
 
-#include "netenum.h"
+#include "platform/netenum/netenum.h"
 
 #include <cstdint>
 #include <list>

@@ -1,16 +1,16 @@
-#include "add_servers_dialog.h"
+#include "vardel/editing/add_servers_dialog.h"
 
-#include "add_servers.h"
-#include "address_check.h"
-#include "config_store.h"
-#include "dialog_manners.h"
-#include "hostlore.h"
-#include "msgbox.h"
-#include "qt_text.h"
-#include "server_dialogs.h"
-#include "string_table.h"
+#include "hostlore/hostlore.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_add_servers.h"
-#include "wait_box.h"
+#include "vardel/alerts/wait_box.h"
+#include "vardel/editing/add_servers.h"
+#include "vardel/editing/address_check.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/editing/server_dialogs.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/config_store.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -3,7 +3,7 @@
 // in, with their addresses looked up on OK. The result list belongs to the
 // dialog until takeServers(); Cancel leaves it empty.
 
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 #include <QDialog>
 #include <list>

@@ -1,4 +1,4 @@
-#include "address_check.h"
+#include "vardel/editing/address_check.h"
 
 #include <climits>
 #include <vector>

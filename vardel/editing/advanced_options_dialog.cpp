@@ -1,9 +1,9 @@
-#include "advanced_options_dialog.h"
+#include "vardel/editing/advanced_options_dialog.h"
 
-#include "dialog_manners.h"
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_advanced_options.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/resources/string_table.h"
 
 #include <limits>
 

@@ -3,7 +3,7 @@
 // period and retry count, DHCP, and the alert sound. Created with the current
 // values, run with exec(), read back whichever button closed it.
 
-#include "console_settings.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <cstdint>

@@ -1,17 +1,17 @@
-#include "config_tab.h"
+#include "vardel/editing/config_tab.h"
 
-#include "add_servers_dialog.h"
-#include "advanced_options_dialog.h"
-#include "alert_destination.h"
-#include "dialog_manners.h"
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "server_dialogs.h"
-#include "server_list_edits.h"
-#include "string_table.h"
-#include "trap_definitions_dialog.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_about.h"
 #include "ui_config_tab.h"
+#include "vardel/alerts/alert_destination.h"
+#include "vardel/editing/add_servers_dialog.h"
+#include "vardel/editing/advanced_options_dialog.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/editing/server_dialogs.h"
+#include "vardel/editing/trap_definitions_dialog.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/server_list_edits.h"
 
 #include <QApplication>
 #include <QPainter>

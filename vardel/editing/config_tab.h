@@ -4,8 +4,8 @@
 // and open Advanced Options and the About box. Every change goes straight into
 // the server list and the settings it is given; nothing is saved here.
 
-#include "config_store.h"
-#include "console_settings.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <QWidget>

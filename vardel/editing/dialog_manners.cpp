@@ -1,8 +1,8 @@
-#include "dialog_manners.h"
+#include "vardel/editing/dialog_manners.h"
 
-#include "help.h"
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/resources/string_table.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // help key, visible focus in multi-line fields and lists, and the edit styles (upper
 // case, digits only).
 
-#include "qt_text.h"
+#include "vardel/resources/qt_text.h"
 
 #include <QString>
 #include <string>

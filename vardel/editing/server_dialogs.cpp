@@ -1,15 +1,15 @@
-#include "server_dialogs.h"
+#include "vardel/editing/server_dialogs.h"
 
-#include "address_check.h"
-#include "config_store.h"
-#include "dialog_manners.h"
-#include "msgbox.h"
-#include "snmpv3_dialog.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_add_servers_manually.h"
 #include "ui_edit_server_info.h"
 #include "ui_enter_address.h"
 #include "ui_enter_ip_address.h"
+#include "vardel/editing/address_check.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/editing/snmpv3_dialog.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/config_store.h"
 
 #include <QTextBlock>
 #include <QTextCursor>

@@ -4,7 +4,7 @@
 // Information (154). Each is created with its initial values, run with exec(),
 // and read after it closes; none touches the server list itself.
 
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 #include <QDialog>
 #include <functional>

@@ -1,10 +1,10 @@
-#include "snmpv3_dialog.h"
+#include "vardel/editing/snmpv3_dialog.h"
 
-#include "dialog_manners.h"
-#include "snmp.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
+#include "snmp/snmp.h"
 #include "ui_snmpv3.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QPushButton>
 #include <algorithm>

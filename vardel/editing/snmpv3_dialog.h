@@ -4,7 +4,7 @@
 // agent's engine ID and "v3 only". The pass phrases become keys on OK and are
 // kept nowhere.
 
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 #include <QDialog>
 #include <functional>

@@ -1,10 +1,10 @@
-#include "trap_definitions_dialog.h"
+#include "vardel/editing/trap_definitions_dialog.h"
 
-#include "dialog_manners.h"
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_trap_definitions.h"
 #include "ui_trap_import_preview.h"
+#include "vardel/editing/dialog_manners.h"
+#include "vardel/resources/string_table.h"
 
 #include <QComboBox>
 #include <QDir>

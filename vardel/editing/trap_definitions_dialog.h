@@ -5,7 +5,7 @@
 // the parser's worker thread, one import at a time; nothing is written before
 // the preview is accepted.
 
-#include "definitions.h"
+#include "vardel/definitions/definitions.h"
 
 #include <QDialog>
 #include <atomic>

@@ -1,14 +1,14 @@
-#include "agents_dialog.h"
+#include "vardel/polling/agents_dialog.h"
 
-#include "alerts.h"
-#include "msgbox.h"
-#include "poll_cycle.h"
-#include "profile.h"
-#include "qt_text.h"
-#include "snmp.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "snmp/snmp.h"
 #include "ui_agents.h"
+#include "vardel/alerts/alerts.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QHeaderView>
 #include <QPushButton>

@@ -3,8 +3,8 @@
 // agent by agent as agents.ini lists them, whether each agent answers, and
 // lists them "OK" or "Not Responding".
 
-#include "managed_server.h"
-#include "program_env.h"
+#include "vardel/store/managed_server.h"
+#include "vardel/store/program_env.h"
 
 #include <QDialog>
 #include <memory>

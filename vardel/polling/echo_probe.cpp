@@ -1,7 +1,7 @@
-#include "echo_probe.h"
+#include "vardel/polling/echo_probe.h"
 
-#include "quillet.h"
-#include "tamber.h"
+#include "quillet/quillet.h"
+#include "tamber/tamber.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // Echo probes of a managed server's host, and the probe runner that keeps
 // them off the user-interface thread.
 
-#include "poll_cycle.h"
+#include "vardel/polling/poll_cycle.h"
 
 #include <QObject>
 #include <condition_variable>

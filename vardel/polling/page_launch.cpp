@@ -1,9 +1,9 @@
-#include "page_launch.h"
+#include "vardel/polling/page_launch.h"
 
-#include "desktop.h"
-#include "msgbox.h"
-#include "registry.h"
-#include "string_table.h"
+#include "platform/desktop/desktop.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/registry/registry.h"
+#include "vardel/resources/string_table.h"
 
 std::string ServerPageUrl(const ConsoleSettings& settings, const std::string& serverName) {
     std::string url = settings.useSsl == 1 ? "https://" : "http://";

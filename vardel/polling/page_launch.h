@@ -1,7 +1,7 @@
 #pragma once
 // The management page of a managed server, opened in the desktop's browser.
 
-#include "console_settings.h"
+#include "vardel/store/console_settings.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "poll_cycle.h"
+#include "vardel/polling/poll_cycle.h"
 
-#include "alert_store.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -114,11 +114,11 @@ int PollCycle::PollAllServers() {
     names->reserve(m_ctx.servers.size());
     for (const auto& server : m_ctx.servers)
         names->push_back(server->name);
-    issueFrom(std::move(names), 0);
+    issueFrom(names, 0);
     return 0;
 }
 
-void PollCycle::issueFrom(std::shared_ptr<std::vector<std::string>> names, std::size_t first) {
+void PollCycle::issueFrom(const std::shared_ptr<std::vector<std::string>>& names, std::size_t first) {
     Pdu pdu;
     pdu += Vb(Oid(kPollOid));
     const std::size_t end = std::min(names->size(), first + kSlice);

@@ -12,9 +12,9 @@
 // whatever else concerns it meanwhile (a new cycle, a trap) waits and runs
 // right after, in arrival order. Silences are handled one at a time.
 
-#include "config_store.h"
-#include "console_settings.h"
-#include "snmp.h"
+#include "snmp/snmp.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <cstddef>
 #include <deque>
@@ -121,7 +121,7 @@ private:
         std::string address;
     };
     void issue(ManagedServer& server, const Pdu& pdu);
-    void issueFrom(std::shared_ptr<std::vector<std::string>> names, std::size_t first);
+    void issueFrom(const std::shared_ptr<std::vector<std::string>>& names, std::size_t first);
     void startSilence(const Silence& silence);
     void finishSilence(const Silence& silence, const std::string& oldSnmpStatus);
     void hold(const std::string& serverName, std::function<void()> work);

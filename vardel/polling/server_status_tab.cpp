@@ -1,11 +1,11 @@
-#include "server_status_tab.h"
+#include "vardel/polling/server_status_tab.h"
 
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "server_list_edits.h"
-#include "string_table.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_server_list.h"
 #include "ui_server_status.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/server_list_edits.h"
 
 #include <cstdlib>
 

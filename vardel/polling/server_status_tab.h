@@ -4,10 +4,10 @@
 // the Launch and agents status buttons. The grid is a view of the server list,
 // rebuilt whenever the tab is shown.
 
-#include "alert_arrival.h"
-#include "config_store.h"
-#include "console_settings.h"
-#include "poll_cycle.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "snmp_poll_session.h"
+#include "vardel/polling/snmp_poll_session.h"
 
-#include "snmp_qt.h"
+#include "snmp/snmp_qt.h"
 
 SnmpPollSession::SnmpPollSession(std::unique_ptr<Snmp> session)
     : m_session(std::move(session)), m_driver(std::make_unique<SnmpQtDriver>(*m_session)) {}

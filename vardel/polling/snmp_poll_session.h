@@ -1,8 +1,8 @@
 #pragma once
 // The polling SNMP session on the user-interface thread's event loop.
 
-#include "poll_cycle.h"
-#include "snmp.h"
+#include "snmp/snmp.h"
+#include "vardel/polling/poll_cycle.h"
 
 #include <functional>
 #include <memory>

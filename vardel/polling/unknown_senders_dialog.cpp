@@ -1,9 +1,9 @@
-#include "unknown_senders_dialog.h"
+#include "vardel/polling/unknown_senders_dialog.h"
 
-#include "help.h"
-#include "msgbox.h"
-#include "string_table.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_unknown_senders.h"
+#include "vardel/resources/string_table.h"
 
 #include <QHeaderView>
 #include <QShortcut>

@@ -2,7 +2,7 @@
 // "Unknown senders" (dialog 310): the addresses outside the server list that
 // sent traps, with their count, last trap and its time; "Add Server..." for one.
 
-#include "unknown_senders.h"
+#include "vardel/alerts/unknown_senders.h"
 
 #include <QDialog>
 #include <functional>

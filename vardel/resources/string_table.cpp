@@ -1,4 +1,4 @@
-#include "string_table.h"
+#include "vardel/resources/string_table.h"
 
 #include <string>
 #include <unordered_map>

@@ -1,4 +1,4 @@
-#include "vardel_app.h"
+#include "vardel/shell/vardel_app.h"
 
 int main(int argc, char** argv) {
     return RunVardel(argc, argv);

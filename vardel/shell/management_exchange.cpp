@@ -1,12 +1,12 @@
-#include "management_exchange.h"
+#include "vardel/shell/management_exchange.h"
 
-#include "msgbox.h"
-#include "qt_text.h"
-#include "string_table.h"
+#include "platform/msgbox/msgbox.h"
 #include "ui_credentials.h"
 #include "ui_management_server_prompt.h"
-#include "wait_box.h"
-#include "webcall.h"
+#include "vardel/alerts/wait_box.h"
+#include "vardel/resources/qt_text.h"
+#include "vardel/resources/string_table.h"
+#include "webcall/webcall.h"
 
 #include <QApplication>
 #include <new>

@@ -4,7 +4,7 @@
 // the calls of httpTransaction, each made on a worker thread while the wait
 // box or the wait cursor shows.
 
-#include "console_settings.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <QTimer>

@@ -1,10 +1,10 @@
-#include "vardel_app.h"
+#include "vardel/shell/vardel_app.h"
 
-#include "msgbox.h"
-#include "program_env.h"
-#include "single_instance.h"
-#include "string_table.h"
-#include "vardel_tabs.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/shell/single_instance.h"
+#include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/program_env.h"
 
 #include <QApplication>
 #include <QIcon>

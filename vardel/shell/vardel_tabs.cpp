@@ -1,31 +1,32 @@
-#include "vardel_tabs.h"
+#include "vardel/shell/vardel_tabs.h"
 
-#include "add_servers_dialog.h"
-#include "agents_dialog.h"
-#include "alert_log.h"
-#include "attention_summary.h"
-#include "config_tab.h"
-#include "desktop_notifier.h"
-#include "echo_probe.h"
-#include "help.h"
-#include "hostlore.h"
-#include "management_exchange.h"
-#include "msgbox.h"
-#include "notify_window.h"
-#include "page_launch.h"
-#include "poll_cycle.h"
-#include "private_events.h"
-#include "profile.h"
-#include "program_env.h"
-#include "server_status_tab.h"
-#include "snmp.h"
-#include "snmp_poll_session.h"
-#include "snmpv3_store.h"
-#include "string_table.h"
-#include "trap_listener.h"
-#include "tray_status.h"
+#include "hostlore/hostlore.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "snmp/snmp.h"
 #include "ui_vardel_tabs.h"
-#include "unknown_senders_dialog.h"
+#include "vardel/alerts/alert_log.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/attention/attention_summary.h"
+#include "vardel/attention/desktop_notifier.h"
+#include "vardel/attention/tray_status.h"
+#include "vardel/editing/add_servers_dialog.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/polling/agents_dialog.h"
+#include "vardel/polling/echo_probe.h"
+#include "vardel/polling/page_launch.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/polling/snmp_poll_session.h"
+#include "vardel/polling/unknown_senders_dialog.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/shell/management_exchange.h"
+#include "vardel/shell/private_events.h"
+#include "vardel/store/program_env.h"
+#include "vardel/store/snmpv3_store.h"
+#include "vardel/store/store_notice.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -43,6 +44,12 @@ constexpr int kServerStatusTab = 1;
 // The host address library fills 512-byte buffers.
 constexpr std::size_t kHostBuffer = 512;
 
+// The store's notices are ownerless boxes, as its own calls were.
+void showStoreNotice(const std::string& text, const std::string& caption, store::NoticeLevel level) {
+    msgbox::show(nullptr, text, caption, msgbox::Buttons::Ok,
+                 level == store::NoticeLevel::Error ? msgbox::Icon::Error : msgbox::Icon::Warning);
+}
+
 } // namespace
 
 HostLibrary HostLibrary::system() {
@@ -52,6 +59,7 @@ HostLibrary HostLibrary::system() {
 CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)),
       m_trapHandoff(m_options.trapQueueLimit) {
+    store::setNoticeSink(showStoreNotice);
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.

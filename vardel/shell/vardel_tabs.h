@@ -3,12 +3,12 @@
 // Cancel and Help. Its initialisation is the console's start-up; it owns all
 // run-time state and routes timers and private messages.
 
-#include "alert_arrival.h"
-#include "alert_store.h"
-#include "config_store.h"
-#include "console_settings.h"
-#include "snmp.h"
-#include "trap_handoff.h"
+#include "snmp/snmp.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/trap_handoff.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/console_settings.h"
 
 #include <QDialog>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // Checks fetched bodies of any bytes: the verdict never crashes, an accepted
 // list still reads as one after the console rewrites it, and the console's
 // read of its server keys stays within its buffer.
-#include "exchange.h"
-#include "profile.h"
+#include "platform/profile/profile.h"
+#include "webcall/exchange.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // httpTransaction against the management server of deploy/ on a real
 // lighttpd, over HTTP and HTTPS with a CA made here.
-#include "exchange.h"
-#include "management_server.h"
-#include "private_program_dir.h"
-#include "testsupport.h"
-#include "webcall.h"
+#include "tests/support/management_server.h"
+#include "tests/support/private_program_dir.h"
+#include "tests/support/testsupport.h"
+#include "webcall/exchange.h"
+#include "webcall/webcall.h"
 
 #include <arpa/inet.h>
 #include <array>

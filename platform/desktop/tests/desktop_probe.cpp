@@ -3,7 +3,7 @@
 //   desktop_probe html        prints defaultHtmlCommandLine()
 //   desktop_probe open URI    exit status 0 when openUri(URI) succeeded, else 1
 
-#include "desktop.h"
+#include "platform/desktop/desktop.h"
 
 #include <cstdio>
 #include <cstring>

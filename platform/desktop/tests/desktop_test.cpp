@@ -2,7 +2,7 @@
 // test "browser" that records its arguments) and runs the layer through
 // desktop_probe in that environment alone.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,7 +1,7 @@
 // The grid's own model: fixed header row, sort, row insertion and removal,
 // colours as Windows values, widths in twips.
 
-#include "flexgrid.h"
+#include "platform/flexgrid/flexgrid.h"
 
 #include <QBrush>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "help.h"
-#include "msgbox.h"
-#include "testsupport.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/testsupport.h"
 
 #include <climits>
 #include <filesystem>

@@ -1,7 +1,7 @@
 // Decodes arbitrary bytes as a carried datagram: an accepted one must be
 // exactly what the encoder makes of its fields, and nothing is read outside
 // the input.
-#include "ipx.h"
+#include "platform/ipx/ipx.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Runs in a network namespace of its own; each case gets a private program
 // directory for its ipx.ini.
 
-#include "ipx.h"
-#include "private_program_dir.h"
+#include "platform/ipx/ipx.h"
+#include "tests/support/private_program_dir.h"
 
 #include <arpa/inet.h>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "netenum.h"
+#include "platform/netenum/netenum.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

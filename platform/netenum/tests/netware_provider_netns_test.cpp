@@ -2,9 +2,9 @@
 // NetWare host; each case in a network namespace with a private program
 // directory for ipx.ini.
 
-#include "netenum.h"
-#include "nwpeer.h"
-#include "private_program_dir.h"
+#include "platform/netenum/netenum.h"
+#include "tests/support/private_program_dir.h"
+#include "tools/nwpeer/nwpeer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "netenum.h"
-#include "samba_peers.h"
-#include "smb_provider.h"
-#include "testsupport.h"
+#include "platform/netenum/netenum.h"
+#include "platform/netenum/smb_provider.h"
+#include "tests/support/samba_peers.h"
+#include "tests/support/testsupport.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

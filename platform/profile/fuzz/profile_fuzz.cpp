@@ -1,6 +1,6 @@
 // Parses arbitrary bytes, edits the document and checks that it reads back
 // the same from memory as from its own serialization.
-#include "profile.h"
+#include "platform/profile/profile.h"
 
 #include <cstdio>
 #include <cstdlib>

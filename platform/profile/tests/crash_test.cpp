@@ -1,6 +1,6 @@
 // A process killed while it saves leaves the old or the new file, whole.
-#include "profile.h"
-#include "testsupport.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
 
 #include <algorithm>
 #include <chrono>

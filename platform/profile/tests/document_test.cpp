@@ -1,5 +1,5 @@
 // The INI document against the Windows private-profile rules.
-#include "profile.h"
+#include "platform/profile/profile.h"
 
 #include <gtest/gtest.h>
 #include <string>

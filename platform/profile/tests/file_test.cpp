@@ -1,6 +1,6 @@
 // Profile files on disk: single calls, the cache, atomic saves and their failures.
-#include "profile.h"
-#include "testsupport.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
 
 #include <algorithm>
 #include <cerrno>

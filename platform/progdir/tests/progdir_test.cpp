@@ -1,5 +1,5 @@
-#include "progdir.h"
-#include "testsupport.h"
+#include "platform/progdir/progdir.h"
+#include "tests/support/testsupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

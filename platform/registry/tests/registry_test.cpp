@@ -1,6 +1,6 @@
 // The console key in a regedit export file.
-#include "registry.h"
-#include "testsupport.h"
+#include "platform/registry/registry.h"
+#include "tests/support/testsupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

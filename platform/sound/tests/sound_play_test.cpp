@@ -1,9 +1,9 @@
 // Announcements played into a FIFO that stands for the sound device: a sound
 // lasts until the test has read what reached the device.
 
-#include "sound.h"
-#include "testsupport.h"
-#include "wav.h"
+#include "platform/sound/sound.h"
+#include "platform/sound/tests/wav.h"
+#include "tests/support/testsupport.h"
 
 #include <chrono>
 #include <fcntl.h>

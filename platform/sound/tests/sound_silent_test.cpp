@@ -1,9 +1,9 @@
 // The console on a machine without any sound device: every announcement fails
 // quietly, and the player is free again for the next one.
 
-#include "sound.h"
-#include "testsupport.h"
-#include "wav.h"
+#include "platform/sound/sound.h"
+#include "platform/sound/tests/wav.h"
+#include "tests/support/testsupport.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Writes small PCM WAV files for the sound tests.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -4,9 +4,9 @@
 // Without corpus arguments the target works in a corpus directory of the
 // build tree, seeded from real trap datagrams (seeds/).
 
-#include "snmp.h"
-#include "snmp_internal.h"
-#include "trap_listener.h"
+#include "snmp/snmp.h"
+#include "snmp/snmp_internal.h"
+#include "vardel/alerts/trap_listener.h"
 
 #include <arpa/inet.h>
 #include <cstdint>

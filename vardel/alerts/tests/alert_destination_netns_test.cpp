@@ -1,10 +1,10 @@
 // The alert-destination SET against snmpd, whose pass script makes the
 // destination variable writable and records every write.
 
-#include "alert_destination.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_destination.h"
 
 #include <QApplication>
 #include <QTimer>

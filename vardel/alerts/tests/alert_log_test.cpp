@@ -1,7 +1,7 @@
 // The alert log's blocks, byte for byte.
 
-#include "alert_log.h"
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

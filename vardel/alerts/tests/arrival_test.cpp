@@ -1,8 +1,8 @@
 // The main window's handling of a new trap alert and of a state-change alert.
 
-#include "alert_arrival.h"
-#include "alert_log.h"
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_arrival.h"
+#include "vardel/alerts/alert_log.h"
 
 #include <gtest/gtest.h>
 

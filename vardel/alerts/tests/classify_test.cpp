@@ -1,14 +1,14 @@
 // Classification of trap alerts, %N expansion, severities, numbering,
 // state-change alerts and the announcement.
 
-#include "alert_sound.h"
-#include "alert_store.h"
-#include "alert_text.h"
-#include "help.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "program_env.h"
-#include "testsupport.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_sound.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/alert_text.h"
+#include "vardel/store/program_env.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

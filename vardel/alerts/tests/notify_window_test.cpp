@@ -1,10 +1,10 @@
 // The notify window driven through its widgets (offscreen), and its printout.
 
-#include "help.h"
-#include "msgbox.h"
-#include "notify_window.h"
-#include "severity_picture.h"
-#include "testsupport.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/severity_picture.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,9 +1,9 @@
 // The help pages of the shipped trap definitions, as the build lays them out.
 
-#include "help.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "testsupport.h"
+#include "platform/help/help.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
 
 #include <cstdlib>
 #include <filesystem>

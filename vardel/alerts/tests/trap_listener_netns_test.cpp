@@ -2,9 +2,9 @@
 // Net-SNMP's snmptrap and snmpinform, by a flood of garbage datagrams, and by
 // bursts of traps and informs.
 
-#include "snmp_internal.h"
-#include "testsupport.h"
-#include "trap_listener.h"
+#include "snmp/snmp_internal.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/trap_listener.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,8 +1,8 @@
 // Trap keys, record building and registration failures of the trap listener.
 
-#include "msgbox.h"
-#include "testsupport.h"
-#include "trap_listener.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/trap_listener.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

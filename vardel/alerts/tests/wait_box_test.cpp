@@ -1,6 +1,6 @@
 // Waiting on workers keeps the event loop running and the notify window usable.
 
-#include "wait_box.h"
+#include "vardel/alerts/wait_box.h"
 
 #include <QApplication>
 #include <QPushButton>

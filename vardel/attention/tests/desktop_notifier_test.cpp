@@ -1,7 +1,7 @@
 // The notifications client against a real dunst on a private session bus.
 
-#include "bus_peers.h"
-#include "desktop_notifier.h"
+#include "vardel/attention/desktop_notifier.h"
+#include "vardel/attention/tests/bus_peers.h"
 
 #include <QFile>
 #include <QJsonArray>

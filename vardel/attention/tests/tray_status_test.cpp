@@ -1,9 +1,9 @@
 // The status-area icon against a real StatusNotifierWatcher on a private
 // session bus, the test playing the host.
 
-#include "bus_peers.h"
-#include "testsupport.h"
-#include "tray_status.h"
+#include "tests/support/testsupport.h"
+#include "vardel/attention/tests/bus_peers.h"
+#include "vardel/attention/tray_status.h"
 
 #include <QApplication>
 #include <QDBusArgument>

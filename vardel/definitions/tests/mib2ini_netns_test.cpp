@@ -1,7 +1,7 @@
 // vardel-mib2ini as an administrator runs it, and on a read-only program
 // directory (a read-only bind mount: the tests may run as root).
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <array>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // MIB import: real vendor and IETF MIBs, both SMI forms, classification of
 // what was written, and bad input.
 
-#include "alert_store.h"
-#include "definitions.h"
-#include "profile.h"
-#include "testsupport.h"
-#include "trap_listener.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/definitions/definitions.h"
 
 #include <cstdlib>
 #include <filesystem>

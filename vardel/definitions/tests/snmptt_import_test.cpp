@@ -1,8 +1,8 @@
 // snmptt.conf import: the snmptt package's sample and what it cannot carry.
 
-#include "definitions.h"
-#include "profile.h"
-#include "testsupport.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
+#include "vardel/definitions/definitions.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -3,12 +3,12 @@
 // ucdStart) classified sent as v1 and as v2c. Real snmptrap on port 162 of
 // the test's own network namespace.
 
-#include "alert_store.h"
-#include "definitions.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "testsupport.h"
-#include "trap_listener.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/alerts/alert_store.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/definitions/definitions.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,10 +1,10 @@
 // The Add Servers dialog browsing the real Microsoft network of the Samba
 // test peers, with the machine's own providers.
 
-#include "add_servers_dialog.h"
-#include "modal_script.h"
-#include "msgbox.h"
-#include "samba_peers.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/samba_peers.h"
+#include "vardel/editing/add_servers_dialog.h"
+#include "vardel/editing/tests/modal_script.h"
 
 #include <QLineEdit>
 #include <QPushButton>

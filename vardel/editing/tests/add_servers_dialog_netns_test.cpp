@@ -2,13 +2,13 @@
 // providers or the machine's own, in a network namespace of its own: names
 // resolve through /etc/hosts alone, and a simulated NetWare host answers SAP.
 
-#include "add_servers_dialog.h"
-#include "modal_script.h"
-#include "msgbox.h"
-#include "nwpeer.h"
-#include "private_program_dir.h"
-#include "test_network.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/private_program_dir.h"
+#include "tests/support/testsupport.h"
+#include "tools/nwpeer/nwpeer.h"
+#include "vardel/editing/add_servers_dialog.h"
+#include "vardel/editing/tests/modal_script.h"
+#include "vardel/editing/tests/test_network.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 // GetListOfResources over in-process providers.
 
-#include "add_servers.h"
-#include "msgbox.h"
-#include "test_network.h"
+#include "platform/msgbox/msgbox.h"
+#include "vardel/editing/add_servers.h"
+#include "vardel/editing/tests/test_network.h"
 
 #include <gtest/gtest.h>
 

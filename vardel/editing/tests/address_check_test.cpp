@@ -1,6 +1,6 @@
 // The typed-address syntax checks.
 
-#include "address_check.h"
+#include "vardel/editing/address_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The Configuration tab driven through its widgets, with the scripted message
 // boxes; the alert-destination SETs go to a real snmpd in the test's namespace.
 
-#include "config_tab.h"
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <QCheckBox>

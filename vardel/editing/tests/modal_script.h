@@ -2,7 +2,7 @@
 // Driving the dialogs of the Add Servers tests: controls by number, clicks,
 // and a script that answers modal dialogs as they open.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>

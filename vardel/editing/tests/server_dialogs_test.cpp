@@ -1,11 +1,11 @@
 // The server dialogs and Advanced Options, driven through their widgets with
 // the scripted message boxes.
 
-#include "advanced_options_dialog.h"
-#include "msgbox.h"
-#include "server_dialogs.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/testsupport.h"
+#include "vardel/editing/advanced_options_dialog.h"
+#include "vardel/editing/server_dialogs.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <QCheckBox>

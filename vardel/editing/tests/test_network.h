@@ -2,7 +2,7 @@
 // An in-process network provider for the browsing tests: fixed containers,
 // a count of the enumerations asked of it, and a failure on demand.
 
-#include "netenum.h"
+#include "platform/netenum/netenum.h"
 
 #include <atomic>
 #include <map>

@@ -2,13 +2,13 @@
 // an import read on the worker then previewed, edited and written, a cancelled
 // import and preview, Remove, and a console that may not change definitions.
 
-#include "config_tab.h"
-#include "modal_script.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "string_table.h"
-#include "testsupport.h"
-#include "trap_definitions_dialog.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "tests/support/testsupport.h"
+#include "vardel/editing/config_tab.h"
+#include "vardel/editing/tests/modal_script.h"
+#include "vardel/editing/trap_definitions_dialog.h"
+#include "vardel/resources/string_table.h"
 
 #include <QAction>
 #include <QApplication>

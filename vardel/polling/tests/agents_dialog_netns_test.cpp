@@ -1,12 +1,12 @@
 // The agents status dialog against snmpd configured with the views of Debian's
 // stock snmpd.conf, driven through its widgets.
 
-#include "agents_dialog.h"
-#include "msgbox.h"
-#include "snmp.h"
-#include "snmpd_peer.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "snmp/snmp.h"
+#include "tests/support/snmpd_peer.h"
+#include "tests/support/testsupport.h"
+#include "vardel/polling/agents_dialog.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <QHeaderView>

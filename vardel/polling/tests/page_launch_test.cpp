@@ -1,8 +1,8 @@
-#include "msgbox.h"
-#include "page_launch.h"
-#include "registry.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/registry/registry.h"
+#include "tests/support/testsupport.h"
+#include "vardel/polling/page_launch.h"
+#include "vardel/resources/string_table.h"
 
 #include <chrono>
 #include <cstdlib>

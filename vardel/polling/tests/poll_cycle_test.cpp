@@ -2,7 +2,7 @@
 // server, the alerts they raise, pollPending, and the order kept while echo
 // probes run elsewhere.
 
-#include "poll_cycle.h"
+#include "vardel/polling/poll_cycle.h"
 
 #include <gtest/gtest.h>
 

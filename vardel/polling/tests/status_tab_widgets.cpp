@@ -1,11 +1,11 @@
 // The Server Status tab through its widgets: the grid's rebuild and cell
 // rules, the alert counts, the two buttons and the chooser's messages.
 
-#include "flexgrid.h"
-#include "msgbox.h"
-#include "server_status_tab.h"
-#include "string_table.h"
-#include "testsupport.h"
+#include "platform/flexgrid/flexgrid.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/testsupport.h"
+#include "vardel/polling/server_status_tab.h"
+#include "vardel/resources/string_table.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,14 +1,14 @@
 // The console's exchange with the management server of deploy/ on a real
 // lighttpd: start-up fetch, credentials, read-only start, write-back on OK,
 // two consoles writing back, the unattended prompt, HTTPS, failed start-ups.
-#include "fixed_host.h"
-#include "management_exchange.h"
-#include "management_server.h"
-#include "msgbox.h"
-#include "private_program_dir.h"
-#include "string_table.h"
-#include "testsupport.h"
-#include "vardel_tabs.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "tests/support/management_server.h"
+#include "tests/support/private_program_dir.h"
+#include "tests/support/testsupport.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/shell/management_exchange.h"
+#include "vardel/shell/vardel_tabs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "server_list_edits.h"
+#include "vardel/store/server_list_edits.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

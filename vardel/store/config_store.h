@@ -2,8 +2,8 @@
 // Records and configuration store: the console's INI file rlaweb.ini, the
 // registry key, and the look-ups and setters of the server list.
 
-#include "console_settings.h"
-#include "managed_server.h"
+#include "vardel/store/console_settings.h"
+#include "vardel/store/managed_server.h"
 
 #include <list>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "program_env.h"
+#include "vardel/store/program_env.h"
 
-#include "progdir.h"
+#include "platform/progdir/progdir.h"
 
 #include <cstdio>
 #include <iomanip>

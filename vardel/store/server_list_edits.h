@@ -2,7 +2,7 @@
 // The edits of the server list made by the Configuration tab. Names compare
 // exactly and case-sensitively; the first match in list order wins.
 
-#include "config_store.h"
+#include "vardel/store/config_store.h"
 
 #include <list>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "config_store.h"
+#include "vardel/store/config_store.h"
 
-#include "msgbox.h"
-#include "profile.h"
-#include "registry.h"
-#include "string_table.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry.h"
+#include "vardel/resources/string_table.h"
+#include "vardel/store/store_notice.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,7 +27,7 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 void showNoMemory(const std::string& caption) {
-    msgbox::show(nullptr, LoadString(IDS_NO_MEMORY), caption, msgbox::Buttons::Ok, msgbox::Icon::Error);
+    store::notify(LoadString(IDS_NO_MEMORY), caption, store::NoticeLevel::Error);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ void reportServerCount(const profile::Document& doc, const std::string& iniPath,
     const std::string text =
         count.empty() ? FormatString(IDS_SERVER_COUNT_MISSING, {iniPath, std::to_string(names)})
                       : FormatString(IDS_SERVER_COUNT_WRONG, {iniPath, std::to_string(names), count});
-    msgbox::show(nullptr, text, LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
+    store::notify(text, LoadString(IDS_PRODUCT_TITLE), store::NoticeLevel::Warning);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The SNMPv3 credentials file and the console's engine ID.
 
-#include "snmp.h"
-#include "snmpv3_store.h"
-#include "testsupport.h"
+#include "snmp/snmp.h"
+#include "tests/support/testsupport.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

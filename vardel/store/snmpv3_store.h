@@ -6,8 +6,8 @@
 // then; and the console's own engine ID, kept across runs. Neither file is
 // written by a console that has no SNMPv3 user.
 
-#include "config_store.h"
-#include "managed_server.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/managed_server.h"
 
 #include <string>
 

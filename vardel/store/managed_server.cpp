@@ -1,4 +1,4 @@
-#include "managed_server.h"
+#include "vardel/store/managed_server.h"
 
 std::int32_t NosCodeFromText(const std::string& text) {
     if (text == "NetWare")

@@ -1,8 +1,9 @@
-#include "config_store.h"
-#include "msgbox.h"
-#include "profile.h"
-#include "registry.h"
-#include "testsupport.h"
+#include "platform/msgbox/msgbox.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry.h"
+#include "tests/support/testsupport.h"
+#include "vardel/store/config_store.h"
+#include "vardel/store/store_notice.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,18 @@ std::unique_ptr<ManagedServer> server(const std::string& name, const std::string
     s->ipxAddress = ipx;
     return s;
 }
+
+// Notices become boxes here as in the console, so the scripted boxes see them.
+class NoticeBoxes : public ::testing::Environment {
+    void SetUp() override {
+        store::setNoticeSink([](const std::string& text, const std::string& caption,
+                                store::NoticeLevel level) {
+            msgbox::show(nullptr, text, caption, msgbox::Buttons::Ok,
+                         level == store::NoticeLevel::Error ? msgbox::Icon::Error : msgbox::Icon::Warning);
+        });
+    }
+};
+const auto* const kNoticeBoxes = ::testing::AddGlobalTestEnvironment(new NoticeBoxes);
 
 const char* kRegHeader = "Windows Registry Editor Version 5.00\r\n\r\n"
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n";

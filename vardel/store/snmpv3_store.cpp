@@ -1,6 +1,6 @@
-#include "snmpv3_store.h"
+#include "vardel/store/snmpv3_store.h"
 
-#include "snmp.h"
+#include "snmp/snmp.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
