@@ -200,7 +200,10 @@ void Snmp::Impl::readIpx() {
     netsnmp_large_fd_set set;
     netsnmp_large_fd_set_init(&set, ipxFd + 1);
     NETSNMP_LARGE_FD_SET(ipxFd, &set);
-    snmp_sess_read2(ipxSessp, &set);
+    {
+        auto lock = usmLock();
+        snmp_sess_read2(ipxSessp, &set);
+    }
     netsnmp_large_fd_set_cleanup(&set);
     sendRetries();
     dispatch();
@@ -239,6 +242,10 @@ int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pd
     auto* self = static_cast<Impl*>(magic);
     if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
         return 1;
+    // Net-SNMP hands on a v3 message whose digest failed, with the error set:
+    // it is no notification.
+    if (pdu->version == SNMP_VERSION_3 && session->s_snmp_errno != SNMPERR_SUCCESS)
+        return 1;
     const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
     const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
     if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
@@ -247,7 +254,7 @@ int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pd
 }
 
 void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6) {
-    if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c)
+    if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c && pdu->version != SNMP_VERSION_3)
         return;
     if (pdu->command == SNMP_MSG_INFORM) {
         // Every receiver acknowledges an inform, whether it keeps it or not.
@@ -316,7 +323,16 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp
                   : overIpx
                       ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
                       : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
-    target->set_version(pdu->version == SNMP_VERSION_2c ? version2c : version1);
+    target->set_version(pdu->version == SNMP_VERSION_3    ? version3
+                        : pdu->version == SNMP_VERSION_2c ? version2c
+                                                          : version1);
+    if (pdu->version == SNMP_VERSION_3) {
+        target->set_security(
+            std::string(pdu->securityName != nullptr ? pdu->securityName : "", pdu->securityNameLen),
+            pdu->securityLevel);
+        target->set_engine_id(std::string(reinterpret_cast<const char*>(pdu->securityEngineID),
+                                          pdu->securityEngineID != nullptr ? pdu->securityEngineIDLen : 0));
+    }
     events.push_back(
         Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
 }
@@ -324,8 +340,130 @@ void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp
 // Net-SNMP's hook after parsing a message: a response is the answer to one
 // of the session's own requests or to none, and is taken here (0 tells
 // Net-SNMP to drop the message); everything else goes on to onMessage.
+namespace {
+
+// Whether a message came from the responder a request waits on.
+bool fromPeerOf(const Snmp::Impl::Request& pending, netsnmp_pdu* pdu, bool overIpx, bool overUdp6) {
+    std::uint32_t ip = 0;
+    std::uint16_t port = 0;
+    unsigned char ipx[10];
+    unsigned char ip6[16] = {};
+    if (pending.overUdp6)
+        return overUdp6 && sender6Of(pdu, ip6, port) && std::memcmp(ip6, pending.peerIp6, sizeof ip6) == 0 &&
+               port == pending.peerPort;
+    if (pending.overIpx)
+        return overIpx &&
+               snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
+                                port) &&
+               std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort;
+    return !overIpx && !overUdp6 && senderOf(pdu, ip, port) && ip == pending.peerIp &&
+           port == pending.peerPort;
+}
+
+// The refusal a usmStats report stands for (RFC 3414 usmStats.N).
+int refusalOfReport(const netsnmp_pdu* pdu) {
+    static const oid usmStats[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
+    const netsnmp_variable_list* v = pdu->variables;
+    if (v == nullptr || v->name_length < 10 || snmp_oid_compare(v->name, 9, usmStats, 9) != 0)
+        return kSnmpError;
+    switch (v->name[9]) {
+    case 1:
+        return kSnmpUsmUnsupportedLevel;
+    case 2:
+        return kSnmpUsmNotInTimeWindow;
+    case 3:
+        return kSnmpUsmUnknownUser;
+    case 4:
+        return kSnmpUsmUnknownEngineId;
+    case 5:
+        return kSnmpUsmWrongDigest;
+    case 6:
+        return kSnmpUsmDecryptionError;
+    default:
+        return kSnmpError;
+    }
+}
+
+// What an answer that Net-SNMP could not read means for its request.
+int refusalOfParse(int parsed) {
+    switch (parsed) {
+    case SNMPERR_USM_DECRYPTIONERROR:
+        return kSnmpUsmDecryptionError;
+    case SNMPERR_USM_AUTHENTICATIONFAILURE:
+        return kSnmpUsmWrongDigest;
+    case SNMPERR_USM_UNKNOWNSECURITYNAME:
+        return kSnmpUsmUnknownUser;
+    default:
+        return 0;
+    }
+}
+
+void setEngine(netsnmp_pdu* message, const std::string& engineId) {
+    SNMP_FREE(message->securityEngineID);
+    SNMP_FREE(message->contextEngineID);
+    message->securityEngineID = static_cast<u_char*>(netsnmp_memdup(engineId.data(), engineId.size()));
+    message->securityEngineIDLen = engineId.size();
+    message->contextEngineID = static_cast<u_char*>(netsnmp_memdup(engineId.data(), engineId.size()));
+    message->contextEngineIDLen = engineId.size();
+}
+
+// The v3 header fields of a request of user at level.
+bool makeV3(netsnmp_pdu* message, long id, const std::string& user, int level) {
+    message->version = SNMP_VERSION_3;
+    message->securityModel = SNMP_SEC_MODEL_USM;
+    message->securityLevel = level;
+    message->securityName = strdup(user.c_str());
+    message->securityNameLen = user.size();
+    message->contextName = strdup("");
+    message->contextNameLen = 0;
+    message->reqid = id;
+    // A report (of discovery or of a refusal) names the request by message id.
+    message->msgid = id;
+    message->flags |= UCD_MSG_FLAG_EXPECT_RESPONSE;
+    return message->securityName != nullptr && message->contextName != nullptr;
+}
+
+} // namespace
+
+void Snmp::Impl::takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx, bool overUdp6) {
+    const int refusal = parsed == SNMP_ERR_NOERROR ? refusalOfReport(pdu) : refusalOfParse(parsed);
+    if (refusal == 0)
+        return;
+    auto it = requests.find(pdu->msgid);
+    if (it == requests.end() || !it->second->v3 || !fromPeerOf(*it->second, pdu, overIpx, overUdp6))
+        return;
+    Request& pending = *it->second;
+    if (pending.discovering) {
+        if (parsed != SNMP_ERR_NOERROR || pdu->securityEngineID == nullptr || pdu->securityEngineIDLen == 0)
+            return;
+        const std::string engine(reinterpret_cast<const char*>(pdu->securityEngineID),
+                                 pdu->securityEngineIDLen);
+        learnEngine(pending.peerOctets(), pending.peerPort, engine);
+        setEngine(pending.message, engine);
+        pending.target->set_engine_id(engine);
+        pending.discovering = false;
+    } else if (refusal == kSnmpUsmNotInTimeWindow && !pending.timeRetried) {
+        // The report brought the agent's clock: once more, in its window.
+        pending.timeRetried = true;
+    } else {
+        std::unique_ptr<Request> request = std::move(it->second);
+        requests.erase(it);
+        complete(std::move(request), refusal, nullptr);
+        return;
+    }
+    retries.push_back(std::move(it->second));
+    requests.erase(it);
+}
+
 int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed) {
     auto* self = static_cast<Impl*>(session->callback_magic);
+    if (pdu != nullptr && pdu->version == SNMP_VERSION_3 && !self->closing &&
+        (parsed != SNMP_ERR_NOERROR || pdu->command == SNMP_MSG_REPORT)) {
+        const bool viaIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
+        const bool viaUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
+        self->takeReport(pdu, parsed, viaIpx, viaUdp6);
+        return parsed == SNMP_ERR_NOERROR ? 0 : 1;
+    }
     if (parsed != SNMP_ERR_NOERROR || pdu == nullptr || pdu->command != SNMP_MSG_RESPONSE)
         return 1;
     if (self->closing)
@@ -337,21 +475,7 @@ int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parse
     // address is not the target's, and the request goes on waiting.
     const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
     const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
-    std::uint32_t ip = 0;
-    std::uint16_t port = 0;
-    unsigned char ipx[10];
-    unsigned char ip6[16] = {};
-    const Request& pending = *it->second;
-    const bool fromPeer =
-        pending.overUdp6 ? overUdp6 && sender6Of(pdu, ip6, port) &&
-                               std::memcmp(ip6, pending.peerIp6, sizeof ip6) == 0 && port == pending.peerPort
-        : pending.overIpx ? overIpx &&
-                                snmp_ipx::peerOf(pdu->transport_data,
-                                                 static_cast<int>(pdu->transport_data_length), ipx, port) &&
-                                std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
-                          : !overIpx && !overUdp6 && senderOf(pdu, ip, port) && ip == pending.peerIp &&
-                                port == pending.peerPort;
-    if (!fromPeer)
+    if (!fromPeerOf(*it->second, pdu, overIpx, overUdp6))
         return 0;
     Pdu answer;
     answer.set_type(pdu->command);
@@ -401,6 +525,8 @@ int Snmp::Impl::send(Request& request) {
     netsnmp_transport* transport = snmp_sess_transport(via);
     if (session == nullptr || transport == nullptr)
         return SNMPERR_BAD_SESSION;
+    auto lock = usmLock();
+    netsnmp_pdu* out = request.discovering ? request.probe : request.message;
     session->s_snmp_errno = 0;
     size_t size = 2048;
     size_t offset = 0;
@@ -411,12 +537,12 @@ int Snmp::Impl::send(Request& request) {
     size_t length = 0;
     int built;
     if (netsnmp_ds_get_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_REVERSE_ENCODE)) {
-        built = snmp_build(&buffer, &size, &offset, session, request.message);
+        built = snmp_build(&buffer, &size, &offset, session, out);
         packet = buffer + size - offset;
         length = offset;
     } else {
         length = size;
-        built = snmp_build(&buffer, &length, &offset, session, request.message);
+        built = snmp_build(&buffer, &length, &offset, session, out);
         packet = buffer;
     }
     int error = 0;
@@ -521,6 +647,11 @@ int Snmp::notify_register(const OidCollection& ids, const TargetCollection& targ
         return kSnmpInvalidCallback;
     m_impl->notifyIds = ids;
     m_impl->notifyTargets = targets;
+    // A receiver of notifications is the authoritative engine of v3 informs
+    // (and answers their discovery), not of v3 traps.
+    for (void* via : {m_impl->sessp, m_impl->ipxSessp})
+        if (netsnmp_session* s = via != nullptr ? snmp_sess_session(via) : nullptr)
+            s->isAuthoritative = SNMP_SESS_UNKNOWNAUTH;
     m_impl->notifyCallback = callback;
     m_impl->notifyData = const_cast<void*>(data);
     m_impl->registered = true;
@@ -557,7 +688,8 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     const bool ipx = address.get_type() == Address::type_ipx || address.get_type() == Address::type_ipxsock;
     if (!ipx && address.get_type() != Address::type_ip && address.get_type() != Address::type_udp)
         return kSnmpInvalidAddress;
-    if (target.get_version() != version1 && target.get_version() != version2c)
+    const bool v3 = target.get_version() == version3;
+    if (target.get_version() != version1 && target.get_version() != version2c && !(v3 && snmpv3::enabled()))
         return kSnmpUnsupported;
     if (pdu->get_vb_count() == 0)
         return kSnmpInvalidPdu;
@@ -571,14 +703,21 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     if (message->reqid == 0)
         message->reqid = snmp_get_next_reqid();
     request->requestId = message->reqid;
-    message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
-    const OctetStr& community = command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
-    message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
-    if (message->community == nullptr)
-        return kSnmpResourceUnavailable;
-    if (community.len() > 0)
-        std::memcpy(message->community, community.data(), community.len());
-    message->community_len = community.len();
+    if (v3) {
+        request->v3 = true;
+        if (!makeV3(message, request->requestId, target.securityName(), target.securityLevel()))
+            return kSnmpResourceUnavailable;
+    } else {
+        message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
+        const OctetStr& community =
+            command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
+        message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
+        if (message->community == nullptr)
+            return kSnmpResourceUnavailable;
+        if (community.len() > 0)
+            std::memcpy(message->community, community.data(), community.len());
+        message->community_len = community.len();
+    }
     if (ipx) {
         request->overIpx = true;
         std::memcpy(request->peerIpx, address.ipx(), sizeof request->peerIpx);
@@ -631,6 +770,21 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     }
 
     request->target = target.clone();
+    if (v3) {
+        std::string engine = target.engineId();
+        if (engine.empty() && !ipx)
+            engine = knownEngine(request->peerOctets(), request->peerPort);
+        if (!engine.empty()) {
+            setEngine(message, engine);
+        } else {
+            // The agent's engine first: a probe without user or bindings (RFC 3414 4).
+            request->discovering = true;
+            request->probe = snmp_pdu_create(SNMP_MSG_GET);
+            if (request->probe == nullptr ||
+                !makeV3(request->probe, request->requestId, "", SNMP_SEC_LEVEL_NOAUTH))
+                return kSnmpResourceUnavailable;
+        }
+    }
     request->attemptsLeft = target.get_retry() + 1;
     unsigned long hundredths = target.get_timeout() == 0 ? 1 : target.get_timeout();
     request->timeoutUs = static_cast<long>(hundredths) * 10000L;
@@ -744,7 +898,10 @@ void Snmp::processReadable(int max) {
             break;
         NETSNMP_LARGE_FD_ZERO(&d.fdset);
         NETSNMP_LARGE_FD_SET(d.fd, &d.fdset);
-        snmp_sess_read2(d.sessp, &d.fdset);
+        {
+            auto lock = usmLock();
+            snmp_sess_read2(d.sessp, &d.fdset);
+        }
         // Deliver as we go so that a burst does not pile up answers in memory.
         d.sendRetries();
         d.dispatch();
@@ -809,6 +966,10 @@ std::uint64_t Snmp::droppedDatagrams() const {
 
 void Snmp::setLossHook(std::function<void(std::uint64_t)> hook) {
     m_impl->lossHook = std::move(hook);
+}
+
+void Snmp::setRefusalHook(std::function<void(const std::vector<UsmRefusals>&)> hook) {
+    m_impl->refusalHook = std::move(hook);
 }
 
 void Snmp::countLost(std::uint64_t count) {

@@ -5,6 +5,7 @@
 #include "vardel/alerts/wait_box.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -20,6 +21,7 @@ struct SetRequest {
     std::string address;
     std::string community;
     std::string value;
+    SnmpV3Credentials v3;
 };
 
 // Runs on a worker thread: a fresh session, one SET. The SNMP status, 0 when written.
@@ -33,6 +35,7 @@ int WriteDestination(const SetRequest& request) {
         target.set_address(IpAddress(request.address));
         target.set_readcommunity(OctetStr(request.community.c_str()));
         target.set_writecommunity(OctetStr(request.community.c_str()));
+        ApplyV3Target(request.v3, target);
     } else {
         target.set_address(IpxAddress(request.address));
     }
@@ -72,6 +75,18 @@ std::string AlertDestinationReason(int status) {
     case 4:  // readOnly
     case 17: // notWritable
         return LoadString(IDS_DESTINATION_NOT_WRITABLE);
+    case kSnmpUsmUnknownUser:
+        return LoadString(IDS_V3_UNKNOWN_USER);
+    case kSnmpUsmWrongDigest:
+        return LoadString(IDS_V3_WRONG_DIGEST);
+    case kSnmpUsmDecryptionError:
+        return LoadString(IDS_V3_DECRYPTION_ERROR);
+    case kSnmpUsmNotInTimeWindow:
+        return LoadString(IDS_V3_NOT_IN_TIME);
+    case kSnmpUsmUnknownEngineId:
+        return LoadString(IDS_V3_UNKNOWN_ENGINE);
+    case kSnmpUsmUnsupportedLevel:
+        return LoadString(IDS_V3_UNSUPPORTED_LEVEL);
     default:
         if (status > 0)
             return LoadString(IDS_DESTINATION_REFUSED) + " " + std::to_string(status) + ".";
@@ -94,6 +109,7 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.byIp = !ServerIpAddress(*server).empty();
         request.address = request.byIp ? ServerIpAddress(*server) : server->ipxAddress;
         request.community = server->community;
+        request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);

@@ -72,6 +72,9 @@ struct PollCycleContext {
     std::function<void(std::function<void()> work)> later = {};
 };
 
+// The text of an SNMPv3 refusal or a time-out (snmp.h results); empty for others.
+std::string SnmpRefusalText(int status);
+
 // The identifier every poll asks for.
 inline constexpr const char* kPollOid = "1.3.6.1.2.1.1.2";
 
@@ -95,6 +98,9 @@ public:
     int OnAgentSilent(const std::string& address);     // WM_USER+2000
     int OnHostReachable(const std::string& address);   // WM_USER+2500
     int OnHostUnreachable(const std::string& address); // WM_USER+3000
+    // The agent answered but refused the SNMPv3 request (snmpIsRefusal):
+    // DOWN, its host reachable, the refusal kept in the server.
+    int OnAgentRefused(const std::string& address, int refusal);
 
     // Probes the server's host and hands the verdict to OnHostReachable or
     // OnHostUnreachable; then runs `then`.
