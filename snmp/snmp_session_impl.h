@@ -50,6 +50,11 @@ void learnEngine(const std::string& peerOctets, std::uint16_t port, const std::s
 std::string knownEngine(const std::string& peerOctets, std::uint16_t port);
 // The usmStats counters now.
 UsmRefusals countersNow();
+// Sets a v3 message's security and context engine (snmp_inbound.cpp).
+void setEngine(netsnmp_pdu* message, const std::string& engineId);
+// Session creation and release touch Net-SNMP's global session bookkeeping
+// (snmp_transports.cpp).
+std::mutex& sessionMutex();
 
 // Datagrams copied off a socket, packed in chunks: each is a header and its
 // bytes. One thread appends, the session's driving thread takes whole chunks.

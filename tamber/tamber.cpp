@@ -514,7 +514,7 @@ int CIcmpPing::Tamber6(SOCKET s, const sockaddr_in6& dest, int retries, long tim
         p[6] = static_cast<unsigned char>(n >> 8);
         p[7] = static_cast<unsigned char>(n);
         std::memset(p + kIcmpHeaderSize, 0, static_cast<std::size_t>(m_nDataSize));
-        const std::size_t length = static_cast<std::size_t>(kIcmpHeaderSize + m_nDataSize);
+        const std::size_t length = std::size_t{kIcmpHeaderSize} + static_cast<std::size_t>(m_nDataSize);
         if (sendto(s, p, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) < 0) {
             TraceSocketError(errno);
             return 0;

@@ -45,7 +45,7 @@ class V3Agent {
 public:
     explicit V3Agent(const std::string& dir) : m_port(peers::freePort()) {
         const std::string conf = dir + "snmpd.conf";
-        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << "\n"
+        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << ",udp6:[::1]:" << m_port << "\n"
                             << "exactEngineID 0x" << kAgentEngine << "\n"
                             << "createUser alice SHA-256 alicepass123 AES alicepriv123\n"
                             << "createUser bob SHA-512 bobpass12345 AES-256 bobpriv12345\n"
@@ -122,6 +122,17 @@ TEST_F(SnmpV3AgentTest, EachLevelAnswersAndEachRefusalHasItsReason) {
                "alicepriv123");
     EXPECT_EQ(get(target("alice", snmpv3::kAuthPriv)), kSnmpSuccess);
     EXPECT_EQ(snmpv3::learntEngineId("127.0.0.1", m_agent.port()), engine);
+    // The same agent over IPv6 is a peer of its own, its engine learnt by that address.
+    snmpv3::setMasterKeys("::1", m_agent.port(), "alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256,
+                          snmpv3::passwordToKey(snmpv3::kAuthSha256, "alicepass123"), snmpv3::kPrivAes,
+                          snmpv3::passwordToKey(snmpv3::kAuthSha256, "alicepriv123"));
+    CTarget alice6(UdpAddress(IpAddress("::1"), m_agent.port()));
+    alice6.set_version(version3);
+    alice6.set_security("alice", snmpv3::kAuthPriv);
+    alice6.set_retry(1);
+    alice6.set_timeout(100);
+    EXPECT_EQ(get(alice6), kSnmpSuccess);
+    EXPECT_EQ(snmpv3::learntEngineId("::1", m_agent.port()), engine);
 
     // Localized keys given outright, with a longer privacy key.
     const std::string bobKu = snmpv3::passwordToKey(snmpv3::kAuthSha512, "bobpass12345");
