@@ -1,6 +1,7 @@
 #include "vardel/alerts/alert_destination.h"
 
 #include "snmp/snmp.h"
+#include "vardel/alerts/target_mib.h"
 #include "vardel/alerts/wait_box.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
@@ -21,9 +22,13 @@ struct SetRequest {
     std::string community;
     std::string value;
     SnmpV3Credentials v3;
+    std::string consoleIp; // for the standard rows, named rowName
+    std::string rowName;
 };
 
-// Runs on a worker thread: a fresh session, one SET. The SNMP status, 0 when written.
+// Runs on a worker thread: a fresh session, one SET; where an agent reached by
+// IP has no writable private object, the standard rows instead. The SNMP
+// status (or a TargetRowsResult), 0 when written.
 int WriteDestination(const SetRequest& request) {
     int status = kSnmpSuccess;
     Snmp snmp(status, 0);
@@ -45,7 +50,10 @@ int WriteDestination(const SetRequest& request) {
     vb.set_value(request.value.c_str());
     Pdu pdu;
     pdu += vb;
-    return snmp.set(pdu, target);
+    status = snmp.set(pdu, target);
+    if (!request.byIp || !PrivateDestinationMissing(status))
+        return status;
+    return WriteTrapTargetRows(snmp, target, request.rowName, request.consoleIp);
 }
 
 } // namespace
@@ -81,6 +89,10 @@ std::string AlertDestinationReason(int status) {
         return LoadString(IDS_V3_UNKNOWN_ENGINE);
     case kSnmpUsmUnsupportedLevel:
         return LoadString(IDS_V3_UNSUPPORTED_LEVEL);
+    case kTargetRowsNotKept:
+        return LoadString(IDS_TARGET_ROWS_NOT_KEPT);
+    case kTargetRowsNoAddress:
+        return LoadString(IDS_TARGET_ROWS_NO_ADDRESS);
     default:
         if (status > 0)
             return LoadString(IDS_DESTINATION_REFUSED) + " " + std::to_string(status) + ".";
@@ -105,6 +117,8 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.community = server->community;
         request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
+        request.consoleIp = consoleIp;
+        request.rowName = TrapTargetName(hostName, consoleIp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);
             post([server, status, &applied] {

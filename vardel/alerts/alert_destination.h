@@ -24,7 +24,10 @@ std::string AlertDestinationReason(int status);
 
 // Sets the alert destination on one server with the wait cursor on. The SET
 // runs on a worker thread with a session of its own (3 retries of 8 seconds);
-// meanwhile the event loop keeps running, user input held back.
+// meanwhile the event loop keeps running, user input held back. An agent
+// reached by IP that has no writable destination object gets the console's
+// rows of its standard target tables instead (target_mib.h), named after the
+// host name and holding the console's IP address; set once they read back.
 void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
                          const std::string& hostName, int useDhcp);
 
