@@ -171,8 +171,7 @@ const std::unordered_map<int, std::string>& table() {
         {IDS_TARGET_ROWS_NOT_KEPT,
          "The server's agent did not keep the console's rows of its trap destination tables as written."},
         {IDS_TARGET_ROWS_NO_ADDRESS,
-         "The console has no IP address to write into the agent's trap destination "
-         "tables."},
+         "The console has no IP address to write into the agent's trap destination tables."},
     };
     return strings;
 }

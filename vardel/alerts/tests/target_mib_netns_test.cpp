@@ -192,6 +192,13 @@ TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
     EXPECT_TRUE(ipv6.receivedOne());
     ASSERT_TRUE(listener.waitFor(3));
     EXPECT_EQ(listener.traps().size(), 3u);
+
+    // A console without an IP address has none to give.
+    ManagedServer noAddress = server("127.0.0.2", "private");
+    SetAlertDestination(noAddress, "", "", "console-d", 0);
+    EXPECT_EQ(noAddress.alertDestination, -1);
+    EXPECT_EQ(AlertDestinationReason(noAddress.alertDestinationStatus),
+              "The console has no IP address to write into the agent's trap destination tables.");
 }
 
 TEST_F(TargetMibTest, V3RowsCarryTheUsersTraps) {
