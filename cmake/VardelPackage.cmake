@@ -51,7 +51,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VARDEL_INSTALL_DIR})
 # The platform plugins of Qt are loaded at run time: no library dependency names them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, adduser, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, adduser, qt6-qpa-plugins, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "alert console for a network of managed servers
 Vardel receives the SNMP traps that the agents of the managed servers send,
 classifies each through trap-definition files into an alert, pops it up on top

@@ -72,6 +72,34 @@ std::optional<in_addr> firstInterfaceAddress() {
     return found;
 }
 
+// Writes the canonical text of address, at most HOSTLORE_IP6_SIZE bytes.
+int writeIp6(const in6_addr& address, char* buffer) {
+    static_assert(INET6_ADDRSTRLEN <= HOSTLORE_IP6_SIZE);
+    char text[INET6_ADDRSTRLEN];
+    if (!inet_ntop(AF_INET6, &address, text, sizeof text))
+        return HOSTLORE_NO_ADDRESS;
+    std::memcpy(buffer, text, std::strlen(text) + 1);
+    return HOSTLORE_OK;
+}
+
+std::optional<in6_addr> resolve6(const char* name) {
+    if (!name || !*name)
+        return std::nullopt;
+    hostent entry{};
+    hostent* result = nullptr;
+    int error = 0;
+    std::vector<char> work(1024);
+    while (gethostbyname2_r(name, AF_INET6, &entry, work.data(), work.size(), &result, &error) == ERANGE &&
+           work.size() < (1u << 20))
+        work.resize(work.size() * 2);
+    if (!result || result->h_addrtype != AF_INET6 || result->h_length != sizeof(in6_addr) ||
+        !result->h_addr_list || !result->h_addr_list[0])
+        return std::nullopt;
+    in6_addr address{};
+    std::memcpy(&address, result->h_addr_list[0], sizeof address);
+    return address;
+}
+
 } // namespace
 
 extern "C" {
@@ -112,6 +140,40 @@ int DLLGetIpAddressFromHostname(const char* hostName, char* buffer) {
     if (!address)
         return HOSTLORE_NO_ADDRESS;
     return writeDotted(*address, buffer);
+}
+
+} // extern "C"
+
+extern "C" {
+
+int DLLGetIp6AddressFromHostname(const char* hostName, char* buffer) {
+    if (!buffer)
+        return HOSTLORE_NO_ADDRESS;
+    const std::optional<in6_addr> address = resolve6(hostName);
+    if (!address)
+        return HOSTLORE_NO_ADDRESS;
+    return writeIp6(*address, buffer);
+}
+
+int DLLGetIp6AddressTowards(const char* peerAddress, char* buffer) {
+    sockaddr_in6 peer{};
+    peer.sin6_family = AF_INET6;
+    peer.sin6_port = htons(9);
+    if (!buffer || !peerAddress || inet_pton(AF_INET6, peerAddress, &peer.sin6_addr) != 1)
+        return HOSTLORE_NO_ADDRESS;
+    // Connecting a datagram socket only chooses the route and the source.
+    const int s = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return HOSTLORE_NO_ADDRESS;
+    sockaddr_in6 local{};
+    socklen_t length = sizeof local;
+    const bool found = connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
+                       getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+                       local.sin6_family == AF_INET6;
+    close(s);
+    if (!found)
+        return HOSTLORE_NO_ADDRESS;
+    return writeIp6(local.sin6_addr, buffer);
 }
 
 } // extern "C"

@@ -20,6 +20,7 @@
 #define HOSTLORE_HOST_NAME_SIZE 200
 #define HOSTLORE_IP_SIZE 16
 #define HOSTLORE_IPX_SIZE 22
+#define HOSTLORE_IP6_SIZE 46
 
 #ifdef __cplusplus
 extern "C" {
@@ -35,6 +36,14 @@ HOSTLORE_API int DLLGetHostName(char* buffer);
 HOSTLORE_API int DLLGetIpAddress(char* buffer);
 // The first IPv4 address hostName resolves to, in dotted form (16 bytes); 0 or 100.
 HOSTLORE_API int DLLGetIpAddressFromHostname(const char* hostName, char* buffer);
+// The first IPv6 address hostName resolves to (its AAAA records, in the
+// resolver's order), in canonical text form (46 bytes); 0 or 100.
+HOSTLORE_API int DLLGetIp6AddressFromHostname(const char* hostName, char* buffer);
+// This machine's IPv6 address towards the IPv6 address peerAddress: the
+// source address the routing table chooses for it (no datagram is sent), in
+// canonical text form (46 bytes); 0, or 100 when peerAddress is no IPv6
+// address or there is no route to it.
+HOSTLORE_API int DLLGetIp6AddressTowards(const char* peerAddress, char* buffer);
 // This machine's IPX address, "NNNNNNNN.HHHHHHHHHHHH" (22 bytes); 0 or 1005.
 HOSTLORE_API int DLLGetIpxAddress(char* buffer);
 // This machine's IPX address, "NNNNNNNN:HHHHHHHHHHHH" (22 bytes); 0 or 1005.

@@ -126,6 +126,10 @@ public:
     const std::string& get_printable() const { return m_text; }
     // IPv4 address in network byte order (IP and UDP addresses only).
     std::uint32_t ipv4() const { return m_ipv4; }
+    // An IP or UDP address of the IPv6 family, whose 16 bytes ipv6() holds
+    // (ipv4() is then 0).
+    bool isIpv6() const { return m_isIpv6; }
+    const unsigned char* ipv6() const { return m_ipv6; }
     // UDP port, 0 when the address does not name one.
     std::uint16_t port() const { return m_port; }
     // Network (4 bytes) and node (6 bytes) of an IPX address.
@@ -133,6 +137,8 @@ public:
 
 protected:
     void setIp(std::uint32_t networkOrder, std::uint16_t port);
+    void setIp6(const unsigned char* bytes, std::uint16_t port);
+    // A dotted IPv4 text, or an IPv6 text (no zone).
     bool parseIp(const char* text);
     bool parseIpx(const char* text);
 
@@ -140,19 +146,23 @@ protected:
     std::uint32_t m_ipv4 = 0;
     std::uint16_t m_port = 0;
     unsigned char m_ipx[10] = {};
+    bool m_isIpv6 = false;
+    unsigned char m_ipv6[16] = {};
     std::string m_text;
 };
 
-// Dotted IPv4 address "a.b.c.d".
+// Dotted IPv4 address "a.b.c.d", or an IPv6 address ("fd00::1"), printed in
+// its canonical form.
 class IpAddress : public Address {
 public:
     IpAddress() = default;
     explicit IpAddress(const char* text);
     explicit IpAddress(const std::string& text) : IpAddress(text.c_str()) {}
     static IpAddress fromNetworkOrder(std::uint32_t address);
+    static IpAddress fromIpv6(const unsigned char* bytes);
 };
 
-// IPv4 address with a UDP port: "a.b.c.d/port".
+// IP address with a UDP port: "a.b.c.d/port" (or "fd00::1/port").
 class UdpAddress : public Address {
 public:
     UdpAddress() = default;
@@ -366,7 +376,10 @@ class Snmp {
 public:
     // Opens a UDP session on local port `port` of every local IPv4 address
     // (0: any free port). status: 0, or kSnmpTransportInUse / kSnmpTransportAccessDenied
-    // / kSnmpTransportFailed / kSnmpResourceUnavailable. When the machine has
+    // / kSnmpTransportFailed / kSnmpResourceUnavailable. Beside it the session
+    // holds a UDP socket of the IPv6 family on the same port (bound IPv6-only;
+    // its own free port for 0), through which IPv6 targets are reached and
+    // IPv6 senders heard; ip6Status() says whether it opened. When the machine has
     // IPX, the session also holds IPX socket `ipxSocket` (0: any free one) and
     // IpxAddress targets are reached over it (agent socket 0x900F); without
     // IPX, or with that socket taken, their attempts are lost.
@@ -398,6 +411,12 @@ public:
     int socketDescriptor() const;
     // The IPX socket, -1 when the session has none; a driver watches it too.
     int ipxSocketDescriptor() const;
+    // The IPv6 socket, -1 when the session has none; a driver watches it too.
+    int ip6SocketDescriptor() const;
+    // 0 when the IPv6 socket opened; kSnmpUnsupported when the machine has no
+    // IPv6, else a status as the constructor's. Without it the attempts to
+    // IPv6 targets are lost.
+    int ip6Status() const;
     std::uint16_t localPort() const;
     // Reads what the socket holds (at most max datagrams), handles time-outs
     // and calls the callbacks that are due.
@@ -475,14 +494,14 @@ std::string localizePrivKey(int auth, int priv, const std::string& masterKey, co
 int addUser(const std::string& name, const std::string& engineId, int level, int auth,
             const std::string& authKey, int priv, const std::string& privKey);
 void removeUser(const std::string& name, const std::string& engineId);
-// Master keys of user name for the agent at ipv4:port (network order, 0 for
-// 161): when a request discovers that agent's engine, the user is added
-// localized for it.
-void setMasterKeys(std::uint32_t ipv4, std::uint16_t port, const std::string& name, int level, int auth,
-                   const std::string& authMaster, int priv, const std::string& privMaster);
-void clearMasterKeys(std::uint32_t ipv4, std::uint16_t port);
-// The engine ID a request discovered for the agent at ipv4:port; empty when none.
-std::string learntEngineId(std::uint32_t ipv4, std::uint16_t port = 161);
+// Master keys of user name for the agent at address:port (an IPv4 or IPv6
+// text; port 0 for 161): when a request discovers that agent's engine, the
+// user is added localized for it.
+void setMasterKeys(const std::string& address, std::uint16_t port, const std::string& name, int level,
+                   int auth, const std::string& authMaster, int priv, const std::string& privMaster);
+void clearMasterKeys(const std::string& address, std::uint16_t port);
+// The engine ID a request discovered for the agent at address:port; empty when none.
+std::string learntEngineId(const std::string& address, std::uint16_t port = 161);
 // The process's usmStats counters.
 UsmRefusals refusals();
 

@@ -95,6 +95,22 @@ bool senderOf(const netsnmp_pdu* pdu, std::uint32_t& ip, std::uint16_t& port) {
     return true;
 }
 
+bool sender6Of(const netsnmp_pdu* pdu, unsigned char (&ip)[16], std::uint16_t& port) {
+    const sockaddr_in6* from = nullptr;
+    if (pdu->transport_data == nullptr)
+        return false;
+    // Net-SNMP's IPv6 receive gives the bare socket address.
+    if (pdu->transport_data_length == sizeof(sockaddr_in6))
+        from = static_cast<const sockaddr_in6*>(pdu->transport_data);
+    else if (pdu->transport_data_length == sizeof(netsnmp_indexed_addr_pair))
+        from = &static_cast<const netsnmp_indexed_addr_pair*>(pdu->transport_data)->remote_addr.sin6;
+    if (from == nullptr || from->sin6_family != AF_INET6)
+        return false;
+    std::memcpy(ip, from->sin6_addr.s6_addr, sizeof ip);
+    port = ntohs(from->sin6_port);
+    return true;
+}
+
 // Fills out from a received notification: identifier and enterprise as RFC
 // 3584 maps them, the bindings less sysUpTime.0 and snmpTrapOID.0.
 bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out) {

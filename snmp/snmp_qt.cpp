@@ -12,6 +12,10 @@ SnmpQtDriver::SnmpQtDriver(Snmp& session, QObject* parent) : QObject(parent), m_
         auto* ipx = new QSocketNotifier(m_session.ipxSocketDescriptor(), QSocketNotifier::Read, this);
         connect(ipx, &QSocketNotifier::activated, this, [this] { onReadable(); });
     }
+    if (m_session.ip6SocketDescriptor() >= 0) {
+        auto* ip6 = new QSocketNotifier(m_session.ip6SocketDescriptor(), QSocketNotifier::Read, this);
+        connect(ip6, &QSocketNotifier::activated, this, [this] { onReadable(); });
+    }
     // A burst of requests re-arms the timer once, when control returns to the
     // event loop.
     m_session.setScheduleHook([this] {

@@ -197,6 +197,10 @@ std::uint64_t Snmp::Impl::dropped() const {
     if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 &&
         length > SK_MEMINFO_DROPS * sizeof(std::uint32_t))
         n = std::max<std::uint64_t>(n, info[SK_MEMINFO_DROPS]);
+    length = sizeof info;
+    if (udp6Fd >= 0 && getsockopt(udp6Fd, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(std::uint32_t))
+        n += info[SK_MEMINFO_DROPS];
     return n + queue.overflowed() + lostByUser.load(std::memory_order_relaxed);
 }
 
@@ -215,8 +219,8 @@ int Snmp::Impl::runQueued() {
             const int ms = static_cast<int>(std::max<long long>(0, left.count()));
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
-        pollfd p[3] = {{readyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {ipxFd, POLLIN, 0}};
-        int n = poll(p, ipxFd >= 0 ? 3 : 2, timeout);
+        pollfd p[4] = {{readyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {ipxFd, POLLIN, 0}, {udp6Fd, POLLIN, 0}};
+        int n = poll(p, 4, timeout);
         if (n < 0 && errno != EINTR)
             return -1;
         std::uint64_t drained;
@@ -229,6 +233,14 @@ int Snmp::Impl::runQueued() {
         if (n > 0 && (p[2].revents & POLLIN) != 0)
             readIpx();
         int handled = 0;
+        // The IPv6 socket is read here, without the receiving thread.
+        for (int i = 0; n > 0 && (p[3].revents & POLLIN) != 0 && i < 1024; ++i) {
+            pollfd q{udp6Fd, POLLIN, 0};
+            if (poll(&q, 1, 0) <= 0 || (q.revents & POLLIN) == 0)
+                break;
+            readUdp6();
+            ++handled;
+        }
         // In slices, so that time-outs are handled during a long burst.
         for (int got; !stopRequested.load() && (got = drainQueue(1024)) > 0;) {
             handled += got;

@@ -5,8 +5,6 @@
 #include "snmp/snmp_ipx.h"
 #include "snmp/snmp_session_impl.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -26,317 +24,7 @@ using namespace snmp_detail;
 
 namespace {
 
-constexpr int kReceiveBuffer = 8 * 1024 * 1024;
 constexpr std::uint16_t kAgentPort = 161;
-
-std::atomic<bool> g_initialised{false};
-
-// Session creation and release touch Net-SNMP's global session bookkeeping.
-std::mutex& sessionMutex() {
-    static std::mutex m;
-    return m;
-}
-
-} // namespace
-
-int snmpInit() {
-    static const int result = [] {
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_V3, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PRINT_NUMERIC_OIDS, 1);
-        // Net-SNMP would otherwise write a line to standard error for every
-        // malformed datagram that anyone sends to the port.
-        netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
-        // No MIB directory and an empty module list: nothing is parsed.
-        netsnmp_set_mib_directory("");
-        static char noMibs[] = "mibs :";
-        netsnmp_config_remember(noMibs);
-        init_snmp("vardel");
-        snmp_ipx::registerDomain();
-        g_initialised = true;
-        return 0;
-    }();
-    return result;
-}
-
-int Snmp::Impl::open(std::uint16_t localPort) {
-    if (!g_initialised)
-        return kSnmpResourceUnavailable;
-    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0)
-        return kSnmpResourceUnavailable;
-
-    netsnmp_ep ep{};
-    ep.a.sin.sin_family = AF_INET;
-    ep.a.sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    ep.a.sin.sin_port = htons(localPort);
-
-    std::lock_guard<std::mutex> lock(sessionMutex());
-    netsnmp_transport* transport = netsnmp_udp_transport(&ep, 1);
-    if (transport == nullptr) {
-        // Tell a port in use or denied from other failures with a plain bind of the same address.
-        int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int result = kSnmpTransportFailed;
-        if (probe >= 0) {
-            if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin), sizeof ep.a.sin) != 0) {
-                if (errno == EADDRINUSE)
-                    result = kSnmpTransportInUse;
-                else if (errno == EACCES)
-                    result = kSnmpTransportAccessDenied;
-            }
-            close(probe);
-        }
-        return result;
-    }
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Impl::onMessage;
-    session.callback_magic = this;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    sessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
-    if (sessp == nullptr)
-        return kSnmpTransportFailed;
-    fd = transport->sock;
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
-        port = ntohs(bound.sin_port);
-    netsnmp_large_fd_set_init(&fdset, fd + 1);
-    fdsetReady = true;
-    return kSnmpSuccess;
-}
-
-// A second Net-SNMP session on the IPX transport; none (IPX requests are then
-// lost attempts) when the machine has no IPX or the socket is taken.
-void Snmp::Impl::openIpx(std::uint16_t socket) {
-    std::lock_guard<std::mutex> lock(sessionMutex());
-    netsnmp_transport* transport = snmp_ipx::openLocal(socket);
-    if (transport == nullptr)
-        return;
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Impl::onMessage;
-    session.callback_magic = this;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    session.sndMsgMaxSize = snmp_ipx::kMaxMessage;
-    session.rcvMsgMaxSize = snmp_ipx::kMaxMessage;
-    // The same room as the UDP socket for a whole cycle's answers.
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    ipxSessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
-    if (ipxSessp != nullptr)
-        ipxFd = transport->sock;
-}
-
-void Snmp::Impl::readIpx() {
-    netsnmp_large_fd_set set;
-    netsnmp_large_fd_set_init(&set, ipxFd + 1);
-    NETSNMP_LARGE_FD_SET(ipxFd, &set);
-    {
-        auto lock = usmLock();
-        snmp_sess_read2(ipxSessp, &set);
-    }
-    netsnmp_large_fd_set_cleanup(&set);
-    sendRetries();
-    dispatch();
-}
-
-Snmp::Impl::~Impl() {
-    closing = true;
-    if (receiver.joinable()) {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(receiverStopFd, &one, sizeof one);
-        receiver.join();
-    }
-    if (readyFd >= 0)
-        close(readyFd);
-    if (receiverStopFd >= 0)
-        close(receiverStopFd);
-    retries.clear();
-    deadlines.clear();
-    if (sessp != nullptr || ipxSessp != nullptr) {
-        std::lock_guard<std::mutex> lock(sessionMutex());
-        if (sessp != nullptr)
-            snmp_sess_close(sessp);
-        if (ipxSessp != nullptr)
-            snmp_sess_close(ipxSessp);
-    }
-    requests.clear();
-    if (fdsetReady)
-        netsnmp_large_fd_set_cleanup(&fdset);
-    if (wakeFd >= 0)
-        close(wakeFd);
-}
-
-int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pdu, void* magic) {
-    auto* self = static_cast<Impl*>(magic);
-    if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
-        return 1;
-    // Net-SNMP hands on a v3 message whose digest failed, with the error set:
-    // it is no notification.
-    if (pdu->version == SNMP_VERSION_3 && session->s_snmp_errno != SNMPERR_SUCCESS)
-        return 1;
-    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
-    if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
-        self->handleNotification(pdu, overIpx);
-    return 1;
-}
-
-void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx) {
-    if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c && pdu->version != SNMP_VERSION_3)
-        return;
-    if (pdu->command == SNMP_MSG_INFORM) {
-        // Every receiver acknowledges an inform, whether it keeps it or not.
-        netsnmp_pdu* reply = snmp_clone_pdu(pdu);
-        if (reply != nullptr) {
-            reply->command = SNMP_MSG_RESPONSE;
-            reply->errstat = 0;
-            reply->errindex = 0;
-            if (snmp_sess_send(overIpx ? ipxSessp : sessp, reply) == 0)
-                snmp_free_pdu(reply);
-        }
-    }
-    std::uint32_t ip = 0;
-    std::uint16_t fromPort = 0;
-    unsigned char ipx[10] = {};
-    if (!registered)
-        return;
-    if (overIpx ? !snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
-                                    fromPort)
-                : !senderOf(pdu, ip, fromPort))
-        return;
-    Pdu notification;
-    if (!notificationFrom(pdu, notification))
-        return;
-    Oid id;
-    notification.get_notify_id(id);
-    if (notifyIds.size() > 0) {
-        bool wanted = false;
-        for (const Oid& prefix : notifyIds.items())
-            if (id.startsWith(prefix)) {
-                wanted = true;
-                break;
-            }
-        if (!wanted)
-            return;
-    }
-    if (notifyTargets.size() > 0) {
-        bool known = false;
-        for (const auto& target : notifyTargets.items()) {
-            GenAddress address;
-            if (target->get_address(address) != kSnmpSuccess)
-                continue;
-            const Address::addr_type type = address.get_type();
-            const bool match =
-                overIpx ? (type == Address::type_ipx || type == Address::type_ipxsock) &&
-                              std::memcmp(address.ipx(), ipx, sizeof ipx) == 0
-                        : (type == Address::type_ip || type == Address::type_udp) && address.ipv4() == ip;
-            if (match) {
-                known = true;
-                break;
-            }
-        }
-        if (!known)
-            return;
-    }
-    OctetStr community(pdu->community, pdu->community_len);
-    // An IPX sender is named in the servers' own form, NNNNNNNN-HHHHHHHHHHHH.
-    char ipxText[22];
-    std::snprintf(ipxText, sizeof ipxText, "%02X%02X%02X%02X-%02X%02X%02X%02X%02X%02X", ipx[0], ipx[1],
-                  ipx[2], ipx[3], ipx[4], ipx[5], ipx[6], ipx[7], ipx[8], ipx[9]);
-    auto target = overIpx ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
-                          : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
-    target->set_version(pdu->version == SNMP_VERSION_3    ? version3
-                        : pdu->version == SNMP_VERSION_2c ? version2c
-                                                          : version1);
-    if (pdu->version == SNMP_VERSION_3) {
-        target->set_security(
-            std::string(pdu->securityName != nullptr ? pdu->securityName : "", pdu->securityNameLen),
-            pdu->securityLevel);
-        target->set_engine_id(std::string(reinterpret_cast<const char*>(pdu->securityEngineID),
-                                          pdu->securityEngineID != nullptr ? pdu->securityEngineIDLen : 0));
-    }
-    events.push_back(
-        Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
-}
-
-// Net-SNMP's hook after parsing a message: a response is the answer to one
-// of the session's own requests or to none, and is taken here (0 tells
-// Net-SNMP to drop the message); everything else goes on to onMessage.
-namespace {
-
-// Whether a message came from the responder a request waits on.
-bool fromPeerOf(const Snmp::Impl::Request& pending, netsnmp_pdu* pdu, bool overIpx) {
-    std::uint32_t ip = 0;
-    std::uint16_t port = 0;
-    unsigned char ipx[10];
-    return pending.overIpx
-               ? overIpx &&
-                     snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
-                                      port) &&
-                     std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
-               : !overIpx && senderOf(pdu, ip, port) && ip == pending.peerIp && port == pending.peerPort;
-}
-
-// The refusal a usmStats report stands for (RFC 3414 usmStats.N).
-int refusalOfReport(const netsnmp_pdu* pdu) {
-    static const oid usmStats[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
-    const netsnmp_variable_list* v = pdu->variables;
-    if (v == nullptr || v->name_length < 10 || snmp_oid_compare(v->name, 9, usmStats, 9) != 0)
-        return kSnmpError;
-    switch (v->name[9]) {
-    case 1:
-        return kSnmpUsmUnsupportedLevel;
-    case 2:
-        return kSnmpUsmNotInTimeWindow;
-    case 3:
-        return kSnmpUsmUnknownUser;
-    case 4:
-        return kSnmpUsmUnknownEngineId;
-    case 5:
-        return kSnmpUsmWrongDigest;
-    case 6:
-        return kSnmpUsmDecryptionError;
-    default:
-        return kSnmpError;
-    }
-}
-
-// What an answer that Net-SNMP could not read means for its request.
-int refusalOfParse(int parsed) {
-    switch (parsed) {
-    case SNMPERR_USM_DECRYPTIONERROR:
-        return kSnmpUsmDecryptionError;
-    case SNMPERR_USM_AUTHENTICATIONFAILURE:
-        return kSnmpUsmWrongDigest;
-    case SNMPERR_USM_UNKNOWNSECURITYNAME:
-        return kSnmpUsmUnknownUser;
-    default:
-        return 0;
-    }
-}
-
-void setEngine(netsnmp_pdu* message, const std::string& engineId) {
-    SNMP_FREE(message->securityEngineID);
-    SNMP_FREE(message->contextEngineID);
-    message->securityEngineID = static_cast<u_char*>(netsnmp_memdup(engineId.data(), engineId.size()));
-    message->securityEngineIDLen = engineId.size();
-    message->contextEngineID = static_cast<u_char*>(netsnmp_memdup(engineId.data(), engineId.size()));
-    message->contextEngineIDLen = engineId.size();
-}
 
 // The v3 header fields of a request of user at level.
 bool makeV3(netsnmp_pdu* message, long id, const std::string& user, int level) {
@@ -356,65 +44,33 @@ bool makeV3(netsnmp_pdu* message, long id, const std::string& user, int level) {
 
 } // namespace
 
-void Snmp::Impl::takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx) {
-    const int refusal = parsed == SNMP_ERR_NOERROR ? refusalOfReport(pdu) : refusalOfParse(parsed);
-    if (refusal == 0)
-        return;
-    auto it = requests.find(pdu->msgid);
-    if (it == requests.end() || !it->second->v3 || !fromPeerOf(*it->second, pdu, overIpx))
-        return;
-    Request& pending = *it->second;
-    if (pending.discovering) {
-        if (parsed != SNMP_ERR_NOERROR || pdu->securityEngineID == nullptr || pdu->securityEngineIDLen == 0)
-            return;
-        const std::string engine(reinterpret_cast<const char*>(pdu->securityEngineID),
-                                 pdu->securityEngineIDLen);
-        learnEngine(pending.peerIp, pending.peerPort, engine);
-        setEngine(pending.message, engine);
-        pending.target->set_engine_id(engine);
-        pending.discovering = false;
-    } else if (refusal == kSnmpUsmNotInTimeWindow && !pending.timeRetried) {
-        // The report brought the agent's clock: once more, in its window.
-        pending.timeRetried = true;
-    } else {
-        std::unique_ptr<Request> request = std::move(it->second);
-        requests.erase(it);
-        complete(std::move(request), refusal, nullptr);
-        return;
+Snmp::Impl::~Impl() {
+    closing = true;
+    if (receiver.joinable()) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(receiverStopFd, &one, sizeof one);
+        receiver.join();
     }
-    retries.push_back(std::move(it->second));
-    requests.erase(it);
-}
-
-int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed) {
-    auto* self = static_cast<Impl*>(session->callback_magic);
-    if (pdu != nullptr && pdu->version == SNMP_VERSION_3 && !self->closing &&
-        (parsed != SNMP_ERR_NOERROR || pdu->command == SNMP_MSG_REPORT)) {
-        const bool viaIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
-        self->takeReport(pdu, parsed, viaIpx);
-        return parsed == SNMP_ERR_NOERROR ? 0 : 1;
+    if (readyFd >= 0)
+        close(readyFd);
+    if (receiverStopFd >= 0)
+        close(receiverStopFd);
+    retries.clear();
+    deadlines.clear();
+    if (sessp != nullptr || ipxSessp != nullptr || udp6Sessp != nullptr) {
+        std::lock_guard<std::mutex> lock(sessionMutex());
+        if (sessp != nullptr)
+            snmp_sess_close(sessp);
+        if (ipxSessp != nullptr)
+            snmp_sess_close(ipxSessp);
+        if (udp6Sessp != nullptr)
+            snmp_sess_close(udp6Sessp);
     }
-    if (parsed != SNMP_ERR_NOERROR || pdu == nullptr || pdu->command != SNMP_MSG_RESPONSE)
-        return 1;
-    if (self->closing)
-        return 0;
-    auto it = self->requests.find(pdu->reqid);
-    if (it == self->requests.end())
-        return 0;
-    // v1 and v2c answers are matched by request id alone: one from another
-    // address is not the target's, and the request goes on waiting.
-    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
-    if (!fromPeerOf(*it->second, pdu, overIpx))
-        return 0;
-    Pdu answer;
-    answer.set_type(pdu->command);
-    answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
-    for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
-        answer += vbFrom(v);
-    std::unique_ptr<Request> request = std::move(it->second);
-    self->requests.erase(it);
-    self->complete(std::move(request), kSnmpAsyncResponse, &answer);
-    return 0;
+    requests.clear();
+    if (fdsetReady)
+        netsnmp_large_fd_set_cleanup(&fdset);
+    if (wakeFd >= 0)
+        close(wakeFd);
 }
 
 bool Snmp::Impl::live(const snmp_detail::RequestDeadlines::Entry& entry) const {
@@ -449,7 +105,7 @@ void Snmp::Impl::complete(std::unique_ptr<Request> request, int reason, Pdu* ans
 // SNMPERR_BAD_SENDTO when the datagram did not leave, else the encoding
 // error.
 int Snmp::Impl::send(Request& request) {
-    void* via = request.overIpx ? ipxSessp : sessp;
+    void* via = request.overIpx ? ipxSessp : request.overUdp6 ? udp6Sessp : sessp;
     netsnmp_session* session = snmp_sess_session(via);
     netsnmp_transport* transport = snmp_sess_transport(via);
     if (session == nullptr || transport == nullptr)
@@ -549,9 +205,10 @@ void Snmp::Impl::dispatch() {
 }
 
 bool Snmp::Impl::waitReadable(int timeoutMs) {
-    pollfd p[2] = {{fd, POLLIN, 0}, {ipxFd, POLLIN, 0}};
-    int n = poll(p, ipxFd >= 0 ? 2 : 1, timeoutMs);
-    return n > 0 && ((p[0].revents | p[1].revents) & POLLIN) != 0;
+    // poll() passes over the entries of a session without IPX or IPv6 (fd -1).
+    pollfd p[3] = {{fd, POLLIN, 0}, {ipxFd, POLLIN, 0}, {udp6Fd, POLLIN, 0}};
+    int n = poll(p, 3, timeoutMs);
+    return n > 0 && ((p[0].revents | p[1].revents | p[2].revents) & POLLIN) != 0;
 }
 
 // ---- Snmp
@@ -559,6 +216,8 @@ bool Snmp::Impl::waitReadable(int timeoutMs) {
 Snmp::Snmp(int& status, std::uint16_t port, std::uint16_t ipxSocket) : m_impl(std::make_unique<Impl>()) {
     m_impl->owner = this;
     status = m_impl->open(port);
+    if (status == kSnmpSuccess)
+        m_impl->openUdp6(port);
     if (status == kSnmpSuccess)
         m_impl->openIpx(ipxSocket);
 }
@@ -657,6 +316,23 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
                 return kSnmpResourceUnavailable;
             message->transport_data_length = snmp_ipx::kPeerSize;
         }
+    } else if (address.isIpv6()) {
+        // The IPv6 transport sends to a bare socket address in transport_data.
+        request->overUdp6 = true;
+        std::memcpy(request->peerIp6, address.ipv6(), sizeof request->peerIp6);
+        request->peerPort = address.port() != 0 ? address.port() : kAgentPort;
+        if (d.udp6Sessp == nullptr) {
+            request->deliverable = false;
+        } else {
+            auto* to = static_cast<sockaddr_in6*>(std::calloc(1, sizeof(sockaddr_in6)));
+            if (to == nullptr)
+                return kSnmpResourceUnavailable;
+            to->sin6_family = AF_INET6;
+            std::memcpy(to->sin6_addr.s6_addr, request->peerIp6, sizeof request->peerIp6);
+            to->sin6_port = htons(request->peerPort);
+            message->transport_data = to;
+            message->transport_data_length = sizeof(sockaddr_in6);
+        }
     } else {
         // Net-SNMP sends to the peer in transport_data only when that is a
         // whole address pair; the attempts of the request reuse it.
@@ -682,7 +358,7 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     if (v3) {
         std::string engine = target.engineId();
         if (engine.empty() && !ipx)
-            engine = knownEngine(request->peerIp, request->peerPort);
+            engine = knownEngine(request->peerOctets(), request->peerPort);
         if (!engine.empty()) {
             setEngine(message, engine);
         } else {
@@ -728,8 +404,8 @@ int Snmp::run() {
     if (d.receiver.joinable())
         return d.runQueued();
     while (!d.stopRequested.load()) {
-        pollfd p[3] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}, {d.ipxFd, POLLIN, 0}};
-        int n = poll(p, d.ipxFd >= 0 ? 3 : 2, nextTimeoutMs());
+        pollfd p[4] = {{d.fd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}, {d.ipxFd, POLLIN, 0}, {d.udp6Fd, POLLIN, 0}};
+        int n = poll(p, 4, nextTimeoutMs());
         if (n < 0 && errno != EINTR)
             return -1;
         if (n > 0 && (p[1].revents & POLLIN) != 0) {
@@ -746,6 +422,8 @@ int Snmp::run() {
             processReadable();
         if (n > 0 && (p[2].revents & POLLIN) != 0)
             d.readIpx();
+        if (n > 0 && (p[3].revents & POLLIN) != 0)
+            d.readUdp6();
         processTimeouts();
     }
     return 0;
@@ -767,6 +445,14 @@ int Snmp::ipxSocketDescriptor() const {
     return m_impl->ipxFd;
 }
 
+int Snmp::ip6SocketDescriptor() const {
+    return m_impl->udp6Fd;
+}
+
+int Snmp::ip6Status() const {
+    return m_impl->udp6Status;
+}
+
 std::uint16_t Snmp::localPort() const {
     return m_impl->port;
 }
@@ -780,6 +466,12 @@ void Snmp::processReadable(int max) {
         if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
             break;
         d.readIpx();
+    }
+    for (int i = 0; i < max && d.udp6Fd >= 0; ++i) {
+        pollfd p{d.udp6Fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0)
+            break;
+        d.readUdp6();
     }
     if (d.receiver.joinable()) {
         d.drainQueue(max);

@@ -33,6 +33,8 @@ namespace snmp_detail {
 
 // The notification's sender as Net-SNMP's transport saw it (network byte order).
 bool senderOf(const netsnmp_pdu* pdu, std::uint32_t& ip, std::uint16_t& port);
+// The same for a message that came through the IPv6 socket.
+bool sender6Of(const netsnmp_pdu* pdu, unsigned char (&ip)[16], std::uint16_t& port);
 // A Pdu of a received TRAP, TRAP2 or INFORM; false for anything else.
 bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out);
 Vb vbFrom(const netsnmp_variable_list* v);
@@ -42,11 +44,17 @@ int addBinding(netsnmp_pdu* message, const Vb& vb, bool withValue);
 // SNMPv3 (snmp_usm.cpp). Net-SNMP's USM state is global: once v3 is on, every
 // build and parse holds this lock (it holds nothing while v3 is off).
 std::unique_lock<std::recursive_mutex> usmLock();
-// A request discovered the engine of the agent at ip:port (network order).
-void learnEngine(std::uint32_t ip, std::uint16_t port, const std::string& engineId);
-std::string knownEngine(std::uint32_t ip, std::uint16_t port);
+// A request discovered the engine of the agent at peerOctets:port (the
+// address's 4 or 16 octets in network order).
+void learnEngine(const std::string& peerOctets, std::uint16_t port, const std::string& engineId);
+std::string knownEngine(const std::string& peerOctets, std::uint16_t port);
 // The usmStats counters now.
 UsmRefusals countersNow();
+// Sets a v3 message's security and context engine (snmp_inbound.cpp).
+void setEngine(netsnmp_pdu* message, const std::string& engineId);
+// Session creation and release touch Net-SNMP's global session bookkeeping
+// (snmp_transports.cpp).
+std::mutex& sessionMutex();
 
 // Datagrams copied off a socket, packed in chunks: each is a header and its
 // bytes. One thread appends, the session's driving thread takes whole chunks.
@@ -150,12 +158,20 @@ struct Snmp::Impl {
         // False when the session has no transport for the address (IPX on a
         // machine without it).
         bool deliverable = true;
+        // Over the IPv6 socket: the responder's address, peerPort its port.
+        bool overUdp6 = false;
+        unsigned char peerIp6[16] = {};
         // SNMPv3: while the agent's engine is unknown, the attempts are the
         // discovery probe; a report of a time-window miss is retried once.
         bool v3 = false;
         bool discovering = false;
         bool timeRetried = false;
         netsnmp_pdu* probe = nullptr;
+        // The responder's address octets, the key of its learnt engine.
+        std::string peerOctets() const {
+            return overUdp6 ? std::string(reinterpret_cast<const char*>(peerIp6), sizeof peerIp6)
+                            : std::string(reinterpret_cast<const char*>(&peerIp), sizeof peerIp);
+        }
         ~Request() {
             if (message != nullptr)
                 snmp_free_pdu(message);
@@ -177,6 +193,10 @@ struct Snmp::Impl {
     // The IPX session and its socket, when the machine has IPX.
     void* ipxSessp = nullptr;
     int ipxFd = -1;
+    // The IPv6 session and its socket.
+    void* udp6Sessp = nullptr;
+    int udp6Fd = -1;
+    int udp6Status = kSnmpUnsupported;
     int wakeFd = -1;
     std::uint16_t port = 0;
     std::atomic<bool> stopRequested{false};
@@ -225,6 +245,8 @@ struct Snmp::Impl {
     int open(std::uint16_t localPort);
     void openIpx(std::uint16_t socket);
     void readIpx();
+    void openUdp6(std::uint16_t localPort);
+    void readUdp6();
     void useQueue();
     void receiveLoop();
     int drainQueue(int max);
@@ -236,9 +258,9 @@ struct Snmp::Impl {
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     static int takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed);
     // A v3 report or an answer that could not be read: the request it concerns.
-    void takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx);
+    void takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx, bool overUdp6);
     bool live(const snmp_detail::RequestDeadlines::Entry& entry) const;
-    void handleNotification(netsnmp_pdu* pdu, bool overIpx);
+    void handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6 = false);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);
     // Sends one attempt, or counts it lost; 0 unless the request itself is unusable.
     // Either way the attempt is outstanding until answered or due.

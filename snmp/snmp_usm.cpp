@@ -4,6 +4,7 @@
 
 #include "snmp/snmp_session_impl.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -35,7 +36,8 @@ struct MasterKeys {
     int priv = 0;
     std::string privMaster;
 };
-using Peer = std::pair<std::uint32_t, std::uint16_t>;
+// An agent: its address octets (4 for IPv4, 16 for IPv6) and port.
+using Peer = std::pair<std::string, std::uint16_t>;
 // Both under usmMutex.
 std::map<Peer, MasterKeys>& masters() {
     static std::map<Peer, MasterKeys> m;
@@ -46,8 +48,19 @@ std::map<Peer, std::string>& learnt() {
     return m;
 }
 
-Peer peerOf(std::uint32_t ip, std::uint16_t port) {
-    return {ip, port == 0 ? 161 : port};
+Peer peerOf(const std::string& octets, std::uint16_t port) {
+    return {octets, port == 0 ? 161 : port};
+}
+
+// The octets of an IPv4 or IPv6 address text; empty for anything else.
+std::string octetsOf(const std::string& address) {
+    in_addr a4{};
+    if (inet_pton(AF_INET, address.c_str(), &a4) == 1)
+        return std::string(reinterpret_cast<const char*>(&a4), sizeof a4);
+    in6_addr a6{};
+    if (inet_pton(AF_INET6, address.c_str(), &a6) == 1)
+        return std::string(reinterpret_cast<const char*>(&a6), sizeof a6);
+    return {};
 }
 
 // The protocol's identifier and its length.
@@ -138,9 +151,9 @@ std::unique_lock<std::recursive_mutex> usmLock() {
     return std::unique_lock<std::recursive_mutex>(usmMutex());
 }
 
-void learnEngine(std::uint32_t ip, std::uint16_t port, const std::string& engineId) {
+void learnEngine(const std::string& peerOctets, std::uint16_t port, const std::string& engineId) {
     std::lock_guard<std::recursive_mutex> lock(usmMutex());
-    const Peer peer = peerOf(ip, port);
+    const Peer peer = peerOf(peerOctets, port);
     learnt()[peer] = engineId;
     auto it = masters().find(peer);
     if (it == masters().end())
@@ -151,8 +164,10 @@ void learnEngine(std::uint32_t ip, std::uint16_t port, const std::string& engine
                     snmpv3::localizePrivKey(m.auth, m.priv, m.privMaster, engineId));
 }
 
-std::string knownEngine(std::uint32_t ip, std::uint16_t port) {
-    return snmpv3::learntEngineId(ip, port);
+std::string knownEngine(const std::string& peerOctets, std::uint16_t port) {
+    std::lock_guard<std::recursive_mutex> lock(usmMutex());
+    auto it = learnt().find(peerOf(peerOctets, port));
+    return it == learnt().end() ? std::string() : it->second;
 }
 
 UsmRefusals countersNow() {
@@ -318,24 +333,26 @@ void removeUser(const std::string& name, const std::string& engineId) {
     }
 }
 
-void setMasterKeys(std::uint32_t ipv4, std::uint16_t port, const std::string& name, int level, int auth,
-                   const std::string& authMaster, int priv, const std::string& privMaster) {
+void setMasterKeys(const std::string& address, std::uint16_t port, const std::string& name, int level,
+                   int auth, const std::string& authMaster, int priv, const std::string& privMaster) {
+    const std::string octets = octetsOf(address);
+    if (octets.empty())
+        return;
     std::lock_guard<std::recursive_mutex> lock(usmMutex());
-    const Peer peer = peerOf(ipv4, port);
+    const Peer peer = peerOf(octets, port);
     masters()[peer] = MasterKeys{name, level, auth, authMaster, priv, privMaster};
     if (auto it = learnt().find(peer); it != learnt().end())
-        snmp_detail::learnEngine(ipv4, port, it->second);
+        snmp_detail::learnEngine(octets, port, it->second);
 }
 
-void clearMasterKeys(std::uint32_t ipv4, std::uint16_t port) {
+void clearMasterKeys(const std::string& address, std::uint16_t port) {
     std::lock_guard<std::recursive_mutex> lock(usmMutex());
-    masters().erase(peerOf(ipv4, port));
+    masters().erase(peerOf(octetsOf(address), port));
 }
 
-std::string learntEngineId(std::uint32_t ipv4, std::uint16_t port) {
-    std::lock_guard<std::recursive_mutex> lock(usmMutex());
-    auto it = learnt().find(peerOf(ipv4, port));
-    return it == learnt().end() ? std::string() : it->second;
+std::string learntEngineId(const std::string& address, std::uint16_t port) {
+    const std::string octets = octetsOf(address);
+    return octets.empty() ? std::string() : snmp_detail::knownEngine(octets, port);
 }
 
 UsmRefusals refusals() {

@@ -125,6 +125,8 @@ std::string OctetStr::get_printable() const {
 // ---- Addresses
 
 void Address::setIp(std::uint32_t networkOrder, std::uint16_t port) {
+    m_isIpv6 = false;
+    std::memset(m_ipv6, 0, sizeof m_ipv6);
     m_ipv4 = networkOrder;
     m_port = port;
     char text[INET_ADDRSTRLEN] = {};
@@ -141,12 +143,37 @@ void Address::setIp(std::uint32_t networkOrder, std::uint16_t port) {
     }
 }
 
+void Address::setIp6(const unsigned char* bytes, std::uint16_t port) {
+    m_isIpv6 = true;
+    std::memcpy(m_ipv6, bytes, sizeof m_ipv6);
+    m_ipv4 = 0;
+    m_port = port;
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, m_ipv6, text, sizeof text);
+    m_text = text;
+    if (port != 0) {
+        m_type = type_udp;
+        m_text += '/';
+        m_text += std::to_string(port);
+    } else {
+        m_type = type_ip;
+    }
+}
+
 bool Address::parseIp(const char* text) {
-    in_addr a{};
-    if (text == nullptr || inet_pton(AF_INET, text, &a) != 1)
+    if (text == nullptr)
         return false;
-    setIp(a.s_addr, 0);
-    return true;
+    in_addr a{};
+    if (inet_pton(AF_INET, text, &a) == 1) {
+        setIp(a.s_addr, 0);
+        return true;
+    }
+    in6_addr a6{};
+    if (inet_pton(AF_INET6, text, &a6) == 1) {
+        setIp6(a6.s6_addr, 0);
+        return true;
+    }
+    return false;
 }
 
 bool Address::parseIpx(const char* text) {
@@ -188,6 +215,12 @@ IpAddress IpAddress::fromNetworkOrder(std::uint32_t address) {
     return ip;
 }
 
+IpAddress IpAddress::fromIpv6(const unsigned char* bytes) {
+    IpAddress ip;
+    ip.setIp6(bytes, 0);
+    return ip;
+}
+
 UdpAddress::UdpAddress(const char* text) {
     if (text == nullptr)
         return;
@@ -200,12 +233,16 @@ UdpAddress::UdpAddress(const char* text) {
     if (end == slash + 1 || *end != '\0' || port == 0 || port > 65535)
         return;
     IpAddress ip(host.c_str());
-    if (ip.valid())
+    if (ip.valid() && ip.isIpv6())
+        setIp6(ip.ipv6(), static_cast<std::uint16_t>(port));
+    else if (ip.valid())
         setIp(ip.ipv4(), static_cast<std::uint16_t>(port));
 }
 
 UdpAddress::UdpAddress(const IpAddress& ip, std::uint16_t port) {
-    if (ip.valid() && port != 0)
+    if (ip.valid() && port != 0 && ip.isIpv6())
+        setIp6(ip.ipv6(), port);
+    else if (ip.valid() && port != 0)
         setIp(ip.ipv4(), port);
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
+#include <netinet/icmp6.h>
 #include <new>
 #include <poll.h>
 #include <sched.h>
@@ -372,10 +373,7 @@ int CIcmpPing::icmp_recvfromOne(SOCKET s, sockaddr_in* /*from*/) {
 
 // ---- single ping ------------------------------------------------------------
 
-int CIcmpPing::Tamber(int retries, long timeoutMs, const char* /*hostText*/) {
-    if (retries < 0) {
-        retries = 0;
-    }
+int CIcmpPing::nextEchoNumber() {
     if (sm_nIcmpId > 32000) {
         sm_nIcmpId = 1;
         ++sm_nIcmpSeq;
@@ -387,7 +385,14 @@ int CIcmpPing::Tamber(int retries, long timeoutMs, const char* /*hostText*/) {
             ++sm_nIcmpSeq;
         }
     }
-    const int n = sm_nIcmpId;
+    return sm_nIcmpId;
+}
+
+int CIcmpPing::Tamber(int retries, long timeoutMs, const char* /*hostText*/) {
+    if (retries < 0) {
+        retries = 0;
+    }
+    const int n = nextEchoNumber();
     Wait wait = tamber_internal::firstWait(timeoutMs);
     const long s0 = wait.sec;
 
@@ -478,6 +483,106 @@ int CIcmpPing::TamberByName(const char* /*ignored*/, const char* hostName, int r
         m_destAddr.sin_family = AF_INET;
         m_destAddr.sin_addr.s_addr = address;
         return pingLocked(retries, timeoutMs);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The single-ping step over ICMPv6 on socket s: the reply's length on
+// success, 0 on a socket error, -2 when no matching reply came.
+int CIcmpPing::Tamber6(SOCKET s, const sockaddr_in6& dest, int retries, long timeoutMs) {
+    if (retries < 0) {
+        retries = 0;
+    }
+    if (m_nDataSize < 0 || m_nDataSize > kPacketSize - kIcmpHeaderSize) {
+        return 0;
+    }
+    const int n = nextEchoNumber();
+    const int identifier = n + 1;
+    Wait wait = tamber_internal::firstWait(timeoutMs);
+    const long s0 = wait.sec;
+    int attempt = 0;
+    while (attempt <= kMaxAttemptIndex) {
+        // The kernel fills in the checksum of a raw ICMPv6 socket.
+        unsigned char* p = m_packetBuf;
+        p[0] = 128; // echo request
+        p[1] = 0;
+        p[2] = 0;
+        p[3] = 0;
+        p[4] = static_cast<unsigned char>(identifier >> 8);
+        p[5] = static_cast<unsigned char>(identifier);
+        p[6] = static_cast<unsigned char>(n >> 8);
+        p[7] = static_cast<unsigned char>(n);
+        std::memset(p + kIcmpHeaderSize, 0, static_cast<std::size_t>(m_nDataSize));
+        const std::size_t length = std::size_t{kIcmpHeaderSize} + static_cast<std::size_t>(m_nDataSize);
+        if (sendto(s, p, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) < 0) {
+            TraceSocketError(errno);
+            return 0;
+        }
+        int error = 0;
+        const int ready = waitReadable(s, wait, &error);
+        if (ready < 0) {
+            TraceSocketError(error);
+            return -2;
+        }
+        if (ready == 0) {
+            ++attempt;
+            wait = tamber_internal::nextWait(wait, s0);
+        } else {
+            sockaddr_in6 from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t got =
+                recvfrom(s, m_packetBuf, kPacketSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (got < 0) {
+                TraceSocketError(errno);
+                return 0;
+            }
+            // A raw ICMPv6 socket hands over the ICMP message alone, no IP header.
+            const unsigned char* r = m_packetBuf;
+            if (got >= kIcmpHeaderSize && r[0] == 129 && (r[4] << 8 | r[5]) == identifier &&
+                (r[6] << 8 | r[7]) == n &&
+                std::memcmp(&from.sin6_addr, &dest.sin6_addr, sizeof dest.sin6_addr) == 0) {
+                return static_cast<int>(got);
+            }
+            ++attempt; // not our reply: the wait stays as it is
+        }
+        if (attempt > retries) {
+            break;
+        }
+    }
+    return -2;
+}
+
+int CIcmpPing::TamberByAddr6(const char* address, int retries, long timeoutMs) {
+    try {
+        sockaddr_in6 dest{};
+        dest.sin6_family = AF_INET6;
+        if (address == nullptr || inet_pton(AF_INET6, address, &dest.sin6_addr) != 1) {
+            return 0;
+        }
+        const SOCKET s = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMPV6);
+        if (s < 0) {
+            TraceSocketError(errno);
+            return 0;
+        }
+        // Echo replies only: neighbour discovery and the like never use up an attempt.
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+        setsockopt(s, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+        int hops = 128;
+        socklen_t hopsLength = sizeof hops;
+        if (m_socket != INVALID_SOCKET) {
+            getsockopt(m_socket, IPPROTO_IP, IP_TTL, &hops, &hopsLength);
+        }
+        setsockopt(s, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops);
+        int r = 0;
+        {
+            SectionGuard hold(s_pingLock);
+            r = Tamber6(s, dest, retries, timeoutMs);
+        }
+        close(s);
+        return r > 0 ? 1 : 0;
     } catch (...) {
         return 0;
     }

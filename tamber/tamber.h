@@ -87,6 +87,13 @@ public:
     // A pointer to a 32-bit in_addr value (an unsigned long on Windows).
     int TamberByHexAddr(const std::uint32_t* address, int retries, long timeoutMs);
     int TamberByName(const char* ignored, const char* hostName, int retries, long timeoutMs);
+    // The single-host ping of an IPv6 text (no zone; an IPv4 text gives 0) over
+    // a raw ICMPv6 socket of its own, opened and closed by the call: echo
+    // request 128, reply 129 from that address with the identifier and
+    // sequence sent, the same attempts and waits as TamberByAddr, under the
+    // same lock and counter. The hop limit is the object's TTL. 1 when an
+    // echo reply came, else 0 (also when the raw socket cannot be opened).
+    int TamberByAddr6(const char* address, int retries, long timeoutMs);
     // -1 when the socket is not open or the destination did not answer, else the
     // TTL at which the single-ping step ended.
     int TamberTraceRoute(const char* dottedAddress, int retries, long timeoutMs);
@@ -147,6 +154,8 @@ private:
     // Helpers of the implementation, not exported.
     TAMBER_LOCAL void initSingle(int dataSize, int ttl);
     TAMBER_LOCAL int pingLocked(int retries, long timeoutMs);
+    TAMBER_LOCAL int nextEchoNumber();
+    TAMBER_LOCAL int Tamber6(SOCKET s, const sockaddr_in6& dest, int retries, long timeoutMs);
 };
 
 // Serialises the single-ping entry points across all objects of the process.

@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
     options.soundFile = "newmail.wav";
     options.receiveStandardTraps = 1;
     options.desktopNotifications = 1;
+    options.quietHours = 1;
     CAdvancedOptionsDlg advanced(nullptr, options);
     ok &= save(advanced, *out, "advanced_options.png");
     return ok ? 0 : 1;

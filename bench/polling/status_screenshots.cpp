@@ -8,11 +8,13 @@
 #include "tests/support/snmpd_peer.h"
 #include "tests/support/testsupport.h"
 #include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/polling/server_status_tab.h"
 #include "vardel/polling/unknown_senders_dialog.h"
 #include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -103,7 +105,44 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const bool unknownShot = unknown.grab().save(QString::fromStdString(out + "unknown_senders.png"));
 
-    std::printf("screenshots %s: during %d, after %d, chooser %d, unknown senders %d\n",
-                ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot, unknownShot);
-    return ok && during && after && chooserShot && unknownShot ? 0 : 2;
+    unknown.hide();
+
+    // WEBSRV snoozed for an hour from the grid's menu, FILESRV flapping.
+    std::unique_ptr<QMenu> menu = console.statusTab()->snoozeMenuFor("WEBSRV");
+    menu->actions().at(0)->menu()->actions().at(1)->trigger();
+    QuietPolicy& quiet = console.quietPolicy();
+    quiet.setFlapping({true, 4, 15});
+    for (int i = 0; i < 5; ++i)
+        quiet.recordChange("FILESRV", std::time(nullptr));
+    console.statusTab()->RefreshAttention();
+    console.resize(980, 420);
+    QApplication::processEvents();
+    const bool snoozeShot = console.grab().save(QString::fromStdString(out + "server_status_snooze.png"));
+
+    // A dark desktop palette: the grid and the notify window.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    const bool darkStatus = console.grab().save(QString::fromStdString(out + "server_status_dark.png"));
+    CNotifyWindow& notify = *console.notifyWindow();
+    notify.ShowAlert(console.alertStore().count);
+    QApplication::processEvents();
+    const bool darkNotify = notify.grab().save(QString::fromStdString(out + "notify_dark.png"));
+    notify.hide();
+
+    std::printf(
+        "screenshots %s: during %d, after %d, chooser %d, unknown senders %d, snooze %d, dark %d %d\n",
+        ok ? "taken" : "taken (cycle incomplete)", during, after, chooserShot, unknownShot, snoozeShot,
+        darkStatus, darkNotify);
+    return ok && during && after && chooserShot && unknownShot && snoozeShot && darkStatus && darkNotify ? 0
+                                                                                                         : 2;
 }

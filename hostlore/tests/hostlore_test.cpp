@@ -184,7 +184,39 @@ TEST_F(HostTest, NoIpxOnThisMachine) {
     EXPECT_TRUE(buffer.untouched());
 }
 
-TEST(HostloreLibrary, ExportsExactlyTheSevenFunctions) {
+TEST_F(HostTest, Ipv6LookupIsTheFirstAaaaAndNeverAnA) {
+    setHosts("127.0.0.1 localhost\n::1 localhost\n192.0.2.10 both\nFD00:0:0::20 both\nfd00::30 both\n"
+             "fd00::40 v6only\n");
+    Buffer buffer;
+    ASSERT_EQ(0, DLLGetIp6AddressFromHostname("both", buffer.data()));
+    EXPECT_EQ("fd00::20", buffer.text()); // canonical
+    EXPECT_TRUE(buffer.writtenWithin(HOSTLORE_IP6_SIZE));
+    ASSERT_EQ(0, DLLGetIp6AddressFromHostname("v6only", buffer.data()));
+    EXPECT_EQ("fd00::40", buffer.text());
+    // The IPv4 look-up of a name with AAAA records only finds nothing, as before.
+    Buffer untouched;
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIpAddressFromHostname("v6only", untouched.data()));
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIp6AddressFromHostname("no-such-host.invalid", untouched.data()));
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIp6AddressFromHostname(nullptr, untouched.data()));
+    EXPECT_TRUE(untouched.untouched());
+}
+
+TEST_F(HostTest, Ipv6AddressTowardsAPeerIsTheRoutesSource) {
+    run("ip -6 addr add fd00:9::5/64 dev lo nodad");
+    Buffer buffer;
+    ASSERT_EQ(0, DLLGetIp6AddressTowards("::1", buffer.data()));
+    EXPECT_EQ("::1", buffer.text());
+    ASSERT_EQ(0, DLLGetIp6AddressTowards("fd00:9::5", buffer.data()));
+    EXPECT_EQ("fd00:9::5", buffer.text());
+    EXPECT_TRUE(buffer.writtenWithin(HOSTLORE_IP6_SIZE));
+    Buffer untouched;
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIp6AddressTowards("2001:db8::1", untouched.data())); // no route
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIp6AddressTowards("192.0.2.1", untouched.data()));
+    EXPECT_EQ(HOSTLORE_NO_ADDRESS, DLLGetIp6AddressTowards(nullptr, untouched.data()));
+    EXPECT_TRUE(untouched.untouched());
+}
+
+TEST(HostloreLibrary, ExportsExactlyTheSevenFunctionsAndTheIpv6Pair) {
     FILE* pipe = popen("nm -D --defined-only --format=posix " HOSTLORE_LIBRARY, "r");
     ASSERT_NE(nullptr, pipe);
     std::set<std::string> exported;
@@ -196,10 +228,11 @@ TEST(HostloreLibrary, ExportsExactlyTheSevenFunctions) {
         exported.insert(name);
     }
     ASSERT_EQ(0, pclose(pipe));
-    const std::set<std::string> expected{"DLLInitHostInfo",       "DLLGetHostName",
-                                         "DLLGetIpAddress",       "DLLGetIpAddressFromHostname",
-                                         "DLLGetIpxAddress",      "DLLGetIpxAddressForNWTrapDestination",
-                                         "DLLGetServerIPXAddress"};
+    const std::set<std::string> expected{"DLLInitHostInfo",        "DLLGetHostName",
+                                         "DLLGetIpAddress",        "DLLGetIpAddressFromHostname",
+                                         "DLLGetIpxAddress",       "DLLGetIpxAddressForNWTrapDestination",
+                                         "DLLGetServerIPXAddress", "DLLGetIp6AddressFromHostname",
+                                         "DLLGetIp6AddressTowards"};
     EXPECT_EQ(expected, exported);
 }
 

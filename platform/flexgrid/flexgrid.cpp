@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -31,8 +33,54 @@ Qt::Alignment toQt(short a) {
 
 } // namespace
 
-CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableView(parent), m_cells(new FlexGridModel(2, 2, this)) {
+// The rows shown: the fixed row first, then the rows that pass, in the order
+// chosen. Numbers compare as numbers, other texts without regard to case.
+class FlexGridArrangement : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    QString needle;
+    std::function<bool(long)> accepts;
+
+    bool arranged() const { return sortColumn() >= 0 || !needle.isEmpty() || accepts; }
+    void refilter() { invalidateFilter(); }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex&) const override {
+        if (row == 0)
+            return true;
+        if (accepts && !accepts(row))
+            return false;
+        if (needle.isEmpty())
+            return true;
+        for (int c = 0; c < sourceModel()->columnCount(); ++c)
+            if (sourceModel()->index(row, c).data().toString().contains(needle, Qt::CaseInsensitive))
+                return true;
+        return false;
+    }
+    bool lessThan(const QModelIndex& l, const QModelIndex& r) const override {
+        const bool ascending = sortOrder() == Qt::AscendingOrder;
+        if (l.row() == 0)
+            return ascending;
+        if (r.row() == 0)
+            return !ascending;
+        const QString a = l.data().toString(), b = r.data().toString();
+        bool na = false, nb = false;
+        const qlonglong x = a.toLongLong(&na), y = b.toLongLong(&nb);
+        if (na && nb && x != y)
+            return x < y;
+        const int c = QString::compare(a, b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : l.row() < r.row();
+    }
+};
+
+CMSFlexGrid::CMSFlexGrid(QWidget* parent)
+    : QTableView(parent), m_cells(new FlexGridModel(2, 2, this)),
+      m_arrangement(new FlexGridArrangement(this)) {
+    m_arrangement->setSourceModel(m_cells);
+    m_arrangement->setDynamicSortFilter(true);
     setModel(m_cells);
+    viewport()->setMouseTracking(true);
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -43,6 +91,7 @@ CMSFlexGrid::CMSFlexGrid(QWidget* parent) : QTableView(parent), m_cells(new Flex
     setFocusPolicy(Qt::StrongFocus);
     setWordWrap(false);
     m_cells->setFixedRowBrush(palette().button());
+    m_cells->setTextBackground(palette().base().color());
 }
 
 int CMSFlexGrid::rowCount() const {
@@ -185,8 +234,10 @@ void CMSFlexGrid::Clear() {
 
 void CMSFlexGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
         m_cells->setFixedRowBrush(palette().button());
+        m_cells->setTextBackground(palette().base().color());
+    }
 }
 
 void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
@@ -196,37 +247,194 @@ void CMSFlexGrid::keyPressEvent(QKeyEvent* event) {
 }
 
 void CMSFlexGrid::mousePressEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && rowAt(pos.y()) == 0) {
+        const int edge = m_allowResizing ? edgeAt(pos) : -1;
+        if (edge >= 0) {
+            m_resizing = edge;
+            m_resizeFromX = pos.x();
+            m_resizeFromWidth = columnWidth(edge);
+        } else if (columnAt(pos.x()) >= 0) {
+            emit fixedRowClicked(columnAt(pos.x()));
+        }
+        return;
+    }
     if (m_selectionMode != flexSelectionByRow || event->button() != Qt::LeftButton) {
         QTableView::mousePressEvent(event);
         return;
     }
-    const int row = rowAt(event->position().toPoint().y());
+    const int shown = rowAt(pos.y());
+    const long row = shown < 1 ? -1 : gridRow(shown);
     if (row < 1)
         return;
     if (!(event->modifiers() & Qt::ShiftModifier))
         m_row = row;
     m_rowSel = row;
     // The focus frame marks the row clicked.
-    selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->setCurrentIndex(model()->index(shown, 0), QItemSelectionModel::NoUpdate);
     showRowSelection();
 }
 
 void CMSFlexGrid::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (m_resizing >= 0) {
+        setColumnWidth(m_resizing, std::max(8, m_resizeFromWidth + pos.x() - m_resizeFromX));
+        m_twips[m_resizing] = (long(columnWidth(m_resizing)) * 1440 + logicalDpiX() / 2) / logicalDpiX();
+        return;
+    }
+    if (m_allowResizing && !(event->buttons() & Qt::LeftButton)) {
+        if (rowAt(pos.y()) == 0 && edgeAt(pos) >= 0)
+            viewport()->setCursor(Qt::SplitHCursor);
+        else
+            viewport()->unsetCursor();
+    }
     if (m_selectionMode != flexSelectionByRow || !(event->buttons() & Qt::LeftButton)) {
         QTableView::mouseMoveEvent(event);
         return;
     }
-    const int row = rowAt(event->position().toPoint().y());
+    const int shown = rowAt(pos.y());
+    const long row = shown < 1 ? -1 : gridRow(shown);
     if (row < 1 || row == m_rowSel)
         return;
     m_rowSel = row;
     showRowSelection();
 }
 
+void CMSFlexGrid::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_resizing >= 0) {
+        const long col = m_resizing;
+        m_resizing = -1;
+        emit columnResizedByUser(col);
+        return;
+    }
+    QTableView::mouseReleaseEvent(event);
+}
+
+int CMSFlexGrid::edgeAt(const QPoint& pos) const {
+    constexpr int kGrip = 4;
+    for (int c = 0; c < columnCount(); ++c) {
+        const int right = columnViewportPosition(c) + columnWidth(c);
+        if (std::abs(pos.x() - right) <= kGrip)
+            return c;
+    }
+    return -1;
+}
+
 void CMSFlexGrid::showRowSelection() {
-    const int top = static_cast<int>(std::min(m_row, m_rowSel));
-    const int bottom = static_cast<int>(std::max(m_row, m_rowSel));
+    int top = viewRow(m_row), bottom = viewRow(m_rowSel);
+    if (top < 0 || bottom < 0) {
+        selectionModel()->clearSelection();
+        return;
+    }
+    if (top > bottom)
+        std::swap(top, bottom);
     selectionModel()->select(
         QItemSelection(model()->index(top, 0), model()->index(bottom, columnCount() - 1)),
         QItemSelectionModel::ClearAndSelect);
+}
+
+long CMSFlexGrid::gridRow(int shown) const {
+    if (model() != m_arrangement)
+        return shown >= 0 && shown < rowCount() ? shown : -1;
+    const QModelIndex source = m_arrangement->mapToSource(m_arrangement->index(shown, 0));
+    return source.isValid() ? source.row() : -1;
+}
+
+int CMSFlexGrid::viewRow(long row) const {
+    if (model() != m_arrangement)
+        return row >= 0 && row < rowCount() ? int(row) : -1;
+    if (row < 0 || row >= rowCount())
+        return -1;
+    const QModelIndex shown = m_arrangement->mapFromSource(m_cells->index(int(row), 0));
+    return shown.isValid() ? shown.row() : -1;
+}
+
+std::vector<long> CMSFlexGrid::SelectedRows() const {
+    std::vector<long> rows;
+    if (model() != m_arrangement) {
+        for (long r = std::min(m_row, m_rowSel); r <= std::max(m_row, m_rowSel); ++r)
+            rows.push_back(r);
+        return rows;
+    }
+    int top = viewRow(m_row), bottom = viewRow(m_rowSel);
+    if (top < 0 || bottom < 0) {
+        // The block's end is filtered out: what of it is shown.
+        top = top < 0 ? bottom : top;
+        bottom = bottom < 0 ? top : bottom;
+        if (top < 0)
+            return rows;
+    }
+    if (top > bottom)
+        std::swap(top, bottom);
+    for (int v = top; v <= bottom; ++v)
+        if (const long r = gridRow(v); r >= 0)
+            rows.push_back(r);
+    return rows;
+}
+
+// The view shows the grid itself until the user arranges it: then the
+// arrangement, the column widths kept.
+void CMSFlexGrid::useArrangement() {
+    QAbstractItemModel* wanted = m_arrangement->arranged() ? static_cast<QAbstractItemModel*>(m_arrangement)
+                                                           : static_cast<QAbstractItemModel*>(m_cells);
+    if (model() == wanted)
+        return;
+    std::vector<int> widths;
+    widths.reserve(std::size_t(columnCount()));
+    for (int c = 0; c < columnCount(); ++c)
+        widths.push_back(columnWidth(c));
+    setModel(wanted);
+    for (int c = 0; c < int(widths.size()); ++c)
+        setColumnWidth(c, widths[std::size_t(c)]);
+    showRowSelection();
+}
+
+void CMSFlexGrid::FitColumnToText(long col, const std::string& text) {
+    const int wanted = fontMetrics().horizontalAdvance(QString::fromStdString(text)) + 14;
+    const long twips = (long(wanted) * 1440 + logicalDpiX() - 1) / logicalDpiX();
+    if (twips > GetColWidth(col))
+        SetColWidth(col, twips);
+}
+
+void CMSFlexGrid::SortByColumn(long col) {
+    if (col < 0 || col >= columnCount())
+        return;
+    const Qt::SortOrder order =
+        m_arrangement->sortColumn() == col && m_arrangement->sortOrder() == Qt::AscendingOrder
+            ? Qt::DescendingOrder
+            : Qt::AscendingOrder;
+    m_arrangement->sort(int(col), order);
+    useArrangement();
+    showRowSelection();
+}
+
+long CMSFlexGrid::sortColumn() const {
+    return m_arrangement->sortColumn();
+}
+
+Qt::SortOrder CMSFlexGrid::sortOrder() const {
+    return m_arrangement->sortOrder();
+}
+
+void CMSFlexGrid::SetFilterText(const std::string& text) {
+    m_arrangement->needle = QString::fromStdString(text);
+    m_arrangement->refilter();
+    useArrangement();
+    showRowSelection();
+}
+
+void CMSFlexGrid::SetRowFilter(std::function<bool(long row)> accepts) {
+    m_arrangement->accepts = std::move(accepts);
+    m_arrangement->refilter();
+    useArrangement();
+    showRowSelection();
+}
+
+void CMSFlexGrid::RefilterRows() {
+    if (m_arrangement->accepts)
+        m_arrangement->refilter();
+}
+
+bool CMSFlexGrid::isArranged() const {
+    return m_arrangement->arranged();
 }

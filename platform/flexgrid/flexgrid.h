@@ -8,9 +8,12 @@
 #include <QMap>
 #include <QTableView>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 class FlexGridModel;
+class FlexGridArrangement;
 
 class CMSFlexGrid : public QTableView {
     Q_OBJECT
@@ -76,6 +79,37 @@ public:
     FlexGridModel& cells() { return *m_cells; }
     const FlexGridModel& cells() const { return *m_cells; }
 
+    // What the user arranges on top of the grid's own rows, which stay as
+    // the program put them: the rows shown sorted by a column (a click on the
+    // fixed row; again: reversed), and only those holding a text or passing
+    // a test. Row, RowSel and every cell operation keep to the grid's rows.
+    void SortByColumn(long col);
+    long sortColumn() const; // -1: the grid's own order
+    Qt::SortOrder sortOrder() const;
+    void SetFilterText(const std::string& text);
+    // nullptr: every row. Rows are grid rows; row 0 always shows.
+    void SetRowFilter(std::function<bool(long row)> accepts);
+    // The row filter's answers may have changed.
+    void RefilterRows();
+    bool isArranged() const;
+    // The grid rows of the block Row..RowSel as it is shown, top down.
+    std::vector<long> SelectedRows() const;
+    // The grid row shown at a view row, and back (-1 when not shown).
+    long gridRow(int viewRow) const;
+    int viewRow(long gridRow) const;
+
+    // Widens a column, where needed, so that text fits it (a header).
+    void FitColumnToText(long col, const std::string& text);
+
+    // Columns widened and narrowed by dragging their edges in the fixed row.
+    void SetAllowUserResizing(bool allow) { m_allowResizing = allow; }
+
+signals:
+    // A click on the fixed row's cell of a column (away from its edges).
+    void fixedRowClicked(long col);
+    // A column's width changed by the user's drag.
+    void columnResizedByUser(long col);
+
 protected:
     // Enter and Return stay in the grid: in a dialog they would press its
     // default button.
@@ -84,6 +118,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     // Highlights the rows Row..RowSel.
@@ -92,7 +127,16 @@ private:
     int rowCount() const;
     int columnCount() const;
 
+    // The column whose right edge is at x in row 0; -1 when none is near.
+    int edgeAt(const QPoint& pos) const;
+    void useArrangement();
+
     FlexGridModel* m_cells;
+    FlexGridArrangement* m_arrangement;
+    bool m_allowResizing = false;
+    int m_resizing = -1;
+    int m_resizeFromX = 0;
+    int m_resizeFromWidth = 0;
     long m_row = 1;
     long m_col = 0;
     long m_rowSel = 1;

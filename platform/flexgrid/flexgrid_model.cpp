@@ -1,6 +1,7 @@
 #include "platform/flexgrid/flexgrid_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace {
@@ -8,6 +9,31 @@ namespace {
 // Texts this short are shared; at most this many of them are kept.
 constexpr qsizetype kSharedTextLength = 16;
 constexpr qsizetype kMaxSharedTexts = 4096;
+
+constexpr double kReadableContrast = 4.5;
+
+double luminance(const QColor& colour) {
+    const auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The colour mixed with white in tenths until it reads on base.
+QColor readableOn(QColor colour, const QColor& base) {
+    const QColor stored = colour;
+    for (int tenth = 1; tenth <= 10 && contrast(colour, base) < kReadableContrast; ++tenth)
+        colour = QColor::fromRgbF(stored.redF() + (1 - stored.redF()) * tenth / 10.0,
+                                  stored.greenF() + (1 - stored.greenF()) * tenth / 10.0,
+                                  stored.blueF() + (1 - stored.blueF()) * tenth / 10.0);
+    return colour;
+}
 
 } // namespace
 
@@ -38,7 +64,10 @@ QVariant FlexGridModel::data(const QModelIndex& index, int role) const {
     case Qt::EditRole:
         return c.text;
     case Qt::ForegroundRole:
-        return c.foreground != 0 ? QVariant(QBrush(QColor::fromRgba(c.foreground))) : QVariant();
+        if (c.foreground == 0)
+            return {};
+        return QBrush(m_darkBase.isValid() ? readableOn(QColor::fromRgba(c.foreground), m_darkBase)
+                                           : QColor::fromRgba(c.foreground));
     case Qt::BackgroundRole:
         return index.row() == 0 && m_fixedRowBrush.style() != Qt::NoBrush ? QVariant(m_fixedRowBrush)
                                                                           : QVariant();
@@ -198,6 +227,15 @@ void FlexGridModel::setFixedRowBrush(const QBrush& brush) {
     m_fixedRowBrush = brush;
     if (!m_rows.empty() && m_cols > 0)
         emit dataChanged(index(0, 0), index(0, m_cols - 1), {Qt::BackgroundRole});
+}
+
+void FlexGridModel::setTextBackground(const QColor& base) {
+    const QColor dark = luminance(base) < 0.18 ? base : QColor();
+    if (dark == m_darkBase)
+        return;
+    m_darkBase = dark;
+    if (!m_rows.empty() && m_cols > 0)
+        emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, m_cols - 1), {Qt::ForegroundRole});
 }
 
 void FlexGridModel::clearContents() {

@@ -42,6 +42,10 @@ public:
     void setToolTip(int row, int col, const QString& tip);
     // The background of row 0, the fixed row.
     void setFixedRowBrush(const QBrush& brush);
+    // The background the cells' texts are read on. On a dark one, a text
+    // colour below 4.5:1 is shown lightened until it reads (its stored value
+    // stays); on a light one every colour is shown as stored.
+    void setTextBackground(const QColor& base);
 
     // Empties every cell of its text and formatting; the rows stay.
     void clearContents();
@@ -70,5 +74,6 @@ private:
     std::vector<Row> m_rows;
     int m_cols;
     QBrush m_fixedRowBrush;
+    QColor m_darkBase; // invalid: a light background
     QSet<QString> m_common;
 };

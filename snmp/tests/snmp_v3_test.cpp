@@ -4,7 +4,6 @@
 #include "snmp/snmp.h"
 #include "snmp/tests/snmp_peers.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -41,16 +40,12 @@ const char* const kSysObjectId = "1.3.6.1.2.1.1.2.0";
 const char* const kSysContact = "1.3.6.1.2.1.1.4.0";
 const char* const kAgentEngine = "800007e58077656e676c6531"; // fixed in the agent's configuration
 
-std::uint32_t loopback() {
-    return htonl(INADDR_LOOPBACK);
-}
-
 // snmpd on loopback with a user of each kind.
 class V3Agent {
 public:
     explicit V3Agent(const std::string& dir) : m_port(peers::freePort()) {
         const std::string conf = dir + "snmpd.conf";
-        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << "\n"
+        std::ofstream(conf) << "agentaddress udp:127.0.0.1:" << m_port << ",udp6:[::1]:" << m_port << "\n"
                             << "exactEngineID 0x" << kAgentEngine << "\n"
                             << "createUser alice SHA-256 alicepass123 AES alicepriv123\n"
                             << "createUser bob SHA-512 bobpass12345 AES-256 bobpriv12345\n"
@@ -108,7 +103,7 @@ protected:
     }
     void masterKeys(const std::string& user, int level, int auth, const std::string& authPass, int priv,
                     const std::string& privPass) {
-        snmpv3::setMasterKeys(loopback(), m_agent.port(), user, level, auth,
+        snmpv3::setMasterKeys("127.0.0.1", m_agent.port(), user, level, auth,
                               snmpv3::passwordToKey(auth, authPass), priv,
                               snmpv3::passwordToKey(auth, privPass));
     }
@@ -126,7 +121,18 @@ TEST_F(SnmpV3AgentTest, EachLevelAnswersAndEachRefusalHasItsReason) {
     masterKeys("alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256, "alicepass123", snmpv3::kPrivAes,
                "alicepriv123");
     EXPECT_EQ(get(target("alice", snmpv3::kAuthPriv)), kSnmpSuccess);
-    EXPECT_EQ(snmpv3::learntEngineId(loopback(), m_agent.port()), engine);
+    EXPECT_EQ(snmpv3::learntEngineId("127.0.0.1", m_agent.port()), engine);
+    // The same agent over IPv6 is a peer of its own, its engine learnt by that address.
+    snmpv3::setMasterKeys("::1", m_agent.port(), "alice", snmpv3::kAuthPriv, snmpv3::kAuthSha256,
+                          snmpv3::passwordToKey(snmpv3::kAuthSha256, "alicepass123"), snmpv3::kPrivAes,
+                          snmpv3::passwordToKey(snmpv3::kAuthSha256, "alicepriv123"));
+    CTarget alice6(UdpAddress(IpAddress("::1"), m_agent.port()));
+    alice6.set_version(version3);
+    alice6.set_security("alice", snmpv3::kAuthPriv);
+    alice6.set_retry(1);
+    alice6.set_timeout(100);
+    EXPECT_EQ(get(alice6), kSnmpSuccess);
+    EXPECT_EQ(snmpv3::learntEngineId("::1", m_agent.port()), engine);
 
     // Localized keys given outright, with a longer privacy key.
     const std::string bobKu = snmpv3::passwordToKey(snmpv3::kAuthSha512, "bobpass12345");

@@ -13,11 +13,14 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <map>
+#include <netinet/icmp6.h>
 #include <new>
+#include <poll.h>
 #include <random>
 #include <set>
 #include <sstream>
@@ -191,6 +194,7 @@ TEST(TamberLayout, ExportsExactlyTheInterface) {
         "CIcmpPing::TamberByHexAddr(unsigned int const*, int, long)",
         "CIcmpPing::TamberByName(char const*, char const*, int, long)",
         "CIcmpPing::TamberTraceRoute(char const*, int, long)",
+        "CIcmpPing::TamberByAddr6(char const*, int, long)",
         "CIcmpPing::beginGroupPing(int, int, int)",
         "CIcmpPing::GroupReceiveThread(void*)",
         "CIcmpPing::copyPingedNodes(pingStruct*, int)",
@@ -1056,3 +1060,77 @@ TEST_F(TamberPeer, SinglePingsOfManyObjectsAreSerialised) {
 }
 
 } // namespace
+
+// ---- ICMPv6 -----------------------------------------------------------------
+
+namespace {
+
+// The echo requests that reach this namespace over ICMPv6 (no IP header).
+std::vector<netlab::Bytes> echo6Requests(int fd) {
+    std::vector<netlab::Bytes> got;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            return got;
+        }
+        netlab::Bytes b(256);
+        const ssize_t n = recv(fd, b.data(), b.size(), 0);
+        if (n <= 0) {
+            return got;
+        }
+        b.resize(static_cast<std::size_t>(n));
+        got.push_back(b);
+    }
+}
+
+int echo6Capture() {
+    const int fd = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);
+    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    return fd;
+}
+
+bool setEcho6IgnoreAll(bool ignore) {
+    std::ofstream f("/proc/sys/net/ipv6/icmp/echo_ignore_all");
+    f << (ignore ? "1\n" : "0\n");
+    f.flush();
+    return static_cast<bool>(f);
+}
+
+} // namespace
+
+TEST_F(Tamber, Ipv6LoopbackAndUniqueLocalAddressesAnswer) {
+    ASSERT_EQ(netlab::run({"ip", "-6", "addr", "add", "fd00:7::1/128", "dev", "lo", "nodad"}), 0);
+    const int wire = echo6Capture();
+    ASSERT_GE(wire, 0);
+    CIcmpPing ping(32, 128);
+    const int n = nextCounter();
+    EXPECT_EQ(ping.TamberByAddr6("::1", 0, 1000), 1);
+    EXPECT_EQ(ping.TamberByAddr6("FD00:7:0::1", 3, 1000), 1);
+    const auto requests = echo6Requests(wire);
+    close(wire);
+    // One request each, the first attempt answered; identifier n + 1, sequence n, 32 data bytes.
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].size(), 40u);
+    EXPECT_EQ(requests[0][0], 128);
+    EXPECT_EQ(requests[0][4] << 8 | requests[0][5], n + 1);
+    EXPECT_EQ(requests[0][6] << 8 | requests[0][7], n);
+    EXPECT_EQ(requests[1][6] << 8 | requests[1][7], n + 1); // the counter the IPv4 ping shares
+}
+
+TEST_F(Tamber, Ipv6SilenceAndUnusableTextsGiveZero) {
+    ASSERT_TRUE(setEcho6IgnoreAll(true));
+    CIcmpPing ping;
+    const int wire = echo6Capture();
+    EXPECT_EQ(ping.TamberByAddr6("::1", 1, 200), 0);
+    EXPECT_EQ(echo6Requests(wire).size(), 2u); // two attempts
+    setEcho6IgnoreAll(false);
+    for (const char* text : {"127.0.0.1", "fd00::1%lo", "::1::2", ""}) {
+        EXPECT_EQ(ping.TamberByAddr6(text, 0, 100), 0) << text;
+    }
+    EXPECT_EQ(ping.TamberByAddr6(nullptr, 0, 100), 0);
+    EXPECT_TRUE(echo6Requests(wire).empty()); // nothing sent
+    close(wire);
+}

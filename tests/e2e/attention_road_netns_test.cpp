@@ -1,6 +1,7 @@
 // A console with desktop notifications on, a real dunst on a private session
 // bus, and traps from a managed server in the test's own network namespace.
 
+#include "platform/flexgrid/flexgrid.h"
 #include "tests/e2e/trap_sender.h"
 #include "tests/support/fixed_host.h"
 #include "tests/support/testsupport.h"
@@ -9,9 +10,13 @@
 #include "vardel/alerts/trap_listener.h"
 #include "vardel/attention/desktop_notifier.h"
 #include "vardel/attention/tests/bus_peers.h"
+#include "vardel/polling/server_status_tab.h"
 #include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/program_env.h"
 
 #include <QFile>
+#include <QMenu>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -36,8 +41,15 @@ protected:
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\ManagementServer]\r\n"
             "\"DesktopNotifications\"=\"1\"\r\n\r\n");
+        // dunst's context menu (dunstctl context) asks this "dmenu", which
+        // chooses the Acknowledge action.
+        testsupport::writeFile(dir.file("choose-acknowledge"), "#!/bin/sh\nexec grep -m1 Acknowledge\n");
+        QFile::setPermissions(QString::fromStdString(dir.file("choose-acknowledge")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         testsupport::writeFile(dir.file("dunstrc"), "[global]\n    monitor = 0\n    idle_threshold = 0\n"
-                                                    "[urgency_critical]\n    timeout = 0\n");
+                                                    "    dmenu = " +
+                                                        dir.file("choose-acknowledge") +
+                                                        "\n[urgency_critical]\n    timeout = 0\n");
         options.programDirectory = dir.path();
         fixedhost::ip = "127.0.0.1";
         options.host = fixedhost::library();
@@ -103,4 +115,70 @@ TEST_F(AttentionRoad, TrapsReachTheDesktopAndSurviveTheDaemon) {
     EXPECT_GE(dunstCount("displayed") + dunstCount("waiting"), 1);
     EXPECT_LE(dunstCount("displayed") + dunstCount("waiting") + dunstCount("history"), 5);
     EXPECT_LE(console.desktopNotifier()->callsMade() - callsBefore, 20u);
+}
+
+// "Acknowledge" chosen in dunst's menu acknowledges the alert in the console:
+// it stays stored, leaves the server's count, and the log says who did it.
+TEST_F(AttentionRoad, AcknowledgeThroughTheDaemon) {
+    ASSERT_TRUE(dunst.start());
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    console.alertStore().setAnnouncer(&silent);
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+    ASSERT_TRUE(deliver(console, 1));
+    ASSERT_TRUE(waitUntil([] { return dunstCount("displayed") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return console.desktopNotifier()->idle(); }));
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, 1);
+
+    runTool("dunstctl", {"context"});
+    const AlertRecord* alert = console.alertStore().findBySequence(1);
+    ASSERT_TRUE(waitUntil([&] { return alert->acknowledged; }));
+    EXPECT_EQ(alert->acknowledgedBy, CurrentUserName());
+    EXPECT_EQ(console.alertStore().count, 1);
+    EXPECT_EQ(console.alertStore().outstandingCount(), 0);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, 0);
+    const std::string log = testsupport::readFile(dir.file("VDLog.txt"));
+    EXPECT_NE(log.find("\r\nAcknowledged By:" + CurrentUserName() + "\r\nAlert Date:" + alert->dateTime +
+                       "\r\nServer Name:SRV2\r\nAlarm String:" + alert->alertText + "\r\n"),
+              std::string::npos)
+        << log;
+}
+
+// A server snoozed from the Server Status tab: its trap is stored, counted and
+// logged, but neither pops up nor notifies; the grid says until when.
+TEST_F(AttentionRoad, SnoozedServersTrapIsLoggedAndNotShown) {
+    ASSERT_TRUE(dunst.start());
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    console.alertStore().setAnnouncer(&silent);
+    ASSERT_EQ(console.trapListener()->waitForRegistration(), 0);
+    CServerStatusTab& tab = *console.statusTab();
+    ASSERT_TRUE(tab.gridReady());
+    EXPECT_EQ(tab.grid().GetCols(), 4);
+    std::unique_ptr<QMenu> menu = tab.snoozeMenuFor("SRV2");
+    QMenu* snooze = menu->actions().at(0)->menu();
+    ASSERT_NE(snooze, nullptr);
+    snooze->actions().at(1)->trigger(); // 1 h
+    ASSERT_EQ(tab.grid().GetCols(), 5);
+    EXPECT_EQ(tab.grid().GetTextMatrix(0, 4), "Attention");
+    EXPECT_EQ(tab.grid().GetTextMatrix(1, 4).rfind("Snoozed until ", 0), 0u)
+        << tab.grid().GetTextMatrix(1, 4);
+
+    ASSERT_TRUE(deliver(console, 1));
+    EXPECT_EQ(loggedBlocks(), 1);
+    EXPECT_EQ(console.servers().front()->outstandingAlerts, 1);
+    EXPECT_EQ(console.alertStore().alerts.front()->notice, kNoticeNone);
+    QTest::qWait(300);
+    EXPECT_FALSE(console.notifyWindow()->isVisible());
+    EXPECT_EQ(console.desktopNotifier(), nullptr) << "nothing was sent";
+    EXPECT_EQ(dunstCount("displayed") + dunstCount("waiting") + dunstCount("history"), 0);
+
+    // Woken: the next trap pops up and notifies.
+    menu = tab.snoozeMenuFor("SRV2");
+    menu->actions().at(1)->trigger(); // End Snooze
+    EXPECT_EQ(tab.grid().GetCols(), 4);
+    ASSERT_TRUE(deliver(console, 1));
+    EXPECT_TRUE(waitUntil([&] { return console.notifyWindow()->isVisible(); }));
+    EXPECT_TRUE(waitUntil([] { return dunstCount("displayed") == 1; }));
+    EXPECT_EQ(console.notifyWindow()->currentIndex(), 2);
 }

@@ -20,6 +20,17 @@ void ServerListAlertCounter::ResetAlertCounts() {
         server->outstandingAlerts = 0;
 }
 
+int AcknowledgeAlert(AlertStore& store, AlertCounter& counter, const std::string& logPath,
+                     std::uint64_t alertId, const std::string& user) {
+    const int result = store.AcknowledgeById(alertId, user);
+    if (result != 0)
+        return result;
+    const AlertRecord& alert = *store.findById(alertId);
+    counter.AdjustAlertCount(alert.serverName, kAlertCountRemove);
+    AppendAcknowledgementLog(logPath, alert);
+    return 0;
+}
+
 AlertArrival::AlertArrival(AlertArrivalContext context) : m_ctx(context) {
     m_ctx.store.onDropped = [this](const AlertRecord& dropped, bool first) {
         onAlertDropped(dropped, first);
@@ -31,7 +42,9 @@ AlertArrival::~AlertArrival() {
 }
 
 void AlertArrival::onAlertDropped(const AlertRecord& dropped, bool first) {
-    m_ctx.counter.AdjustAlertCount(dropped.serverName, kAlertCountRemove);
+    // An acknowledged alert no longer counted.
+    if (!dropped.acknowledged)
+        m_ctx.counter.AdjustAlertCount(dropped.serverName, kAlertCountRemove);
     if (!first)
         return;
     AppendCeilingLog(m_ctx.settings.logPath, FormatNow(), m_ctx.store.ceiling);
@@ -67,8 +80,7 @@ int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
         return 0;
     const int sequence = m_ctx.store.count;
 
-    m_ctx.display.ShowAlert(sequence);
-    m_ctx.display.AppendToLog(m_ctx.settings.logPath, sequence);
+    showAndLog(sequence);
     m_ctx.counter.AdjustAlertCount(serverName, kAlertCountAdd);
 
     // A trap proves the server alive.
@@ -137,7 +149,28 @@ int AlertArrival::RaiseStateAlert(const std::string& serverName, const std::stri
     if (sequence == -1)
         return -1;
     m_ctx.counter.AdjustAlertCount(serverName, kAlertCountAdd);
-    m_ctx.display.ShowAlert(sequence);
-    m_ctx.display.AppendToLog(m_ctx.settings.logPath, sequence);
+    showAndLog(sequence);
     return sequence;
+}
+
+int AlertArrival::RaiseConsoleAlert(std::unique_ptr<AlertRecord> record) {
+    if (!record)
+        return -1;
+    const std::string serverName = record->serverName;
+    m_ctx.store.ceiling = m_ctx.settings.alertCeiling;
+    const int sequence = m_ctx.store.AddConsoleAlert(std::move(record));
+    m_ctx.counter.AdjustAlertCount(serverName, kAlertCountAdd);
+    showAndLog(sequence);
+    return sequence;
+}
+
+void AlertArrival::showAndLog(int sequence) {
+    const AlertRecord* alert = m_ctx.store.findBySequence(sequence);
+    if (!alert || (alert->notice & kNoticePopUp)) {
+        m_ctx.display.ShowAlert(sequence);
+        m_ctx.display.AppendToLog(m_ctx.settings.logPath, sequence);
+        return;
+    }
+    m_ctx.display.ShowAlertQuietly(sequence);
+    AppendAlertLog(m_ctx.settings.logPath, m_ctx.store, sequence, alert->severity);
 }

@@ -48,6 +48,9 @@ public:
     virtual ~AlertDisplay() = default;
     virtual int ShowAlert(int sequence) = 0;
     virtual int AppendToLog(const std::string& logPath, int sequence) = 0;
+    // A new alert kept from popping up (snooze, quiet hours): the totals
+    // follow it, the alert on display stays.
+    virtual void ShowAlertQuietly(int /*sequence*/) {}
     // The store is at its ceiling and drops its oldest alerts from memory.
     virtual void ShowCeilingReached(std::int32_t /*ceiling*/) {}
 };
@@ -63,6 +66,12 @@ public:
     // Shows an SNMP status in the server's SNMP-status and status cells.
     virtual void showSnmpStatus(const std::string& serverName, const std::string& status) = 0;
 };
+
+// Acknowledges a stored alert for user: the alert stops counting against its
+// server (code 400) and the log gains its acknowledgement block. The store's
+// result (0 done, 1 already acknowledged, -1 no such alert).
+int AcknowledgeAlert(AlertStore& store, AlertCounter& counter, const std::string& logPath,
+                     std::uint64_t alertId, const std::string& user);
 
 struct AlertArrivalContext {
     AlertStore& store;
@@ -111,6 +120,10 @@ public:
     // the alert; returns its sequence.
     int RaiseStateAlert(const std::string& serverName, const std::string& state, int source);
 
+    // An alert the console made itself (a flapping server): stored, counted,
+    // shown and logged as a state-change alert. Returns its sequence, -1 for null.
+    int RaiseConsoleAlert(std::unique_ptr<AlertRecord> record);
+
     UnknownSenders& unknownSenders() { return m_unknownSenders; }
 
     // The v1/v2c traps dropped since the last call, by sender address: a
@@ -119,6 +132,9 @@ public:
     bool hasDropped() const { return !m_dropped.empty(); }
 
 private:
+    // ShowAlert and AppendToLog, or, for an alert kept from popping up, the
+    // totals and its block with its own severity.
+    void showAndLog(int sequence);
     bool refusedBySender(const AlertRecord& record, const std::string& serverName);
     std::map<std::string, std::uint64_t> m_dropped;
 

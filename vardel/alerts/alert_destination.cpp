@@ -1,5 +1,6 @@
 #include "vardel/alerts/alert_destination.h"
 
+#include "hostlore/hostlore.h"
 #include "snmp/snmp.h"
 #include "vardel/alerts/target_mib.h"
 #include "vardel/alerts/wait_box.h"
@@ -62,6 +63,11 @@ std::string AlertDestinationValue(const ManagedServer& server, const std::string
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp) {
     if (server.nosCode == kNosNT && useDhcp == 1)
         return hostName;
+    if (server.ipAddress.empty() && !server.ip6Address.empty()) {
+        // The console's own IPv6 address that the server's traps can come back to.
+        char own[HOSTLORE_IP6_SIZE] = {};
+        return DLLGetIp6AddressTowards(server.ip6Address.c_str(), own) == HOSTLORE_OK ? own : std::string();
+    }
     return server.ipAddress.empty() ? consoleIpx : consoleIp;
 }
 
@@ -112,8 +118,8 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
     WorkerGroup workers;
     for (ManagedServer* server : servers) {
         SetRequest request;
-        request.byIp = !server->ipAddress.empty();
-        request.address = request.byIp ? server->ipAddress : server->ipxAddress;
+        request.byIp = !ServerIpAddress(*server).empty();
+        request.address = request.byIp ? ServerIpAddress(*server) : server->ipxAddress;
         request.community = server->community;
         request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);

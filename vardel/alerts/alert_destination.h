@@ -12,8 +12,9 @@
 inline constexpr const char* kAlertDestinationOid = "1.3.6.1.4.1.32473.2.23.13.3.2.0";
 
 // The text written: the console's host name to an NT server while the console
-// uses DHCP; otherwise its IP address text to a server reached by IP, its IPX
-// address text to one reached by IPX (no IP address).
+// uses DHCP; otherwise its IP address text to a server reached by IP, its
+// own IPv6 address towards a server reached by IPv6 (no IPv4 address; empty
+// when there is no route to it), its IPX address text to one reached by IPX.
 std::string AlertDestinationValue(const ManagedServer& server, const std::string& consoleIp,
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp);
 

@@ -93,6 +93,19 @@ int AppendCeilingLog(const std::string& logPath, const std::string& dateTime, st
     return 1;
 }
 
+std::string FormatAcknowledgementBlock(const AlertRecord& alert) {
+    return std::string(kLineEnd) + "Date:" + LogSafeText(alert.acknowledgedAt) + kLineEnd +
+           "Acknowledged By:" + LogSafeText(alert.acknowledgedBy) + kLineEnd +
+           "Alert Date:" + LogSafeText(alert.dateTime) + kLineEnd +
+           "Server Name:" + LogSafeText(alert.serverName) + kLineEnd +
+           "Alarm String:" + LogSafeText(alert.alertText) + kLineEnd;
+}
+
+int AppendAcknowledgementLog(const std::string& logPath, const AlertRecord& alert) {
+    appendBytes(logPath, FormatAcknowledgementBlock(alert));
+    return 1;
+}
+
 AlertLogBatch::AlertLogBatch() : m_outer(t_batch) {
     t_batch = this;
 }

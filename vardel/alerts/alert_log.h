@@ -37,6 +37,12 @@ int AppendRefusalLog(const std::string& logPath, const std::string& dateTime, co
 std::string FormatCeilingBlock(const std::string& dateTime, std::int32_t ceiling);
 int AppendCeilingLog(const std::string& logPath, const std::string& dateTime, std::int32_t ceiling);
 
+// The block that says an alert was acknowledged: an empty line, "Date:" and
+// when, "Acknowledged By:" and the user, then the alert's "Alert Date:",
+// "Server Name:" and "Alarm String:".
+std::string FormatAcknowledgementBlock(const AlertRecord& alert);
+int AppendAcknowledgementLog(const std::string& logPath, const AlertRecord& alert);
+
 // While one lives on a thread, that thread's appends are held and written
 // when it ends, each file opened once for its blocks; the bytes are those of
 // appending block by block.

@@ -2,6 +2,7 @@
 // One received or generated alert.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,8 @@
 namespace alert_width {
 inline constexpr std::size_t kEnterprise = 1024;
 inline constexpr std::size_t kTrapKey = 516;
-inline constexpr std::size_t kAgentAddress = 40;
+// Wider than a dotted IPv4 text needs: an IPv6 sender's text takes up to 45.
+inline constexpr std::size_t kAgentAddress = 64;
 inline constexpr std::size_t kBindingOid = 100;
 inline constexpr std::size_t kBindingValue = 512;
 inline constexpr std::size_t kServerName = 512;
@@ -54,6 +56,14 @@ enum TrapReception : std::uint8_t {
     kReceptionUnclassified = 2
 };
 
+// The ways a new alert is made noticeable: its sound, the notify window
+// popping up with it, the desktop notification.
+inline constexpr std::uint8_t kNoticeNone = 0;
+inline constexpr std::uint8_t kNoticeSound = 1;
+inline constexpr std::uint8_t kNoticePopUp = 2;
+inline constexpr std::uint8_t kNoticeDesktop = 4;
+inline constexpr std::uint8_t kNoticeAll = 7;
+
 struct AlertRecord {
     std::int16_t origin = kOriginStateChange;
     std::string dateTime;
@@ -75,6 +85,18 @@ struct AlertRecord {
     std::int32_t sequence = 0;
     std::int32_t playSound = 0;
     std::string soundFile;
+    // Given by the store, 1, 2, ... in the order alerts are stored; unlike
+    // sequence it never changes.
+    std::uint64_t alertId = 0;
+    // Acknowledged: by whom (the user name) and when. The alert stays stored
+    // and logged but no longer counts as outstanding.
+    bool acknowledged = false;
+    std::string acknowledgedBy;
+    std::string acknowledgedAt; // "%B %d, %Y, %H:%M:%S"
+    std::time_t acknowledgedTime = 0;
+    // The kNotice* ways it was made noticeable when stored (snooze, quiet
+    // hours and flapping hold some back).
+    std::uint8_t notice = kNoticeAll;
     // The community a v1/v2c trap carried (never logged nor shown).
     std::string community;
 };

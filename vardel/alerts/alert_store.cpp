@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -68,8 +69,16 @@ std::int32_t AlertStore::severityTally(int severity) const {
     return m_tally[tallyIndex(severity)];
 }
 
+std::int32_t AlertStore::outstandingTally(int severity) const {
+    return m_tally[tallyIndex(severity)] - m_ackTally[tallyIndex(severity)];
+}
+
 void AlertStore::tally(const AlertRecord& record, int step) {
     m_tally[tallyIndex(record.severity)] += step;
+    if (record.acknowledged) {
+        m_ackTally[tallyIndex(record.severity)] += step;
+        m_acknowledged += step;
+    }
 }
 
 void AlertStore::setAnnouncer(AlertAnnouncer* announcer) {
@@ -90,10 +99,53 @@ const AlertRecord* AlertStore::findBySequence(int sequence) const {
     return nullptr;
 }
 
+AlertRecord* AlertStore::findById(std::uint64_t alertId) {
+    for (auto& a : alerts)
+        if (a->alertId == alertId)
+            return a.get();
+    return nullptr;
+}
+
+const AlertRecord* AlertStore::findById(std::uint64_t alertId) const {
+    for (const auto& a : alerts)
+        if (a->alertId == alertId)
+            return a.get();
+    return nullptr;
+}
+
+int AlertStore::Acknowledge(int sequence, const std::string& user, std::time_t now) {
+    return acknowledge(findBySequence(sequence), user, now);
+}
+
+int AlertStore::AcknowledgeById(std::uint64_t alertId, const std::string& user, std::time_t now) {
+    return acknowledge(alertId == 0 ? nullptr : findById(alertId), user, now);
+}
+
+int AlertStore::acknowledge(AlertRecord* alert, const std::string& user, std::time_t now) {
+    if (!alert)
+        return -1;
+    if (alert->acknowledged)
+        return 1;
+    tally(*alert, -1);
+    alert->acknowledged = true;
+    alert->acknowledgedBy = user;
+    alert->acknowledgedTime = now ? now : std::time(nullptr);
+    alert->acknowledgedAt = FormatLocalTime(alert->acknowledgedTime);
+    tally(*alert, 1);
+    for (AlertStoreObserver* o : m_observers)
+        o->alertAcknowledged(*alert);
+    if (onAcknowledged)
+        onAcknowledged(*alert);
+    return 0;
+}
+
 void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     count += 1;
+    record->alertId = ++m_lastId;
     record->sequence = count + m_dropped;
-    (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
+    record->notice = noticeOf ? noticeOf(*record) : std::uint8_t(kNoticeAll);
+    if (record->notice & kNoticeSound)
+        (m_announcer ? *m_announcer : DefaultAnnouncer()).announce(*record);
     // What a stored alert no longer needs: its bindings are in its text, and
     // its texts lose the room they were built in.
     std::vector<AlertBinding>().swap(record->bindings);
@@ -103,6 +155,8 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
     alerts.push_front(std::move(record));
     while (count > std::max(ceiling, 1))
         dropOldest();
+    for (AlertStoreObserver* o : m_observers)
+        o->alertStored(*alerts.front());
     if (onStored)
         onStored(*alerts.front());
 }
@@ -110,6 +164,8 @@ void AlertStore::store(std::unique_ptr<AlertRecord> record) {
 // The oldest alert leaves memory; the others keep their fields and count one
 // lower through m_dropped, until that is as large as the store.
 void AlertStore::dropOldest() {
+    for (AlertStoreObserver* o : m_observers)
+        o->alertRemoving(*alerts.back());
     std::unique_ptr<AlertRecord> oldest = std::move(alerts.back());
     alerts.pop_back();
     tally(*oldest, -1);
@@ -214,10 +270,19 @@ int AlertStore::RaiseStateAlert(const std::string& serverName, const std::string
     return count;
 }
 
+int AlertStore::AddConsoleAlert(std::unique_ptr<AlertRecord> record) {
+    if (!record)
+        return -1;
+    store(std::move(record));
+    return count;
+}
+
 std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
     for (auto it = alerts.begin(); it != alerts.end(); ++it) {
         if ((*it)->sequence - m_dropped != sequence)
             continue;
+        for (AlertStoreObserver* o : m_observers)
+            o->alertRemoving(**it);
         std::unique_ptr<AlertRecord> removed = std::move(*it);
         alerts.erase(it);
         tally(*removed, -1);
@@ -230,8 +295,41 @@ std::unique_ptr<AlertRecord> AlertStore::RemoveAlert(int sequence) {
 }
 
 void AlertStore::ClearAll() {
+    for (AlertStoreObserver* o : m_observers)
+        o->alertsClearing();
     alerts.clear();
     std::fill(std::begin(m_tally), std::end(m_tally), 0);
+    std::fill(std::begin(m_ackTally), std::end(m_ackTally), 0);
+    m_acknowledged = 0;
     count = 0;
     renumber();
+}
+
+std::vector<std::unique_ptr<AlertRecord>>
+AlertStore::RemoveAlerts(const std::vector<const AlertRecord*>& which) {
+    std::vector<std::unique_ptr<AlertRecord>> removed;
+    const std::unordered_set<const AlertRecord*> wanted(which.begin(), which.end());
+    for (auto it = alerts.end(); it != alerts.begin() && removed.size() < wanted.size();) {
+        --it;
+        if (!wanted.count(it->get()))
+            continue;
+        for (AlertStoreObserver* o : m_observers)
+            o->alertRemoving(**it);
+        tally(**it, -1);
+        count -= 1;
+        (*it)->sequence -= m_dropped;
+        removed.push_back(std::move(*it));
+        it = alerts.erase(it);
+    }
+    if (!removed.empty())
+        renumber();
+    return removed;
+}
+
+void AlertStore::addObserver(AlertStoreObserver* observer) {
+    m_observers.push_back(observer);
+}
+
+void AlertStore::removeObserver(AlertStoreObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
 }

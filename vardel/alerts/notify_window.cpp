@@ -9,6 +9,7 @@
 #include "vardel/alerts/wait_box.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/program_env.h"
 
 #include <QFocusFrame>
 #include <QKeySequence>
@@ -69,6 +70,7 @@ CNotifyWindow::CNotifyWindow(NotifyWindowContext context, QWidget* parent)
     connect(m_ui->defineButton, &QPushButton::clicked, this, &CNotifyWindow::onDefine);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CNotifyWindow::onLaunch);
     connect(m_ui->printButton, &QPushButton::clicked, this, &CNotifyWindow::onPrint);
+    connect(m_ui->acknowledgeButton, &QPushButton::clicked, this, &CNotifyWindow::OnAcknowledge);
 }
 
 CNotifyWindow::~CNotifyWindow() = default;
@@ -131,6 +133,8 @@ int CNotifyWindow::ShowAlert(int n) {
     m_ui->defineButton->setVisible(alert->origin == kOriginTrap &&
                                    alert->reception == kReceptionUnclassified);
 
+    ShowAcknowledgement();
+
     m_ui->nextButton->setEnabled(n != store.count);
     m_ui->prevButton->setEnabled(n != 1);
     QWidget* focus = nullptr;
@@ -152,6 +156,33 @@ int CNotifyWindow::ShowAlert(int n) {
     if (focus)
         focus->setFocus(Qt::OtherFocusReason);
     return 1;
+}
+
+void CNotifyWindow::ShowAlertQuietly(int /*sequence*/) {
+    const QString total = QString::number(m_ctx.store.count);
+    m_ui->alertTotalLabel->setText(total);
+    m_ui->alertCountLabel->setText(total);
+    const int shown = currentIndex();
+    m_ui->nextButton->setEnabled(shown >= 1 && shown < m_ctx.store.count);
+}
+
+void CNotifyWindow::ShowAcknowledgement() {
+    const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
+    const bool acknowledged = alert && alert->acknowledged;
+    m_ui->acknowledgeButton->setEnabled(alert && !acknowledged);
+    m_ui->acknowledgedLabel->setText(
+        acknowledged ? toQt(FormatString(IDS_ACKNOWLEDGED_BY, {alert->acknowledgedBy, alert->acknowledgedAt}))
+                     : QString());
+}
+
+void CNotifyWindow::OnAcknowledge() {
+    const AlertRecord* alert = m_ctx.store.findBySequence(currentIndex());
+    if (!alert)
+        return;
+    AcknowledgeAlert(m_ctx.store, m_ctx.counter, m_ctx.settings.logPath, alert->alertId, CurrentUserName());
+    ShowAcknowledgement();
+    if (m_ui->nextButton->isEnabled())
+        m_ui->nextButton->setFocus(Qt::OtherFocusReason);
 }
 
 void CNotifyWindow::deferDisplay(bool defer) {
@@ -269,7 +300,9 @@ void CNotifyWindow::onClearAlert() {
         return;
     const int next = shown == 1 ? 1 : shown - 1;
     std::unique_ptr<AlertRecord> removed = store.RemoveAlert(shown);
-    m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
+    // An acknowledged alert was taken off its server's count already.
+    if (!removed->acknowledged)
+        m_ctx.counter.AdjustAlertCount(removed->serverName, kAlertCountRemove);
     removed.reset();
     if (store.count == 0) {
         finish();
@@ -277,6 +310,27 @@ void CNotifyWindow::onClearAlert() {
     }
     ShowAlert(next);
     m_ui->clearAlertButton->setFocus(Qt::OtherFocusReason);
+}
+
+void CNotifyWindow::FollowStore(const AlertRecord* stillShown) {
+    AlertStore& store = m_ctx.store;
+    if (store.count == 0) {
+        if (isVisible())
+            finish();
+        else
+            m_ui->alertsDroppedLabel->hide();
+        return;
+    }
+    if (!isVisible())
+        return;
+    const int index = stillShown ? store.sequenceOf(*stillShown) : std::min(currentIndex(), int(store.count));
+    const bool deferred = m_deferDisplay;
+    // Brought up to date where it is, not raised.
+    m_deferDisplay = true;
+    ShowAlert(std::max(index, 1));
+    m_deferDisplay = deferred;
+    if (!deferred && m_displayPending)
+        applyTexts();
 }
 
 void CNotifyWindow::onClearAll() {

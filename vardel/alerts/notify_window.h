@@ -44,6 +44,8 @@ public:
     // Fills the window with alert n and brings it up on top of all windows.
     // Returns 1.
     int ShowAlert(int sequence) override;
+    // The totals follow a new alert that does not pop up.
+    void ShowAlertQuietly(int sequence) override;
     // Makes the window topmost without moving it and shows it in its normal
     // state (the main window's Restore while alerts are outstanding).
     void ShowOnTop();
@@ -72,6 +74,15 @@ public:
     // it. Without a handler it says where to import them.
     using DefineHandler = std::function<void(const std::string& enterprise, const std::string& trapKey)>;
     void setDefineHandler(DefineHandler handler) { m_defineHandler = std::move(handler); }
+
+    // After alerts left the store elsewhere: hidden when none is left; else,
+    // when shown, it shows stillShown again, or the alert now at its number.
+    void FollowStore(const AlertRecord* stillShown);
+    // Acknowledges the alert on display for the console's user (button 1310).
+    void OnAcknowledge();
+    // Brings the acknowledgement of the alert on display up to date (button
+    // 1310 and its line), after an acknowledgement made elsewhere.
+    void ShowAcknowledgement();
 
     // The index of the alert on display, read back from label 1038.
     int currentIndex() const;

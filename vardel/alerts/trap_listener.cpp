@@ -313,6 +313,13 @@ int TrapListenerThread::registerSession() {
         return -1;
     }
 
+    // IPv6 senders arrive on a socket of their own; without it IPv4 still works.
+    if (const int ip6 = session->ip6Status(); ip6 != kSnmpSuccess && ip6 != kSnmpUnsupported) {
+        const std::string line = "vardel: cannot receive traps over IPv6: " + portFailure(ip6, m_port) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+
     install(std::move(registered));
     // Every notification reaches OnRegisteredNotification, which filters by
     // the lists in force, so that a refresh needs no new registration.

@@ -17,10 +17,11 @@ AttentionLevel AttentionLevelOf(int severity) {
 
 AttentionSummary SummarizeAttention(const AlertStore& store, const ServerList& servers) {
     AttentionSummary summary;
-    summary.outstanding = store.count;
+    // Acknowledged alerts are stored but no longer outstanding.
+    summary.outstanding = store.outstandingCount();
     for (int severity : {kSeverityNormal, kSeverityUnclassified, kSeverityInformational, kSeverityWarning,
                          kSeverityCritical})
-        if (store.severityTally(severity) > 0 && AttentionLevelOf(severity) > summary.worst)
+        if (store.outstandingTally(severity) > 0 && AttentionLevelOf(severity) > summary.worst)
             summary.worst = AttentionLevelOf(severity);
     const std::string& down = LoadString(IDS_DOWN);
     for (const auto& server : servers)

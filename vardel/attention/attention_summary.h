@@ -21,7 +21,7 @@ struct AttentionSummary {
 // An unclassified alert counts as informational: it is an alert all the same.
 AttentionLevel AttentionLevelOf(int severity);
 
-// A server is DOWN when its SNMP status or its network status is "DOWN".
+// Only alerts not acknowledged count. A server is DOWN when its SNMP status or its network status is "DOWN".
 AttentionSummary SummarizeAttention(const AlertStore& store, const ServerList& servers);
 
 // "%1 outstanding alerts, %2 servers DOWN" (string 230).

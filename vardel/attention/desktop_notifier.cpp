@@ -16,6 +16,7 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kShowAction = QStringLiteral("default");
+const QString kAcknowledgeAction = QStringLiteral("acknowledge");
 
 // The worse of two severity codes.
 int worse(int a, int b) {
@@ -36,7 +37,8 @@ uchar urgencyOf(int severity) {
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent) : QObject(parent), m_bus(bus) {
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)) {
     m_window.setSingleShot(true);
     m_window.setInterval(kBurstWindowMs);
     connect(&m_window, &QTimer::timeout, this, &DesktopNotifier::flush);
@@ -73,6 +75,7 @@ void DesktopNotifier::notify(const AlertRecord& alert) {
     }
     m_pendingCount += 1;
     m_burstServers.insert(alert.serverName);
+    m_burstIds.push_back(alert.alertId);
     if (!m_window.isActive())
         flush();
 }
@@ -85,6 +88,7 @@ void DesktopNotifier::flush() {
         m_burstServers.clear();
         m_burstWorst = 0;
         m_burstId = 0;
+        m_burstIds.clear();
         return;
     }
     m_window.start();
@@ -94,6 +98,7 @@ void DesktopNotifier::flush() {
     m_burstCount += m_pendingCount;
     m_burstWorst = m_burstCount == m_pendingCount ? m_pendingWorst : worse(m_burstWorst, m_pendingWorst);
     m_pendingCount = 0;
+    m_sentIds = m_burstIds;
     if (single) {
         send(QString::fromStdString(m_firstServer), QString::fromStdString(m_firstText), m_burstWorst);
         return;
@@ -110,7 +115,8 @@ void DesktopNotifier::send(const QString& summary, const QString& body, int seve
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(urgency));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("vardel"));
-    const QStringList actions{kShowAction, QString::fromStdString(LoadString(IDS_NOTIFY_SHOW))};
+    const QStringList actions{kShowAction, QString::fromStdString(LoadString(IDS_NOTIFY_SHOW)),
+                              kAcknowledgeAction, QString::fromStdString(LoadString(IDS_NOTIFY_ACKNOWLEDGE))};
     call << QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)) << m_burstId << QStringLiteral("vardel")
          << summary << body << actions << hints << (urgency == 2 ? 0 : -1);
     m_inFlight = true;
@@ -130,21 +136,27 @@ void DesktopNotifier::onReply(QDBusPendingCallWatcher* call) {
         return;
     }
     m_burstId = reply.value();
-    m_open.insert(m_burstId);
+    m_alertsOf[m_burstId] = std::move(m_sentIds);
+    m_sentIds.clear();
 }
 
 void DesktopNotifier::onActionInvoked(uint id, const QString& actionKey) {
-    if (m_open.count(id) && actionKey == kShowAction)
+    const auto it = m_alertsOf.find(id);
+    if (it == m_alertsOf.end())
+        return; // not one of this console's
+    if (actionKey == kShowAction)
         emit showRequested();
+    else if (actionKey == kAcknowledgeAction)
+        emit acknowledgeRequested(QList<quint64>(it->second.begin(), it->second.end()));
 }
 
 void DesktopNotifier::onNotificationClosed(uint id, uint /*reason*/) {
-    m_open.erase(id);
+    m_alertsOf.erase(id);
     if (id == m_burstId)
         m_burstId = 0;
 }
 
 void DesktopNotifier::forgetNotifications() {
-    m_open.clear();
+    m_alertsOf.clear();
     m_burstId = 0;
 }

@@ -7,11 +7,14 @@
 #include "vardel/alerts/alert_record.h"
 
 #include <QDBusConnection>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class QDBusPendingCallWatcher;
 
@@ -43,6 +46,9 @@ public:
 signals:
     // The user chose "Show" on one of the console's notifications.
     void showRequested();
+    // The user chose "Acknowledge": the alerts (their alertId) the
+    // notification stands for.
+    void acknowledgeRequested(const QList<quint64>& alertIds);
 
 private slots:
     void onActionInvoked(uint id, const QString& actionKey);
@@ -60,6 +66,11 @@ private:
     bool m_inFlight = false;
     // Alerts not sent yet.
     std::uint32_t m_pendingCount = 0;
+    // The ids of the burst's alerts, and of those the call in flight stands for.
+    std::vector<quint64> m_burstIds;
+    std::vector<quint64> m_sentIds;
+    // The alerts of each notification still open.
+    std::map<uint, std::vector<quint64>> m_alertsOf;
     // The first of them, and the worst severity among them.
     std::string m_firstServer, m_firstText;
     int m_pendingWorst = 0;
@@ -69,8 +80,6 @@ private:
     std::set<std::string> m_burstServers;
     int m_burstWorst = 0;
     uint m_burstId = 0;
-    // Notifications of this console still open on the daemon.
-    std::set<uint> m_open;
     std::uint32_t m_callsMade = 0;
     std::uint32_t m_callsFailed = 0;
 };

@@ -142,6 +142,17 @@ void TrayStatus::createIcon() {
     };
     item(IDS_TRAY_SHOW_ALERTS, m_actions.showAlerts);
     item(IDS_TRAY_SHOW_CONSOLE, m_actions.showConsole);
+    QMenu* snooze = m_menu->addMenu(QString::fromStdString(LoadString(IDS_TRAY_SNOOZE_ALL)));
+    for (const auto& choice : {std::pair{IDS_SNOOZE_15_MIN, SnoozePeriod::quarterHour},
+                               std::pair{IDS_SNOOZE_1_HOUR, SnoozePeriod::hour},
+                               std::pair{IDS_SNOOZE_TOMORROW, SnoozePeriod::untilTomorrow}}) {
+        const SnoozePeriod period = choice.second;
+        connect(snooze->addAction(QString::fromStdString(LoadString(choice.first))), &QAction::triggered,
+                this, [this, period] {
+                    if (m_actions.snoozeAll)
+                        m_actions.snoozeAll(period);
+                });
+    }
     m_menu->addSeparator();
     item(IDS_TRAY_QUIT, m_actions.quit);
     m_icon = std::make_unique<QSystemTrayIcon>();

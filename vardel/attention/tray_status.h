@@ -7,6 +7,7 @@
 // otherwise. Qt decides that once per process, so the icon is created only
 // when one of the two is present; until then both are watched for.
 
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/attention/attention_summary.h"
 
 #include <QDBusConnection>
@@ -23,6 +24,8 @@ struct TrayActions {
     std::function<void()> showAlerts;
     std::function<void()> showConsole;
     std::function<void()> quit;
+    // Snooze All: every server, for the period chosen.
+    std::function<void(SnoozePeriod)> snoozeAll;
 };
 
 class TrayStatus : public QObject {
@@ -44,6 +47,8 @@ public:
     // A question to the watcher is under way.
     bool looking() const { return m_asking; }
     const AttentionSummary& shown() const { return m_summary; }
+    // The icon's menu (nullptr until the icon exists).
+    QMenu* menu() const { return m_menu.get(); }
 
     // The picture of a state: the lit lamp of its severity picture; none is
     // an unlit lamp.

@@ -100,6 +100,8 @@ struct Found {
     std::string ipx;
     int ipResult = -1;
     std::string ip;
+    int ip6Result = -1;
+    std::string ip6;
 };
 
 } // namespace
@@ -275,6 +277,12 @@ void CAddServersDlg::OnOK() {
                 char text[kLookupBuffer] = {};
                 f.ipResult = DLLGetIpAddressFromHostname(name.c_str(), text);
                 f.ip = text;
+                if (f.ipResult != 0) {
+                    // No A record: an AAAA one.
+                    char text6[kLookupBuffer] = {};
+                    f.ip6Result = DLLGetIp6AddressFromHostname(name.c_str(), text6);
+                    f.ip6 = text6;
+                }
                 post([&found, index, f] { found[index] = f; });
             });
             ++index;
@@ -297,6 +305,11 @@ void CAddServersDlg::OnOK() {
             ++it;
             continue;
         }
+        if (f.ip6Result == 0 && IsValidIp6Address(f.ip6) == 0) {
+            server.ip6Address = f.ip6;
+            ++it;
+            continue;
+        }
         if (netWare && ipxFound) {
             ++it;
             continue;
@@ -305,7 +318,7 @@ void CAddServersDlg::OnOK() {
             if (netWare) {
                 CEnterAddressDlg ask(this, server.name);
                 ask.exec();
-                if (ask.ipAddress().empty() && ask.ipxAddress().empty()) {
+                if (ask.ipAddress().empty() && ask.ipxAddress().empty() && ask.ip6Address().empty()) {
                     it = m_servers.erase(it);
                     continue;
                 }
@@ -313,14 +326,17 @@ void CAddServersDlg::OnOK() {
                     server.ipAddress = ask.ipAddress();
                 if (!ask.ipxAddress().empty())
                     server.ipxAddress = ask.ipxAddress();
+                if (!ask.ip6Address().empty())
+                    server.ip6Address = ask.ip6Address();
             } else {
                 CEnterIpAddressDlg ask(this, server.name);
                 ask.exec();
-                if (ask.ipAddress().empty()) {
+                if (ask.ipAddress().empty() && ask.ip6Address().empty()) {
                     it = m_servers.erase(it);
                     continue;
                 }
                 server.ipAddress = ask.ipAddress();
+                server.ip6Address = ask.ip6Address();
             }
         } catch (const std::bad_alloc&) {
             noMemory(this);

@@ -1,6 +1,8 @@
 #include "vardel/editing/address_check.h"
 
+#include <arpa/inet.h>
 #include <climits>
+#include <netinet/in.h>
 #include <vector>
 
 namespace {
@@ -57,6 +59,16 @@ int IsValidIpAddress(const std::string& text) {
         if (value < low || value > high)
             return -1;
     }
+    return 0;
+}
+
+int IsValidIp6Address(const std::string& text) {
+    in6_addr a{};
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN || inet_pton(AF_INET6, text.c_str(), &a) != 1)
+        return -1;
+    if (IN6_IS_ADDR_UNSPECIFIED(&a) || IN6_IS_ADDR_MULTICAST(&a) || IN6_IS_ADDR_LINKLOCAL(&a) ||
+        IN6_IS_ADDR_V4MAPPED(&a))
+        return -1;
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/msgbox/msgbox.h"
 #include "ui_advanced_options.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/editing/dialog_manners.h"
 #include "vardel/resources/string_table.h"
 
@@ -53,6 +54,18 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
     m_ui->alertCeilingEdit->setText(QString::number(m_values.alertCeiling));
     m_ui->soundFileEdit->setEnabled(m_values.playSound != 0);
     m_ui->desktopNotificationsCheckBox->setChecked(m_values.desktopNotifications != 0);
+    m_ui->quietHoursCheckBox->setChecked(m_values.quietHours != 0);
+    m_ui->quietStartEdit->setText(toQt(m_values.quietHoursStart));
+    m_ui->quietEndEdit->setText(toQt(m_values.quietHoursEnd));
+    m_ui->flappingCheckBox->setChecked(m_values.flapping != 0);
+    m_ui->flappingChangesEdit->setText(QString::number(m_values.flappingChanges));
+    m_ui->flappingMinutesEdit->setText(QString::number(m_values.flappingMinutes));
+    for (QLineEdit* edit : {m_ui->quietStartEdit, m_ui->quietEndEdit})
+        edit->setMaxLength(5);
+    for (QLineEdit* edit : {m_ui->flappingChangesEdit, m_ui->flappingMinutesEdit}) {
+        editing::AcceptDigitsOnly(edit);
+        edit->setMaxLength(5);
+    }
     m_ui->trapCommunityCheckBox->setChecked(m_values.checkTrapCommunity != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
@@ -109,6 +122,35 @@ void CAdvancedOptionsDlg::OnSave() {
     m_values.receiveStandardTraps = m_ui->standardTrapsCheckBox->isChecked() ? 1 : 0;
     m_values.showUnclassifiedTraps = m_ui->unclassifiedTrapsCheckBox->isChecked() ? 1 : 0;
     m_values.desktopNotifications = m_ui->desktopNotificationsCheckBox->isChecked() ? 1 : 0;
+
+    const bool quiet = m_ui->quietHoursCheckBox->isChecked();
+    const std::string start = toStd(m_ui->quietStartEdit->text().trimmed());
+    const std::string end = toStd(m_ui->quietEndEdit->text().trimmed());
+    if (ClockMinutes(start) < 0 || ClockMinutes(end) < 0) {
+        if (quiet) {
+            msgbox::show(this, LoadString(IDS_QUIET_HOURS_BAD), title, msgbox::Buttons::Ok,
+                         msgbox::Icon::Warning);
+            return;
+        }
+    } else {
+        m_values.quietHoursStart = start;
+        m_values.quietHoursEnd = end;
+    }
+    const bool flapping = m_ui->flappingCheckBox->isChecked();
+    const auto changes = static_cast<std::int32_t>(leadingNumber(m_ui->flappingChangesEdit->text(), 100000));
+    const auto minutes = static_cast<std::int32_t>(leadingNumber(m_ui->flappingMinutesEdit->text(), 100000));
+    if (changes < 2 || minutes < 1) {
+        if (flapping) {
+            msgbox::show(this, LoadString(IDS_FLAPPING_BAD), title, msgbox::Buttons::Ok,
+                         msgbox::Icon::Warning);
+            return;
+        }
+    } else {
+        m_values.flappingChanges = changes;
+        m_values.flappingMinutes = minutes;
+    }
+    m_values.quietHours = quiet ? 1 : 0;
+    m_values.flapping = flapping ? 1 : 0;
     m_values.checkTrapCommunity = m_ui->trapCommunityCheckBox->isChecked() ? 1 : 0;
     accept();
 }

@@ -30,6 +30,13 @@ struct AdvancedOptions {
     std::uint8_t showUnclassifiedTraps = 0;
     // Every alert also goes to the desktop's notification service.
     std::uint8_t desktopNotifications = 0;
+    // Quiet hours ("HH:MM" to "HH:MM") and flapping limits.
+    std::uint8_t quietHours = 0;
+    std::string quietHoursStart = "22:00";
+    std::string quietHoursEnd = "07:00";
+    std::uint8_t flapping = 0;
+    std::int32_t flappingChanges = 4;
+    std::int32_t flappingMinutes = 15;
     // "Accept traps only with the server's community".
     std::uint8_t checkTrapCommunity = 0;
 };

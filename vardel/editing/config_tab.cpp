@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <unordered_map>
 
@@ -89,6 +90,32 @@ CConfigTab::CConfigTab(ConfigTabContext context, QWidget* parent)
             [this](bool checked) { m_popUpMinimized = checked; });
     installEventFilter(this);
     g.viewport()->installEventFilter(this);
+    // Sorted by a click on a column's header and filtered by a text, as shown
+    // only: the grid's own order stays that of TrimAndSortGrid.
+    g.SetAllowUserResizing(true);
+    connect(&g, &CMSFlexGrid::fixedRowClicked, this, [this](long col) { grid().SortByColumn(col); });
+    connect(m_ui->filterEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { grid().SetFilterText(text.toStdString()); });
+    m_formSize = size();
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<QWidget*>(child))
+            m_formGeometry.emplace_back(w, w->geometry());
+}
+
+void CConfigTab::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int dx = std::max(0, width() - m_formSize.width());
+    const int dy = std::max(0, height() - m_formSize.height());
+    for (const auto& [w, rect] : m_formGeometry) {
+        if (w == m_ui->managedServersGroupBox || w == m_ui->serverGrid)
+            w->setGeometry(rect.adjusted(0, 0, dx, dy));
+        else
+            w->setGeometry(rect.translated(0, dy));
+    }
+    // The filter stays at the top of the group.
+    for (const auto& [w, rect] : m_formGeometry)
+        if (w == m_ui->filterEdit)
+            w->setGeometry(rect);
 }
 
 CConfigTab::~CConfigTab() = default;
@@ -103,6 +130,7 @@ void CConfigTab::OnInitDialog() {
     for (long c = 0; c < kColumns; ++c) {
         g.SetColWidth(c, kColumnTwips[c]);
         g.SetTextMatrix(0, c, LoadString(kColumnHeaders[c]));
+        g.FitColumnToText(c, LoadString(kColumnHeaders[c]));
     }
     std::vector<const ManagedServer*> listed;
     listed.reserve(m_ctx.servers.size());
@@ -159,7 +187,10 @@ void CConfigTab::fillRow(long row, const ManagedServer& server) {
         g.SetText(nos);
     g.SetCol(kIpCol);
     g.SetCellAlignment(CMSFlexGrid::flexAlignLeftCenter);
-    g.SetText(server.ipAddress);
+    // The IPv6 address stands in the column of a server without an IPv4
+    // address; beside one, it is the cell's tooltip.
+    g.SetText(ServerIpAddress(server));
+    g.SetCellToolTip(server.ipAddress.empty() ? std::string() : server.ip6Address);
     g.SetCol(kIpxCol);
     g.SetCellAlignment(CMSFlexGrid::flexAlignLeftCenter);
     g.SetText(server.ipxAddress);
@@ -294,6 +325,10 @@ void CConfigTab::OnAddServers() {
 // and one pass over the list.
 void CConfigTab::OnRemoveServers() {
     CMSFlexGrid& g = grid();
+    if (g.isArranged()) {
+        removeShownSelection();
+        return;
+    }
     const long top = std::max(1L, std::min(g.GetRow(), g.GetRowSel()));
     const long bottom = std::min(std::max(g.GetRow(), g.GetRowSel()), g.GetRows() - 1);
     std::vector<std::string> names;
@@ -316,27 +351,62 @@ void CConfigTab::OnRemoveServers() {
     EnableEditButtons(!m_ctx.servers.empty());
 }
 
+// The rows of a sorted or filtered grid's block are not one block of the
+// grid's own rows: each goes on its own, the last data row blanked rather
+// than removed, as the block removal does.
+void CConfigTab::removeShownSelection() {
+    CMSFlexGrid& g = grid();
+    std::vector<long> rows = g.SelectedRows();
+    rows.erase(std::remove(rows.begin(), rows.end(), 0L), rows.end());
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    std::vector<std::string> names;
+    g.setUpdatesEnabled(false);
+    for (long row : rows) {
+        names.push_back(g.GetTextMatrix(row, kNameCol));
+        if (g.GetRows() == 2) {
+            for (long col = 0; col < kColumns; ++col)
+                g.SetTextMatrix(1, col, std::string());
+        } else {
+            g.RemoveItem(row);
+        }
+    }
+    g.setUpdatesEnabled(true);
+    if (!names.empty()) {
+        RemoveServers(m_ctx.servers, names);
+        if (m_ctx.listChanged)
+            m_ctx.listChanged();
+    }
+    EnableEditButtons(!m_ctx.servers.empty());
+}
+
 void CConfigTab::OnEditServers() {
     CMSFlexGrid& g = grid();
-    const long top = std::min(g.GetRow(), g.GetRowSel());
-    const long bottom = std::max(g.GetRow(), g.GetRowSel());
-    for (long i = top; i <= bottom; ++i) {
+    // The block as shown: in the grid's own order, its rows top to bottom.
+    for (long i : g.SelectedRows()) {
         const std::string name = g.GetTextMatrix(i, kNameCol);
         if (name.empty())
             continue;
+        // The IP column of an IPv6-only server holds its IPv6 address.
+        const ManagedServer* listed = FindServer(m_ctx.servers, name);
+        const std::string ip6 = listed != nullptr ? listed->ip6Address : std::string();
+        const std::string ip = listed != nullptr && listed->ipAddress.empty() && !ip6.empty()
+                                   ? std::string()
+                                   : g.GetTextMatrix(i, kIpCol);
         std::unique_ptr<CEditServerInfoDlg> dialog(new (std::nothrow) CEditServerInfoDlg(
-            this, name, g.GetTextMatrix(i, kNosCol), g.GetTextMatrix(i, kIpCol), g.GetTextMatrix(i, kIpxCol),
+            this, name, g.GetTextMatrix(i, kNosCol), ip, g.GetTextMatrix(i, kIpxCol),
             g.GetTextMatrix(i, kCommunityCol)));
         if (!dialog) {
             noMemory();
             return;
         }
+        dialog->setIp6Address(ip6);
         if (const ManagedServer* current = FindServer(m_ctx.servers, name))
             dialog->setV3(current->v3, m_ctx.consoleEngineId);
         if (dialog->exec() != QDialog::Accepted)
             return;
-        ManagedServer* server = UpdateServer(m_ctx.servers, dialog->name(), dialog->nosText(),
-                                             dialog->ipAddress(), dialog->ipxAddress(), dialog->community());
+        ManagedServer* server =
+            UpdateServer(m_ctx.servers, dialog->name(), dialog->nosText(), dialog->ipAddress(),
+                         dialog->ipxAddress(), dialog->ip6Address(), dialog->community());
         if (!server)
             continue;
         if (dialog->v3Changed()) {
@@ -363,8 +433,6 @@ void CConfigTab::ResetAlertDestinations() {
     {
         BusyScope busy(*this);
         CMSFlexGrid& g = grid();
-        const long top = std::min(g.GetRow(), g.GetRowSel());
-        const long bottom = std::max(g.GetRow(), g.GetRowSel());
         // Each server's row is rewritten in place as its outcome arrives: its
         // name and NOS stay, so the sort would put it back where it is.
         std::unordered_map<std::string, ManagedServer*> byName; // FindServer: the first wins
@@ -372,7 +440,7 @@ void CConfigTab::ResetAlertDestinations() {
             byName.emplace(server->name, server.get());
         std::vector<ManagedServer*> selected;
         std::unordered_map<const ManagedServer*, long> rowOf;
-        for (long i = top; i <= bottom; ++i) {
+        for (long i : g.SelectedRows()) {
             std::string name = g.GetTextMatrix(i, kNameCol);
             if (name.size() > kNameBuffer)
                 name.resize(kNameBuffer);
@@ -408,6 +476,12 @@ void CConfigTab::OnAdvancedOptions() {
     current.receiveStandardTraps = s.receiveStandardTraps;
     current.showUnclassifiedTraps = s.showUnclassifiedTraps;
     current.desktopNotifications = s.desktopNotifications;
+    current.quietHours = s.quietHours;
+    current.quietHoursStart = s.quietHoursStart;
+    current.quietHoursEnd = s.quietHoursEnd;
+    current.flapping = s.flapping;
+    current.flappingChanges = s.flappingChanges;
+    current.flappingMinutes = s.flappingMinutes;
     current.checkTrapCommunity = s.checkTrapCommunity;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
@@ -428,6 +502,12 @@ void CConfigTab::OnAdvancedOptions() {
     s.receiveStandardTraps = chosen.receiveStandardTraps == 1 ? 1 : 0;
     s.showUnclassifiedTraps = chosen.showUnclassifiedTraps == 1 ? 1 : 0;
     s.desktopNotifications = chosen.desktopNotifications;
+    s.quietHours = chosen.quietHours == 1 ? 1 : 0;
+    s.quietHoursStart = chosen.quietHoursStart;
+    s.quietHoursEnd = chosen.quietHoursEnd;
+    s.flapping = chosen.flapping == 1 ? 1 : 0;
+    s.flappingChanges = chosen.flappingChanges;
+    s.flappingMinutes = chosen.flappingMinutes;
     s.checkTrapCommunity = chosen.checkTrapCommunity == 1 ? 1 : 0;
     if (settingsChanged)
         settingsChanged();

@@ -8,6 +8,7 @@
 #include "vardel/store/console_settings.h"
 
 #include <QDialog>
+#include <QRect>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -94,6 +95,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The group and its grid grow with the page; the buttons stay below them.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     class BusyScope;
@@ -103,6 +106,7 @@ private:
     void insertServerRows(const std::vector<const ManagedServer*>& servers);
     void setAlertDestinations(const std::vector<ManagedServer*>& servers,
                               const std::function<void(ManagedServer&)>& applied);
+    void removeShownSelection();
     void noMemory();
     void keepWaitCursor();
 
@@ -112,6 +116,9 @@ private:
     // State of the hidden check box 1008; nothing reads it.
     bool m_popUpMinimized = false;
     std::string m_addAt; // OnAddServerAt's address while its dialog runs
+    // The form's own geometry of every child, which a larger page moves or grows.
+    std::vector<std::pair<QWidget*, QRect>> m_formGeometry;
+    QSize m_formSize;
 };
 
 // The About box (template 100).

@@ -31,15 +31,20 @@ bool ipxRefused(const std::string& text) {
     return text.size() >= kAddressWorkBuffer || IsValidIpxAddress(text) != 0;
 }
 
-// The syntax checks shared by Enter Address and Edit Server Information:
-// true when both texts pass, after the message of the first that does not.
-bool addressesAccepted(QWidget* owner, const std::string& ip, const std::string& ipx) {
+// The syntax checks shared by the three dialogs: true when every text
+// passes, after the message of the first that does not (IPv6 last).
+bool addressesAccepted(QWidget* owner, const std::string& ip, const std::string& ipx,
+                       const std::string& ip6 = {}) {
     if (!ip.empty() && ipRefused(ip)) {
         editing::FrameworkMessageBox(owner, LoadString(IDS_BAD_IP_SYNTAX));
         return false;
     }
     if (!ipx.empty() && ipxRefused(ipx)) {
         editing::FrameworkMessageBox(owner, LoadString(IDS_BAD_IPX_SYNTAX));
+        return false;
+    }
+    if (!ip6.empty() && IsValidIp6Address(ip6) != 0) {
+        editing::FrameworkMessageBox(owner, LoadString(IDS_BAD_IP6_SYNTAX));
         return false;
     }
     return true;
@@ -117,19 +122,19 @@ CEnterIpAddressDlg::~CEnterIpAddressDlg() = default;
 
 void CEnterIpAddressDlg::OnOK() {
     const std::string ip = toStd(m_ui->ipAddressEdit->text());
-    if (ip.empty()) {
+    const std::string ip6 = toStd(m_ui->ip6AddressEdit->text());
+    if (ip.empty() && ip6.empty()) {
         msgbox::show(this, LoadString(IDS_ENTER_IP), LoadString(IDS_PRODUCT_TITLE));
         return;
     }
-    if (ipRefused(ip)) {
-        editing::FrameworkMessageBox(this, LoadString(IDS_BAD_IP_SYNTAX));
+    if (!addressesAccepted(this, ip, {}, ip6))
         return;
-    }
     if (m_name.size() > static_cast<std::size_t>(kNameLimit)) {
         editing::FrameworkMaxCharsBox(this, kNameLimit);
         return;
     }
     m_ipAddress = ip;
+    m_ip6Address = ip6;
     accept();
 }
 
@@ -149,14 +154,16 @@ CEnterAddressDlg::~CEnterAddressDlg() = default;
 void CEnterAddressDlg::OnOK() {
     const std::string ip = toStd(m_ui->ipAddressEdit->text());
     const std::string ipx = toStd(m_ui->ipxAddressEdit->text());
-    if (ip.empty() && ipx.empty()) {
+    const std::string ip6 = toStd(m_ui->ip6AddressEdit->text());
+    if (ip.empty() && ipx.empty() && ip6.empty()) {
         editing::FrameworkMessageBox(this, LoadString(IDS_ENTER_IP_OR_IPX));
         return;
     }
-    if (!addressesAccepted(this, ip, ipx))
+    if (!addressesAccepted(this, ip, ipx, ip6))
         return;
     m_ipAddress = ip;
     m_ipxAddress = ipx;
+    m_ip6Address = ip6;
     accept();
 }
 
@@ -187,6 +194,11 @@ CEditServerInfoDlg::CEditServerInfoDlg(QWidget* parent, const std::string& name,
 
 CEditServerInfoDlg::~CEditServerInfoDlg() = default;
 
+void CEditServerInfoDlg::setIp6Address(const std::string& address) {
+    m_ip6Address = address;
+    m_ui->ip6AddressEdit->setText(toQt(address));
+}
+
 void CEditServerInfoDlg::OnSnmpV3() {
     CSnmpV3Dlg dialog(this, m_name, m_v3, m_consoleEngineId);
     if (dialog.exec() != QDialog::Accepted)
@@ -199,15 +211,16 @@ void CEditServerInfoDlg::OnOK() {
     const std::string ip = toStd(m_ui->ipAddressEdit->text());
     const std::string community = toStd(m_ui->communityEdit->text());
     const std::string ipx = toStd(m_ui->ipxAddressEdit->text());
+    const std::string ip6 = toStd(m_ui->ip6AddressEdit->text());
     if (community.empty()) {
         editing::FrameworkMessageBox(this, LoadString(IDS_ENTER_COMMUNITY));
         return;
     }
-    if (ip.empty() && ipx.empty()) {
+    if (ip.empty() && ipx.empty() && ip6.empty()) {
         editing::FrameworkMessageBox(this, LoadString(IDS_ENTER_IP_OR_IPX));
         return;
     }
-    if (!addressesAccepted(this, ip, ipx))
+    if (!addressesAccepted(this, ip, ipx, ip6))
         return;
     if (m_ui->ntRadioButton->isChecked())
         m_nosText = "NT";
@@ -217,6 +230,7 @@ void CEditServerInfoDlg::OnOK() {
         m_nosText = "SCO";
     m_ipAddress = ip;
     m_ipxAddress = ipx;
+    m_ip6Address = ip6;
     m_community = community;
     accept();
 }

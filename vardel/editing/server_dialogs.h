@@ -59,8 +59,9 @@ public:
     ~CEnterIpAddressDlg() override;
 
     const std::string& name() const { return m_name; }
-    // Empty unless the dialog closed with OK.
+    // Empty unless the dialog closed with OK (then one of them or both are not).
     const std::string& ipAddress() const { return m_ipAddress; }
+    const std::string& ip6Address() const { return m_ip6Address; }
 
 private:
     void OnOK();
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<Ui::CEnterIpAddressDlg> m_ui;
     std::string m_name;
     std::string m_ipAddress;
+    std::string m_ip6Address;
 };
 
 // An IP or an IPX address (or both) of a NetWare server.
@@ -79,9 +81,10 @@ public:
     ~CEnterAddressDlg() override;
 
     const std::string& name() const { return m_name; }
-    // Both empty unless the dialog closed with OK; either may be empty then.
+    // All empty unless the dialog closed with OK; any may be empty then.
     const std::string& ipAddress() const { return m_ipAddress; }
     const std::string& ipxAddress() const { return m_ipxAddress; }
+    const std::string& ip6Address() const { return m_ip6Address; }
 
 private:
     void OnOK();
@@ -90,6 +93,7 @@ private:
     std::string m_name;
     std::string m_ipAddress;
     std::string m_ipxAddress;
+    std::string m_ip6Address;
 };
 
 // Operating system, addresses and community of one listed server.
@@ -112,6 +116,9 @@ public:
     const std::string& ipAddress() const { return m_ipAddress; }
     const std::string& ipxAddress() const { return m_ipxAddress; }
     const std::string& community() const { return m_community; }
+    // The server's IPv6 address, given before exec() (empty unless set).
+    void setIp6Address(const std::string& address);
+    const std::string& ip6Address() const { return m_ip6Address; }
 
     // The server's SNMPv3 user, edited through "SNMPv3..."; consoleEngineId
     // gives the console's engine ID for its keys.
@@ -128,6 +135,7 @@ private:
     void OnSnmpV3();
 
     std::unique_ptr<Ui::CEditServerInfoDlg> m_ui;
+    std::string m_ip6Address;
     SnmpV3Credentials m_v3;
     std::function<std::string()> m_consoleEngineId;
     bool m_v3Changed = false;

@@ -2,12 +2,14 @@
 
 #include "quillet/quillet.h"
 #include "tamber/tamber.h"
+#include "vardel/store/managed_server.h"
 
 #include <vector>
 
 int PingByIp(const std::string& address) {
     auto* ping = new CIcmpPing(32, 128);
-    const int answered = ping->TamberByAddr(address.c_str(), 3, 1000);
+    const int answered = IsIp6Address(address) ? ping->TamberByAddr6(address.c_str(), 3, 1000)
+                                               : ping->TamberByAddr(address.c_str(), 3, 1000);
     delete ping;
     return answered != 0 ? 0 : -1;
 }

@@ -13,7 +13,7 @@
 #include <thread>
 
 // One ICMP echo probe through tamber (data size 32, TTL 128, 3 retries, first
-// wait 1000 ms): 0 when the host answered, -1 when not.
+// wait 1000 ms), ICMPv6 for an IPv6 address: 0 when the host answered, -1 when not.
 int PingByIp(const std::string& address);
 // One IPX diagnostic echo: 0 when the host answered, -1 when not (also when
 // this host has no IPX).

@@ -4,8 +4,10 @@
 #include "vardel/resources/string_table.h"
 #include "vardel/store/snmpv3_store.h"
 
+#include <QString>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <strings.h>
 
 namespace {
@@ -30,6 +32,8 @@ void PollCycle::reindex() {
     for (const auto& server : m_ctx.servers) {
         m_byAddress.emplace(lower(server->ipAddress), server.get());
         m_byAddress.emplace(lower(server->ipxAddress), server.get());
+        if (!server->ip6Address.empty())
+            m_byAddress.emplace(AddressKey(server->ip6Address), server.get());
         m_byName.emplace(server->name, server.get());
     }
     m_indexedSize = m_ctx.servers.size();
@@ -40,13 +44,14 @@ ManagedServer* PollCycle::serverAt(const std::string& address) {
     for (int pass = 0; pass < 2; ++pass) {
         if (!m_indexed || m_indexedSize != m_ctx.servers.size())
             reindex();
-        auto it = m_byAddress.find(lower(address));
+        auto it = m_byAddress.find(IsIp6Address(address) ? AddressKey(address) : lower(address));
         if (it == m_byAddress.end()) {
             m_indexed = pass != 0; // perhaps an edited address: look once more
             continue;
         }
         ManagedServer* s = it->second;
-        if (sameAddress(s->ipAddress, address) || sameAddress(s->ipxAddress, address))
+        if (sameAddress(s->ipAddress, address) || sameAddress(s->ipxAddress, address) ||
+            (!s->ip6Address.empty() && SameAddress(s->ip6Address, address)))
             return s;
         m_indexed = false; // an address changed: look again
     }
@@ -146,17 +151,24 @@ void PollCycle::PollServer(const std::string& serverName) {
 
 void PollCycle::issue(ManagedServer& server, const Pdu& pdu) {
     server.pollPending = 1;
-    const bool ip = !server.ipAddress.empty();
+    const bool ip = !ServerIpAddress(server).empty();
     // The callback keeps its own copy of the address: the server may be gone
     // by the time the answer comes.
-    const std::string address = ip ? server.ipAddress : server.ipxAddress;
+    const std::string address = ip ? ServerIpAddress(server) : server.ipxAddress;
     CTarget target = ip ? CTarget(IpAddress(address)) : CTarget(IpxAddress(address));
     target.set_retry(m_ctx.settings.retry);
     target.set_timeout(m_ctx.settings.timeout);
     target.set_readcommunity(OctetStr(server.community.c_str()));
     target.set_writecommunity(OctetStr(server.community.c_str()));
     ApplyV3Target(server, target);
-    m_ctx.session.get(pdu, target, [this, address](int reason) { OnPollResponse(reason, address); });
+    const int status =
+        m_ctx.session.get(pdu, target, [this, address](int reason) { OnPollResponse(reason, address); });
+    if (status != 0) {
+        // Refused at once, no answer will come: polled again next cycle.
+        server.pollPending = 0;
+        server.lastFailure = FormatString(IDS_FAILURE_NOT_SENT, {std::to_string(status)});
+        server.lastFailureTime = std::time(nullptr);
+    }
 }
 
 void PollCycle::OnPollResponse(int reason, const std::string& address) {
@@ -190,6 +202,8 @@ int PollCycle::OnAgentRefused(const std::string& address, int refusal) {
         std::fflush(stderr);
     }
     server.snmpRefusal = refusal;
+    server.lastFailure = SnmpRefusalText(refusal);
+    server.lastFailureTime = std::time(nullptr);
     server.snmpStatus = down;
     server.pollPending = 0;
     m_ctx.cells.SetSnmpStatusCell(name, down);
@@ -232,6 +246,7 @@ int PollCycle::OnAgentAnswered(const std::string& address) {
         server.snmpStatus = up;
     }
     server.pollPending = 0;
+    server.lastAnswer = std::time(nullptr);
     server.snmpRefusal = 0;
     m_ctx.cells.SetSnmpStatusCell(name, up);
     // An answering agent proves its host reachable.
@@ -276,6 +291,13 @@ void PollCycle::finishSilence(const Silence& silence, const std::string& oldStat
             m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
         }
         server->pollPending = 0;
+        server->lastFailure =
+            server->networkStatus == down
+                ? LoadString(IDS_FAILURE_HOST_SILENT)
+                : FormatString(IDS_FAILURE_AGENT_SILENT,
+                               {std::to_string(m_ctx.settings.retry + 1),
+                                QString::number(m_ctx.settings.timeout / 100.0, 'g', 3).toStdString()});
+        server->lastFailureTime = std::time(nullptr);
         m_ctx.cells.SetSnmpStatusCell(name, down);
         server->snmpStatus = down;
     }
@@ -305,6 +327,7 @@ int PollCycle::OnHostReachable(const std::string& address) {
     if (server.networkStatus == LoadString(IDS_DOWN))
         m_ctx.raiseStateAlert(name, up, kStateSourceNetwork);
     server.networkStatus = up;
+    server.lastAnswer = std::time(nullptr);
     m_ctx.cells.SetPollStatusCell(name, up);
     return 0;
 }
@@ -330,8 +353,8 @@ void PollCycle::PingServer(const std::string& serverName, std::function<void()> 
         then();
         return;
     }
-    const bool ipx = server->ipAddress.empty();
-    const std::string address = ipx ? server->ipxAddress : server->ipAddress;
+    const bool ipx = ServerIpAddress(*server).empty();
+    const std::string address = ipx ? server->ipxAddress : ServerIpAddress(*server);
     m_ctx.echo.probe(address, ipx, [this, address, then = std::move(then)](int result) {
         if (result == 0)
             OnHostReachable(address);

@@ -4,10 +4,16 @@
 #include "platform/msgbox/msgbox.h"
 #include "ui_server_list.h"
 #include "ui_server_status.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/program_env.h"
 #include "vardel/store/server_list_edits.h"
 
+#include <QHelpEvent>
+#include <QMenu>
+#include <QToolTip>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -15,7 +21,9 @@ constexpr long kNameCol = 0;
 constexpr long kAlertsCol = 1;
 constexpr long kSnmpCol = 2;
 constexpr long kPollCol = 3;
+constexpr long kAttentionCol = 4;
 constexpr short kCountAlignment = 1;
+constexpr long kAttentionWidth = 4200;
 
 } // namespace
 
@@ -30,6 +38,17 @@ CServerStatusTab::CServerStatusTab(ServerStatusContext context, QWidget* parent)
     g.SetColWidth(kAlertsCol, 1600);
     g.SetColWidth(kSnmpCol, 2000);
     g.SetColWidth(kPollCol, 2000);
+    // Sorted by a click on a column's header, widened by dragging its edge;
+    // the first widths fit the headers.
+    g.SetAllowUserResizing(true);
+    const int headers[] = {IDS_SERVER_NAME, IDS_OUTSTANDING_ALERTS, IDS_SNMP_STATUS, IDS_POLLING};
+    for (long c = 0; c < 4; ++c)
+        g.FitColumnToText(c, LoadString(headers[c]));
+    connect(&g, &CMSFlexGrid::fixedRowClicked, this, [this](long col) { grid().SortByColumn(col); });
+    connect(m_ui->filterEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { grid().SetFilterText(text.toStdString()); });
+    connect(m_ui->problemsOnlyCheckBox, &QCheckBox::toggled, this, &CServerStatusTab::setProblemsOnly);
+    g.viewport()->installEventFilter(this);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CServerStatusTab::OnLaunchButton);
     connect(m_ui->agentsStatusButton, &QPushButton::clicked, this, &CServerStatusTab::OnAgentsStatusButton);
     connect(m_ui->unknownSendersButton, &QPushButton::clicked, this, [this] {
@@ -94,9 +113,91 @@ void CServerStatusTab::RebuildGrid() {
     g.SetColSel(0);
     g.SetSort(CMSFlexGrid::flexSortStringNoCaseAscending);
     indexRows();
+    RefreshAttention();
+    m_notSet.clear();
+    for (const auto& server : m_ctx.servers)
+        if (server->alertDestination == -1)
+            m_notSet.insert(server->name);
+    g.RefilterRows();
     if (!m_ctx.settings.lastPollTime.empty())
         m_ui->lastPollTimeLabel->setText(QString::fromStdString(m_ctx.settings.lastPollTime));
     g.setUpdatesEnabled(true);
+}
+
+void CServerStatusTab::setQuietPolicy(QuietPolicy* policy, std::function<void()> changed) {
+    m_quiet = policy;
+    m_quietChanged = std::move(changed);
+    CMSFlexGrid& g = grid();
+    g.setContextMenuPolicy(policy ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
+    if (!policy)
+        return;
+    connect(&g, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const int row = grid().indexAt(pos).row();
+        if (row < 1)
+            return;
+        const std::string name = grid().GetTextMatrix(row, kNameCol);
+        if (name.empty())
+            return;
+        std::unique_ptr<QMenu> menu = snoozeMenuFor(name);
+        menu->exec(grid().viewport()->mapToGlobal(pos));
+    });
+}
+
+std::unique_ptr<QMenu> CServerStatusTab::snoozeMenuFor(const std::string& serverName) {
+    auto menu = std::make_unique<QMenu>();
+    if (!m_quiet)
+        return menu;
+    QMenu* snooze = menu->addMenu(QString::fromStdString(LoadString(IDS_SNOOZE_SERVER)));
+    const auto done = [this] {
+        RefreshAttention();
+        if (m_quietChanged)
+            m_quietChanged();
+    };
+    for (const auto& choice : {std::pair{IDS_SNOOZE_15_MIN, SnoozePeriod::quarterHour},
+                               std::pair{IDS_SNOOZE_1_HOUR, SnoozePeriod::hour},
+                               std::pair{IDS_SNOOZE_TOMORROW, SnoozePeriod::untilTomorrow}}) {
+        const SnoozePeriod period = choice.second;
+        connect(snooze->addAction(QString::fromStdString(LoadString(choice.first))), &QAction::triggered,
+                this, [this, serverName, period, done] {
+                    const std::time_t now = std::time(nullptr);
+                    m_quiet->snooze(serverName, QuietPolicy::SnoozeEnd(period, now));
+                    done();
+                });
+    }
+    QAction* wake = menu->addAction(QString::fromStdString(LoadString(IDS_SNOOZE_END)));
+    wake->setEnabled(m_quiet->snoozedUntil(serverName, std::time(nullptr)) != 0);
+    connect(wake, &QAction::triggered, this, [this, serverName, done] {
+        m_quiet->endSnooze(serverName);
+        done();
+    });
+    return menu;
+}
+
+void CServerStatusTab::RefreshAttention() {
+    if (!m_gridReady || !m_quiet)
+        return;
+    CMSFlexGrid& g = grid();
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> texts(static_cast<std::size_t>(g.GetRows()));
+    bool any = false;
+    for (long row = 1; row < g.GetRows(); ++row) {
+        const std::string name = g.GetTextMatrix(row, kNameCol);
+        texts[static_cast<std::size_t>(row)] =
+            name.empty() ? std::string() : m_quiet->attentionText(name, now);
+        any = any || !texts[static_cast<std::size_t>(row)].empty();
+    }
+    if (!any) {
+        if (g.GetCols() > kAttentionCol)
+            g.SetCols(kAttentionCol);
+        return;
+    }
+    if (g.GetCols() <= kAttentionCol) {
+        g.SetCols(kAttentionCol + 1);
+        g.SetColWidth(kAttentionCol, kAttentionWidth);
+    }
+    g.SetTextMatrix(0, kAttentionCol, LoadString(IDS_GRID_ATTENTION));
+    for (long row = 1; row < g.GetRows(); ++row)
+        g.SetTextMatrix(row, kAttentionCol, texts[static_cast<std::size_t>(row)]);
 }
 
 void CServerStatusTab::indexRows() {
@@ -269,9 +370,9 @@ void CServerStatusTab::OnAgentsStatusButton() {
         return;
     }
     bool opened = false;
-    if (!server->ipAddress.empty()) {
+    if (!ServerIpAddress(*server).empty()) {
         opened = m_ctx.openAgentsDialog &&
-                 m_ctx.openAgentsDialog(server->name, server->ipAddress, "IP", server->community);
+                 m_ctx.openAgentsDialog(server->name, ServerIpAddress(*server), "IP", server->community);
     } else if (server->ipxAddress.empty()) {
         msgbox::show(this, LoadString(IDS_NO_ADDRESS), title);
         return;
@@ -304,4 +405,50 @@ void CServerListDlg::accept() {
     }
     m_selected = chosen.front()->text().toStdString();
     QDialog::accept();
+}
+
+// DOWN either way, NOT SET, or with outstanding alerts.
+void CServerStatusTab::setProblemsOnly(bool on) {
+    if (!on) {
+        grid().SetRowFilter(nullptr);
+        return;
+    }
+    grid().SetRowFilter([this](long row) {
+        const CMSFlexGrid& g = grid();
+        const std::string& down = LoadString(IDS_DOWN);
+        return g.GetTextMatrix(row, kSnmpCol) == down || g.GetTextMatrix(row, kPollCol) == down ||
+               std::atoi(g.GetTextMatrix(row, kAlertsCol).c_str()) > 0 ||
+               m_notSet.count(g.GetTextMatrix(row, kNameCol)) != 0;
+    });
+}
+
+std::string CServerStatusTab::rowDetail(long row) const {
+    CMSFlexGrid& g = const_cast<CServerStatusTab*>(this)->grid();
+    const ManagedServer* server = FindServerByName(m_ctx.servers, g.GetTextMatrix(row, kNameCol));
+    if (!server)
+        return {};
+    std::string detail = server->lastAnswer
+                             ? FormatString(IDS_LAST_ANSWER, {FormatLocalTime(server->lastAnswer)})
+                             : LoadString(IDS_NO_ANSWER_YET);
+    if (const std::time_t next = m_ctx.nextPollTime ? m_ctx.nextPollTime() : 0)
+        detail += "\n" + FormatString(IDS_NEXT_POLL, {FormatLocalTime(next)});
+    if (!server->lastFailure.empty())
+        detail += "\n" + FormatLocalTime(server->lastFailureTime) + ": " + server->lastFailure;
+    return detail;
+}
+
+// Each row's detail as its tooltip, made when asked for.
+bool CServerStatusTab::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched == grid().viewport()) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int shown = grid().rowAt(help->pos().y());
+        const long row = shown > 0 ? grid().gridRow(shown) : -1;
+        const std::string detail = row > 0 ? rowDetail(row) : std::string();
+        if (detail.empty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), QString::fromStdString(detail), grid().viewport());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

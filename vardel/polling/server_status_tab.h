@@ -12,14 +12,18 @@
 #include <QDialog>
 #include <QWidget>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <list>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CMSFlexGrid;
+class QMenu;
+class QuietPolicy;
 namespace Ui {
 class CServerStatusTab;
 class CServerListDlg;
@@ -42,6 +46,8 @@ struct ServerStatusContext {
     std::function<bool(const std::string& name, const std::string& address, const std::string& kind,
                        const std::string& community)>
         openAgentsDialog;
+    // When the next poll cycle starts (0: none is due); empty: none.
+    std::function<std::time_t()> nextPollTime = {};
 };
 
 class CServerStatusTab : public QWidget, public StatusCells, public AlertCounter {
@@ -53,6 +59,16 @@ public:
 
     // "Unknown senders...": opens the list of the traps' unknown senders.
     void setUnknownSendersOpener(std::function<void()> open) { m_openUnknownSenders = std::move(open); }
+
+    // Snooze from the grid's context menu, and the column that shows snoozes
+    // and flapping servers (there only while one is). changed: told after the
+    // menu snoozed or woke a server.
+    void setQuietPolicy(QuietPolicy* policy, std::function<void()> changed);
+    // Fills the attention column from the policy, adding or removing it.
+    void RefreshAttention();
+    // The context menu of a server's row: Snooze (15 min, 1 h, Until
+    // tomorrow) and End Snooze.
+    std::unique_ptr<QMenu> snoozeMenuFor(const std::string& serverName);
 
     // Page activation: the grid is rebuilt from the server list.
     void OnSetActive();
@@ -71,11 +87,19 @@ public:
     void OnAgentsStatusButton();
 
     CMSFlexGrid& grid();
+    // The tooltip of a grid row: last answer, next poll, last failure.
+    std::string rowDetail(long row) const;
     // Until the tab has been shown the cell operations leave the grid alone.
     bool gridReady() const { return m_gridReady; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void setProblemsOnly(bool on);
     std::function<void()> m_openUnknownSenders;
+    QuietPolicy* m_quiet = nullptr;
+    std::function<void()> m_quietChanged;
     const std::vector<long>& rowsOf(const std::string& serverName) const;
     void writeSnmpCell(long row, const std::string& text);
     void writePollCell(long row, const std::string& text);
@@ -88,6 +112,8 @@ private:
     bool m_gridReady = false;
     // Grid rows by their column-0 text; rows change only in RebuildGrid.
     std::unordered_map<std::string, std::vector<long>> m_rows;
+    // Servers whose alert destination is NOT SET, as of the last rebuild.
+    std::unordered_set<std::string> m_notSet;
 };
 
 // The "Server List" chooser (template 159): mode 0 for Launch, 1 for agents status.

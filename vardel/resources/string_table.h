@@ -138,6 +138,58 @@ enum StringId : int {
     IDS_NOTIFY_STORM = 234,
     // The desktop notification's action.
     IDS_NOTIFY_SHOW = 235,
+    // The Alerts page: its tab, its columns, the severity words.
+    IDS_ALERTS_PAGE = 270,
+    IDS_ALERTS_COL_NUMBER = 271,
+    IDS_ALERTS_COL_TIME = 272,
+    IDS_ALERTS_COL_SERVER = 273,
+    IDS_ALERTS_COL_SEVERITY = 274,
+    IDS_ALERTS_COL_DESCRIPTION = 275,
+    IDS_ALERTS_COL_TEXT = 276,
+    IDS_ALERTS_COL_COUNT = 277,
+    IDS_ALERTS_COL_ACKNOWLEDGED = 278,
+    IDS_SEVERITY_CRITICAL = 279,
+    IDS_SEVERITY_WARNING = 280,
+    IDS_SEVERITY_INFORMATIONAL = 281,
+    IDS_SEVERITY_NORMAL = 282,
+    IDS_SEVERITY_UNKNOWN = 283,
+    IDS_SEVERITY_ANY = 284,
+    // %1 alerts shown of %2 outstanding.
+    IDS_ALERTS_SHOWN = 285,
+    IDS_ALERTS_FILTERING = 286,
+    IDS_NO_CRITICAL_SHOWN = 287,
+    // Server Status tooltips: a time; %1 tries of %2 seconds.
+    IDS_LAST_ANSWER = 288,
+    IDS_NO_ANSWER_YET = 289,
+    IDS_NEXT_POLL = 290,
+    IDS_FAILURE_AGENT_SILENT = 291,
+    IDS_FAILURE_HOST_SILENT = 292,
+    IDS_FAILURE_NOT_SENT = 293,
+    // Acknowledged members of a group: %1 of %2.
+    IDS_ALERTS_PART_ACKNOWLEDGED = 294,
+    // Acknowledge: the notification's action; the notify window's line, %1 the user, %2 when.
+    IDS_NOTIFY_ACKNOWLEDGE = 240,
+    IDS_ACKNOWLEDGED_BY = 241,
+    // Snooze: the tray's submenu, the Server Status tab's context menu and its periods.
+    IDS_TRAY_SNOOZE_ALL = 242,
+    IDS_SNOOZE_15_MIN = 243,
+    IDS_SNOOZE_1_HOUR = 244,
+    IDS_SNOOZE_TOMORROW = 245,
+    IDS_SNOOZE_END = 246,
+    IDS_SNOOZE_SERVER = 247,
+    // The status grid's attention column: its header, a snooze (%1 its end), flapping.
+    IDS_GRID_ATTENTION = 248,
+    IDS_SNOOZED_UNTIL = 249,
+    IDS_FLAPPING = 250,
+    // The flapping alert: its description, and its text (%1 changes, %2 minutes).
+    IDS_FLAPPING_DESCRIPTION = 251,
+    IDS_FLAPPING_TEXT = 252,
+    // Advanced Options: a quiet-hours time that does not read as HH:MM.
+    IDS_QUIET_HOURS_BAD = 253,
+    // Advanced Options: flapping limits below 2 changes or 1 minute.
+    IDS_FLAPPING_BAD = 254,
+    // A typed IPv6 address refused by its syntax check.
+    IDS_BAD_IP6_SYNTAX = 440,
     // SNMPv3: the mark beside DOWN for an agent that refused the credentials,
     // and the reasons of a refusal.
     IDS_V3_AUTH_MARK = 400,

@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <new>
 
 namespace {
@@ -42,12 +43,20 @@ int RunVardel(int argc, char** argv) {
     SingleInstance instance(title);
     if (!instance.acquire()) {
         msgbox::show(nullptr, LoadString(IDS_ALREADY_RUNNING), title);
+        // Then the running console comes forward, with this start's activation token.
+        std::string token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString();
+        if (token.empty())
+            token = qEnvironmentVariable("DESKTOP_STARTUP_ID").toStdString();
+        instance.askToRaise(token);
         return 0;
     }
 
     StartupOptions options;
     options.programDirectory = ProgramDirectory();
     options.trayStatus = true;
+    options.windowStatePath =
+        (QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/vardel/window.ini")
+            .toStdString();
     auto* sheet = new (std::nothrow) CVardelTabs(std::move(options));
     if (!sheet) {
         msgbox::show(nullptr, LoadString(IDS_NO_MEMORY), title, msgbox::Buttons::Ok, msgbox::Icon::Error);
@@ -57,6 +66,7 @@ int RunVardel(int argc, char** argv) {
     sheet->setWindowIcon(programIcon());
     QObject::connect(sheet, &CVardelTabs::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     sheet->OnInitDialog();
+    instance.listenForRaise([sheet](const std::string& token) { sheet->ShowConsoleFor(token); });
     sheet->show();
     const int rc = app.exec();
     delete sheet;

@@ -1,13 +1,16 @@
 #include "vardel/shell/vardel_tabs.h"
 
 #include "hostlore/hostlore.h"
+#include "platform/flexgrid/flexgrid.h"
 #include "platform/help/help.h"
 #include "platform/msgbox/msgbox.h"
 #include "platform/profile/profile.h"
 #include "snmp/snmp.h"
 #include "ui_vardel_tabs.h"
 #include "vardel/alerts/alert_log.h"
+#include "vardel/alerts/alerts_page.h"
 #include "vardel/alerts/notify_window.h"
+#include "vardel/alerts/quiet_policy.h"
 #include "vardel/alerts/trap_listener.h"
 #include "vardel/attention/attention_summary.h"
 #include "vardel/attention/desktop_notifier.h"
@@ -31,8 +34,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDBusConnection>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeySequence>
+#include <QSettings>
 #include <QShortcut>
+#include <QTreeView>
 #include <QWindow>
 #include <chrono>
 #include <climits>
@@ -41,6 +48,7 @@ namespace {
 
 constexpr int kConfigurationTab = 0;
 constexpr int kServerStatusTab = 1;
+constexpr int kAlertsTab = 2;
 // The host address library fills 512-byte buffers.
 constexpr std::size_t kHostBuffer = 512;
 
@@ -58,14 +66,17 @@ HostLibrary HostLibrary::system() {
 
 CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CVardelTabs>()), m_options(std::move(options)),
-      m_trapHandoff(m_options.trapQueueLimit) {
+      m_trapHandoff(m_options.trapQueueLimit), m_quiet(std::make_unique<QuietPolicy>()) {
     store::setNoticeSink(showStoreNotice);
     m_ui->setupUi(this);
     setWindowTitle(QString::fromStdString(LoadString(IDS_PRODUCT_TITLE)));
     // Caption, system menu and minimise box; the size of its pages, fixed.
+    const bool resizable = !m_options.windowStatePath.empty();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   (resizable ? Qt::WindowMaximizeButtonHint : Qt::WindowType(0)));
+    // Resizable, the pages' size stays the least and the first.
+    layout()->setSizeConstraint(resizable ? QLayout::SetMinimumSize : QLayout::SetFixedSize);
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &CVardelTabs::OnHelp);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CVardelTabs::OnOK);
@@ -98,6 +109,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
     m_configTab->settingsChanged = [this] {
+        m_quiet->applySettings(m_settings);
+        onQuietChanged();
         if (m_trapListener)
             m_trapListener->setReceptions(m_settings.receiveStandardTraps == 1,
                                           m_settings.showUnclassifiedTraps == 1);
@@ -111,9 +124,16 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                    const std::string& community) {
                 return m_openAgentsDialog && m_openAgentsDialog(name, address, kind, community);
             },
+            [this]() -> std::time_t {
+                QTimer& next = m_firstPollTimer.isActive() ? m_firstPollTimer : m_pollTimer;
+                if (!next.isActive())
+                    return 0;
+                return std::time(nullptr) + (next.remainingTime() + 999) / 1000;
+            },
         },
         m_ui->serverStatusPage);
     m_ui->serverStatusLayout->addWidget(m_statusTab);
+    m_statusTab->setQuietPolicy(m_quiet.get(), [this] { onQuietChanged(); });
     m_statusTab->setUnknownSendersOpener([this] {
         if (!m_arrival)
             return;
@@ -129,6 +149,32 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
         CUnknownSendersDlg dialog(this, senders, m_settings.programDirectory, addServer);
         dialog.exec();
     });
+    m_alertsPage = new CAlertsPage(
+        AlertsPageContext{
+            m_alertStore,
+            m_settings,
+            *m_statusTab,
+            [this](int sequence) {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAlert(sequence);
+            },
+            [this](const std::string& serverName) { OpenServerPage(m_settings, serverName); },
+            [this]() -> const AlertRecord* {
+                return m_notifyWindow ? m_alertStore.findBySequence(m_notifyWindow->currentIndex()) : nullptr;
+            },
+            [this](const AlertRecord* stillShown) {
+                if (m_notifyWindow)
+                    m_notifyWindow->FollowStore(stillShown);
+            },
+            [this] {
+                if (m_notifyWindow)
+                    m_notifyWindow->ShowAcknowledgement();
+            },
+            CurrentUserName(),
+        },
+        m_ui->alertsPage);
+    m_ui->alertsLayout->addWidget(m_alertsPage);
+    m_ui->pagesTabWidget->setTabText(kAlertsTab, QString::fromStdString(LoadString(IDS_ALERTS_PAGE)));
     m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
                                 const std::string& community) {
         CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);
@@ -148,6 +194,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     connect(&m_refusalReportTimer, &QTimer::timeout, this, &CVardelTabs::reportRefusedSenders);
     m_trapSliceTimer.setSingleShot(true);
     connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
+    m_quietEndTimer.setSingleShot(true);
+    connect(&m_quietEndTimer, &QTimer::timeout, this, &CVardelTabs::onQuietChanged);
     m_attentionTimer.setInterval(1000);
     connect(&m_attentionTimer, &QTimer::timeout, this, &CVardelTabs::refreshAttention);
 }
@@ -155,6 +203,10 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
 CVardelTabs::~CVardelTabs() {
     m_trapListener.reset();
     stopPolling();
+    // The Alerts page observes the alert store, a member that is gone before
+    // the page would go with the window's children.
+    delete m_alertsPage;
+    m_alertsPage = nullptr;
 }
 
 Snmp* CVardelTabs::pollingSession() {
@@ -201,6 +253,7 @@ bool CVardelTabs::OnInitDialog() {
 
     // 5. Registry.
     ReadRegistrySettings(registryPath(), m_settings);
+    m_quiet->applySettings(m_settings);
 
     // 6. The management server's list.
     if (exchange().RunStartupExchange() != 0)
@@ -238,7 +291,7 @@ bool CVardelTabs::OnInitDialog() {
     m_pollCycle = std::make_unique<PollCycle>(PollCycleContext{
         m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
         [this](const std::string& serverName, const std::string& state, int source) {
-            return m_arrival->RaiseStateAlert(serverName, state, source);
+            return raiseStateAlert(serverName, state, source);
         },
         [this](std::function<void()> work) { QTimer::singleShot(0, this, std::move(work)); }});
     // A server whose poll result is being settled takes its traps after it.
@@ -276,6 +329,7 @@ bool CVardelTabs::OnInitDialog() {
     // The traps that came while start-up asked something meet the whole list now.
     m_startupDone = true;
     m_trapSliceTimer.start(0);
+    restoreWindowState();
     return true;
 }
 
@@ -485,14 +539,20 @@ void CVardelTabs::stopPolling() {
 // The status-area icon and the desktop notifications, beside the notify window.
 void CVardelTabs::startAttention() {
     m_alertStore.onStored = [this](const AlertRecord& alert) { onAlertStored(alert); };
+    m_alertStore.noticeOf = [this](const AlertRecord& alert) {
+        return m_quiet->noticeOf(alert, std::time(nullptr));
+    };
     if (!m_options.trayStatus)
         return;
-    m_tray = std::make_unique<TrayStatus>(TrayActions{[this] { ShowAlerts(); }, [this] { ShowConsole(); },
-                                                      [this] {
-                                                          ShowConsole();
-                                                          OnCancel();
-                                                      }},
-                                          QDBusConnection::sessionBus());
+    m_tray = std::make_unique<TrayStatus>(
+        TrayActions{
+            [this] { ShowAlerts(); }, [this] { ShowConsole(); },
+            [this] {
+                ShowConsole();
+                OnCancel();
+            },
+            [this](SnoozePeriod period) { SnoozeAll(QuietPolicy::SnoozeEnd(period, std::time(nullptr))); }},
+        QDBusConnection::sessionBus());
     m_tray->show(SummarizeAttention(m_alertStore, m_servers));
     m_tray->start();
     m_attentionTimer.start();
@@ -511,25 +571,140 @@ void CVardelTabs::onAlertStored(const AlertRecord& alert) {
             m_notifier->setEnabled(false);
         return;
     }
+    if (!(alert.notice & kNoticeDesktop))
+        return; // snoozed, flapping or in quiet hours
     if (!m_notifier) {
         m_notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus());
         connect(m_notifier.get(), &DesktopNotifier::showRequested, this, &CVardelTabs::ShowAlerts);
+        connect(m_notifier.get(), &DesktopNotifier::acknowledgeRequested, this,
+                &CVardelTabs::acknowledgeAlerts);
     }
     m_notifier->setEnabled(true);
     m_notifier->notify(alert);
 }
 
+void CVardelTabs::acknowledgeAlerts(const QList<quint64>& alertIds) {
+    if (m_ended)
+        return;
+    const std::string user = CurrentUserName();
+    for (quint64 id : alertIds)
+        AcknowledgeAlert(m_alertStore, *m_statusTab, m_settings.logPath, id, user);
+    if (m_notifyWindow)
+        m_notifyWindow->ShowAcknowledgement();
+    refreshAttention();
+}
+
+int CVardelTabs::raiseStateAlert(const std::string& serverName, const std::string& state, int source) {
+    const std::time_t now = std::time(nullptr);
+    const bool startsFlapping = m_quiet->recordChange(serverName, now);
+    const int sequence = m_arrival->RaiseStateAlert(serverName, state, source);
+    if (startsFlapping) {
+        auto flapping = std::make_unique<AlertRecord>();
+        flapping->dateTime = FormatLocalTime(now);
+        flapping->serverName = fitField(serverName, alert_width::kServerName);
+        flapping->trapKey = kFlappingKey;
+        flapping->severity = kSeverityWarning;
+        flapping->description = LoadString(IDS_FLAPPING_DESCRIPTION);
+        const FlappingLimits& limits = m_quiet->flappingLimits();
+        flapping->alertText = FormatString(
+            IDS_FLAPPING_TEXT, {std::to_string(limits.changes + 1), std::to_string(limits.minutes)});
+        flapping->helpFile = m_settings.programDirectory;
+        m_arrival->RaiseConsoleAlert(std::move(flapping));
+    }
+    if (startsFlapping || m_quiet->flapping(serverName, now))
+        onQuietChanged();
+    return sequence;
+}
+
+void CVardelTabs::SnoozeAll(std::time_t until) {
+    for (const auto& server : m_servers)
+        m_quiet->snooze(server->name, until);
+    onQuietChanged();
+}
+
+void CVardelTabs::onQuietChanged() {
+    if (m_ended)
+        return;
+    m_statusTab->RefreshAttention();
+    const std::time_t now = std::time(nullptr);
+    const std::time_t next = m_quiet->nextEnd(now);
+    if (next == 0) {
+        m_quietEndTimer.stop();
+        return;
+    }
+    // A second past the end, so that the end has come when the timer runs.
+    const long long ms = (static_cast<long long>(next - now) + 1) * 1000;
+    m_quietEndTimer.start(static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000)));
+}
+
 void CVardelTabs::ShowAlerts() {
-    if (m_notifyWindow && m_alertStore.count >= 1 && !m_ended)
+    if (!m_notifyWindow || m_alertStore.count < 1 || m_ended)
+        return;
+    // Alerts that came quietly may be all there is: show the newest.
+    const int shown = m_notifyWindow->currentIndex();
+    if (shown < 1 || shown > m_alertStore.count || !m_alertStore.findBySequence(shown))
+        m_notifyWindow->ShowAlert(m_alertStore.count);
+    else
         m_notifyWindow->ShowOnTop();
 }
 
 void CVardelTabs::ShowConsole() {
     if (m_ended)
         return;
-    showNormal();
+    if (isMaximized())
+        showMaximized();
+    else
+        showNormal();
     raise();
     activateWindow();
+}
+
+void CVardelTabs::ShowConsoleFor(const std::string& activationToken) {
+    // The Wayland platform takes the token from here for its activation.
+    if (!activationToken.empty() && QGuiApplication::platformName().startsWith("wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    ShowConsole();
+}
+
+namespace {
+
+QList<QVariant> columnTwips(const CMSFlexGrid& grid) {
+    QList<QVariant> widths;
+    for (long c = 0; c < grid.GetCols(); ++c)
+        widths.append(QVariant::fromValue<qlonglong>(grid.GetColWidth(c)));
+    return widths;
+}
+
+void applyColumnTwips(CMSFlexGrid& grid, const QList<QVariant>& widths) {
+    for (long c = 0; c < grid.GetCols() && c < widths.size(); ++c)
+        if (const long twips = long(widths[c].toLongLong()); twips > 0)
+            grid.SetColWidth(c, twips);
+}
+
+} // namespace
+
+void CVardelTabs::saveWindowState() const {
+    if (m_options.windowStatePath.empty())
+        return;
+    QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    state.setValue("MainWindow/Geometry", saveGeometry());
+    state.setValue("ConfigurationGrid/Widths", columnTwips(m_configTab->grid()));
+    state.setValue("ServerStatusGrid/Widths", columnTwips(m_statusTab->grid()));
+    state.setValue("AlertsPage/Header", m_alertsPage->header().saveState());
+    state.sync();
+}
+
+void CVardelTabs::restoreWindowState() {
+    if (m_options.windowStatePath.empty())
+        return;
+    const QSettings state(QString::fromStdString(m_options.windowStatePath), QSettings::IniFormat);
+    restoreGeometry(state.value("MainWindow/Geometry").toByteArray());
+    applyColumnTwips(m_configTab->grid(), state.value("ConfigurationGrid/Widths").toList());
+    applyColumnTwips(m_statusTab->grid(), state.value("ServerStatusGrid/Widths").toList());
+    const QByteArray header = state.value("AlertsPage/Header").toByteArray();
+    if (!header.isEmpty())
+        m_alertsPage->header().restoreState(header);
+    m_alertsPage->view().setColumnHidden(AlertListModel::kCountCol, !m_alertsPage->model().filter().grouped);
 }
 
 ManagementExchange CVardelTabs::exchange() {
@@ -615,8 +790,8 @@ void CVardelTabs::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange)
         return;
     const bool restored = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized));
-    if (restored && m_alertStore.count >= 1 && m_notifyWindow)
-        m_notifyWindow->ShowOnTop();
+    if (restored)
+        ShowAlerts();
 }
 
 bool CVardelTabs::event(QEvent* event) {
@@ -662,12 +837,15 @@ void CVardelTabs::showSnmpStatus(const std::string& serverName, const std::strin
 }
 
 void CVardelTabs::Shutdown() {
+    saveWindowState();
     m_firstPollTimer.stop();
     m_pollTimer.stop();
     m_pollSession.reset();
     m_arrival.reset();
     m_attentionTimer.stop();
+    m_quietEndTimer.stop();
     m_alertStore.onStored = nullptr;
+    m_alertStore.noticeOf = nullptr;
     m_tray.reset();
     m_notifier.reset();
     // The notify window may be inside one of its own boxes or dialogs, which

@@ -11,9 +11,11 @@
 #include "vardel/store/console_settings.h"
 
 #include <QDialog>
+#include <QList>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <list>
@@ -23,9 +25,11 @@
 #include <string>
 #include <vector>
 
+class CAlertsPage;
 class CConfigTab;
 class CNotifyWindow;
 class DesktopNotifier;
+class QuietPolicy;
 class TrayStatus;
 class ManagementExchange;
 class CServerStatusTab;
@@ -61,6 +65,10 @@ struct StartupOptions {
     int promptTickMs = 1000;
     // An icon in the desktop's status area, once there is one.
     bool trayStatus = false;
+    // The window can be resized and maximised; its size and place and the
+    // grids' column widths are kept in this file (the user's) from one run to
+    // the next. Empty: the fixed window, nothing kept.
+    std::string windowStatePath;
 };
 
 class CVardelTabs : public QDialog, private LivenessHooks {
@@ -94,6 +102,7 @@ public:
     PollCycle* pollCycle() { return m_pollCycle.get(); }
     CServerStatusTab* statusTab() { return m_statusTab; }
     CConfigTab* configTab() { return m_configTab; }
+    CAlertsPage* alertsPage() { return m_alertsPage; }
     // Opens the agents dialog of one server (kind "IP" or "IPX"); false when
     // it could not be created.
     using AgentsDialogOpener = std::function<bool(const std::string& name, const std::string& address,
@@ -106,10 +115,19 @@ public:
     // desktop notifications client (nullptr until an alert meets the option on).
     TrayStatus* trayStatus() { return m_tray.get(); }
     DesktopNotifier* desktopNotifier() { return m_notifier.get(); }
+    // Snoozes, quiet hours and flapping servers.
+    QuietPolicy& quietPolicy() { return *m_quiet; }
+    // Snooze All of the tray: every server of the list.
+    void SnoozeAll(std::time_t until);
     // Brings up the notify window on the alert it shows, when any is outstanding.
     void ShowAlerts();
     // Restores and raises this window.
     void ShowConsole();
+    // ShowConsole for a later start (on Wayland with the desktop's activation token).
+    void ShowConsoleFor(const std::string& activationToken);
+    // The window's size and place and the column widths, to the file and back.
+    void saveWindowState() const;
+    void restoreWindowState();
     std::string registryPath() const { return m_settings.programDirectory + "vardel.reg"; }
 
 signals:
@@ -140,6 +158,12 @@ private:
     void startAttention();
     void refreshAttention();
     void onAlertStored(const AlertRecord& alert);
+    void acknowledgeAlerts(const QList<quint64>& alertIds);
+    // A change of state found by polling: its alert, and the one flapping
+    // alert when the change makes the server flapping.
+    int raiseStateAlert(const std::string& serverName, const std::string& state, int source);
+    // The attention column now, and again when the next snooze or flapping ends.
+    void onQuietChanged();
     ManagementExchange exchange();
     // Asks before OK saves a list without servers of the file it never loaded;
     // false when the user said no.
@@ -160,6 +184,8 @@ private:
     // The Server Status tab, a child of its page; it also keeps the alert counts.
     CServerStatusTab* m_statusTab = nullptr;
     AgentsDialogOpener m_openAgentsDialog;
+    // The Alerts page, a child of its page.
+    CAlertsPage* m_alertsPage = nullptr;
     std::unique_ptr<CNotifyWindow> m_notifyWindow;
     std::unique_ptr<AlertArrival> m_arrival;
     // Records from the trap thread; one event wakes this window for
@@ -189,6 +215,8 @@ private:
     std::unique_ptr<TrayStatus> m_tray;
     // Brings the tray's picture and tooltip up to date.
     QTimer m_attentionTimer;
+    std::unique_ptr<QuietPolicy> m_quiet;
+    QTimer m_quietEndTimer;
     // Set at the end of OnInitDialog: traps are taken from then on.
     bool m_startupDone = false;
     bool m_configurationBusy = false;

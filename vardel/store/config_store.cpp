@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <optional>
 #include <strings.h>
 
 namespace {
@@ -126,6 +127,7 @@ int LoadServerList(const std::string& iniPath, const std::string& clientSection,
         server->nosCode = NosCodeFromText(server->nosText);
         server->ipAddress = record.getString("IP", "", 50);
         server->ipxAddress = record.getString("IPX", "", 50);
+        server->ip6Address = record.getString("IP6", "", 64);
         server->community = record.getString("SNMP_COMMUNITY", "", 20);
         server->alertDestination = client.getInt(name, -1);
         servers.push_back(std::move(server));
@@ -167,6 +169,9 @@ void SaveServerList(profile::Document& doc, const std::string& clientSection, Se
         doc.writeString(server->name, "IP", server->ipAddress);
         doc.writeString(server->name, "IPX", server->ipxAddress);
         doc.writeString(server->name, "SNMP_COMMUNITY", server->community);
+        // A key readers of the plain format pass over; absent without an IPv6 address.
+        if (!server->ip6Address.empty())
+            doc.writeString(server->name, "IP6", server->ip6Address);
         doc.writeString(clientSection, server->name, std::to_string(server->alertDestination));
     }
 }
@@ -291,6 +296,48 @@ int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings
     return readFlag(regPath, "DesktopNotifications", settings.desktopNotifications);
 }
 
+namespace {
+
+// "HH:MM", 00:00 to 23:59.
+bool isClockTime(const std::string& text) {
+    return text.size() == 5 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+           std::isdigit(static_cast<unsigned char>(text[1])) && text[2] == ':' &&
+           std::isdigit(static_cast<unsigned char>(text[3])) &&
+           std::isdigit(static_cast<unsigned char>(text[4])) && std::stoi(text.substr(0, 2)) < 24 &&
+           std::stoi(text.substr(3, 2)) < 60;
+}
+
+// A decimal number from min to 100000; nullopt otherwise.
+std::optional<std::int32_t> readBounded(const std::string& regPath, const char* name, std::int32_t min) {
+    auto value = readRegistryValue(regPath, name);
+    if (!value || value->empty() || value->size() > 6 ||
+        !std::all_of(value->begin(), value->end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    const std::int32_t n = std::stoi(*value);
+    return n >= min && n <= 100000 ? std::optional<std::int32_t>(n) : std::nullopt;
+}
+
+} // namespace
+
+int ReadRegistryQuietHours(const std::string& regPath, ConsoleSettings& settings) {
+    const int on = readFlag(regPath, "QuietHours", settings.quietHours);
+    for (auto [name, field] : {std::pair{"QuietHoursStart", &settings.quietHoursStart},
+                               std::pair{"QuietHoursEnd", &settings.quietHoursEnd}})
+        if (auto value = readRegistryValue(regPath, name); value && isClockTime(*value))
+            *field = *value;
+    return on;
+}
+
+int ReadRegistryFlapping(const std::string& regPath, ConsoleSettings& settings) {
+    const int on = readFlag(regPath, "Flapping", settings.flapping);
+    if (auto changes = readBounded(regPath, "FlappingChanges", 2))
+        settings.flappingChanges = *changes;
+    if (auto minutes = readBounded(regPath, "FlappingMinutes", 1))
+        settings.flappingMinutes = *minutes;
+    return on;
+}
+
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings) {
     ReadRegistryName(regPath, settings);
     ReadRegistrySoundFile(regPath, settings);
@@ -301,6 +348,8 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryAlertCeiling(regPath, settings);
     ReadRegistryTrapReceptions(regPath, settings);
     ReadRegistryDesktopNotifications(regPath, settings);
+    ReadRegistryQuietHours(regPath, settings);
+    ReadRegistryFlapping(regPath, settings);
     settings.checkTrapCommunity = 0;
     readFlag(regPath, "TrapCommunityCheck", settings.checkTrapCommunity);
 }
@@ -326,6 +375,16 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
         key->write("UnclassifiedTraps", settings.showUnclassifiedTraps == 1 ? "1" : "0", kDataLength);
     if (settings.desktopNotifications == 1 || key->read("DesktopNotifications", kDataLength))
         key->write("DesktopNotifications", settings.desktopNotifications == 1 ? "1" : "0", kDataLength);
+    if (settings.quietHours == 1 || key->read("QuietHours", kDataLength)) {
+        key->write("QuietHours", settings.quietHours == 1 ? "1" : "0", kDataLength);
+        key->write("QuietHoursStart", settings.quietHoursStart, kDataLength);
+        key->write("QuietHoursEnd", settings.quietHoursEnd, kDataLength);
+    }
+    if (settings.flapping == 1 || key->read("Flapping", kDataLength)) {
+        key->write("Flapping", settings.flapping == 1 ? "1" : "0", kDataLength);
+        key->write("FlappingChanges", std::to_string(settings.flappingChanges), kDataLength);
+        key->write("FlappingMinutes", std::to_string(settings.flappingMinutes), kDataLength);
+    }
     if (settings.checkTrapCommunity == 1 || key->read("TrapCommunityCheck", kDataLength))
         key->write("TrapCommunityCheck", settings.checkTrapCommunity == 1 ? "1" : "0", kDataLength);
     key->close();
@@ -336,7 +395,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
 int FindServerNameByAddress(const ServerList& servers, const std::string& address, std::string& name) {
     for (const auto& server : servers) {
         if (equalsIgnoringCase(server->ipAddress, address) ||
-            equalsIgnoringCase(server->ipxAddress, address)) {
+            equalsIgnoringCase(server->ipxAddress, address) ||
+            (!server->ip6Address.empty() && SameAddress(server->ip6Address, address))) {
             name = fit(server->name, kCopyBuffer);
             return 0;
         }

@@ -64,6 +64,10 @@ int ReadRegistryTrapReceptions(const std::string& regPath, ConsoleSettings& sett
 // DesktopNotifications: "1" switches them on; anything else or none, off.
 int ReadRegistryDesktopNotifications(const std::string& regPath, ConsoleSettings& settings);
 // All six in the order Name, SoundFile, Port, SSL, DHCP, SOUND.
+// QuietHours, QuietHoursStart, QuietHoursEnd; Flapping, FlappingChanges,
+// FlappingMinutes. A value that does not read leaves its default.
+int ReadRegistryQuietHours(const std::string& regPath, ConsoleSettings& settings);
+int ReadRegistryFlapping(const std::string& regPath, ConsoleSettings& settings);
 void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings);
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings);
 

@@ -24,6 +24,18 @@ struct ConsoleSettings {
     // Value DesktopNotifications ("1"), present only when switched on: every
     // alert also goes to the desktop's notification service.
     std::uint8_t desktopNotifications = 0;
+    // Values QuietHours ("1"), QuietHoursStart and QuietHoursEnd ("HH:MM"),
+    // present only once set: a daily period without sounds, in which only
+    // critical alerts pop up and notify.
+    std::uint8_t quietHours = 0;
+    std::string quietHoursStart = "22:00";
+    std::string quietHoursEnd = "07:00";
+    // Values Flapping ("1"), FlappingChanges and FlappingMinutes, present only
+    // once set: more than that many changes of a server's state within that
+    // many minutes raise one flapping alert.
+    std::uint8_t flapping = 0;
+    std::int32_t flappingChanges = 4;
+    std::int32_t flappingMinutes = 15;
     // Value TrapCommunityCheck ("1"), present only once set: a v1/v2c trap
     // whose community is not its server's is counted and dropped.
     std::uint8_t checkTrapCommunity = 0;

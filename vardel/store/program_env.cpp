@@ -3,9 +3,13 @@
 #include "platform/progdir/progdir.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <locale>
+#include <pwd.h>
 #include <sstream>
+#include <unistd.h>
+#include <vector>
 
 std::string ProgramDirectory() {
     return progdir::programDirectory();
@@ -22,6 +26,18 @@ std::string FormatLocalTime(std::time_t when) {
 
 std::string FormatNow() {
     return FormatLocalTime(std::time(nullptr));
+}
+
+std::string CurrentUserName() {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name &&
+        *found->pw_name)
+        return found->pw_name;
+    if (const char* user = std::getenv("USER"); user && *user)
+        return user;
+    return std::to_string(getuid());
 }
 
 void DebugTrace(const std::string& text) {

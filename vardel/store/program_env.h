@@ -14,5 +14,9 @@ std::string ProgramDirectory();
 std::string FormatLocalTime(std::time_t when);
 std::string FormatNow();
 
+// The name of the user running the console (who acknowledges alerts): the
+// login name of the process's user, else $USER, else the user number.
+std::string CurrentUserName();
+
 // "Vardel 4.0: " + text + "\n" on the debug channel (standard error), as three writes.
 void DebugTrace(const std::string& text);

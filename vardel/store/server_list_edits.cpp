@@ -39,6 +39,23 @@ ManagedServer* UpdateServer(ServerList& servers, const std::string& name, const 
     return server;
 }
 
+ManagedServer* UpdateServer(ServerList& servers, const std::string& name, const std::string& nosText,
+                            const std::string& ipAddress, const std::string& ipxAddress,
+                            const std::string& ip6Address, const std::string& community) {
+    ManagedServer* server = FindServer(servers, name);
+    if (!server)
+        return nullptr;
+    const auto polled = [server] {
+        return ServerIpAddress(*server).empty() ? server->ipxAddress : ServerIpAddress(*server);
+    };
+    const std::string before = polled();
+    UpdateServer(servers, name, nosText, ipAddress, ipxAddress, community);
+    server->ip6Address = ip6Address;
+    if (polled() != before)
+        server->pollPending = 0;
+    return server;
+}
+
 std::vector<ManagedServer*> AddServersIfNew(ServerList& servers,
                                             std::list<std::unique_ptr<ManagedServer>>& fresh) {
     std::unordered_set<std::string> listed;

@@ -27,6 +27,12 @@ ManagedServer* UpdateServer(ServerList& servers, const std::string& name, const 
                             const std::string& ipAddress, const std::string& ipxAddress,
                             const std::string& community);
 
+// The same with the server's IPv6 address, which counts as its IP address
+// when it has no IPv4 address.
+ManagedServer* UpdateServer(ServerList& servers, const std::string& name, const std::string& nosText,
+                            const std::string& ipAddress, const std::string& ipxAddress,
+                            const std::string& ip6Address, const std::string& community);
+
 // AddServerIfNew for each server of fresh in turn, in one pass over the list.
 // Returns the servers added, in order; the refused ones stay in fresh.
 std::vector<ManagedServer*> AddServersIfNew(ServerList& servers,

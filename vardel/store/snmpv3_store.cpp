@@ -3,7 +3,6 @@
 #include "snmp/snmp.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -117,11 +116,6 @@ std::string hexKey(const std::map<std::string, std::string>& keys, const char* n
     if (!snmpv3::fromHex(it->second, octets))
         ok = false;
     return octets;
-}
-
-std::uint32_t ipv4Of(const std::string& text) {
-    in_addr a{};
-    return inet_pton(AF_INET, text.c_str(), &a) == 1 ? a.s_addr : 0;
 }
 
 } // namespace
@@ -274,8 +268,8 @@ namespace {
 
 void apply(const ManagedServer& server, const std::string& consoleEngineId, bool forInforms) {
     const SnmpV3Credentials& c = server.v3;
-    const std::uint32_t ip = ipv4Of(server.ipAddress);
-    if (ip != 0)
+    const std::string& ip = ServerIpAddress(server);
+    if (!ip.empty())
         snmpv3::clearMasterKeys(ip, 0);
     if (!c.configured())
         return;
@@ -285,7 +279,7 @@ void apply(const ManagedServer& server, const std::string& consoleEngineId, bool
         snmpv3::addUser(c.user, consoleEngineId, c.level, c.auth, c.consoleAuthKey, c.priv, c.consolePrivKey);
     if (!c.engineId.empty())
         snmpv3::addUser(c.user, c.engineId, c.level, c.auth, c.authKey, c.priv, c.privKey);
-    else if (ip != 0)
+    else if (!ip.empty())
         snmpv3::setMasterKeys(ip, 0, c.user, c.level, c.auth, c.authMaster, c.priv, c.privMaster);
 }
 
@@ -310,8 +304,8 @@ bool AdoptLearntEngines(ServerList& servers) {
         SnmpV3Credentials& c = server->v3;
         if (!c.configured() || !c.engineId.empty())
             continue;
-        const std::uint32_t ip = ipv4Of(server->ipAddress);
-        const std::string engine = ip != 0 ? snmpv3::learntEngineId(ip) : std::string();
+        const std::string& ip = ServerIpAddress(*server);
+        const std::string engine = ip.empty() ? std::string() : snmpv3::learntEngineId(ip);
         if (engine.empty())
             continue;
         c.engineId = engine;

@@ -4,6 +4,7 @@
 #include "platform/flexgrid/flexgrid.h"
 
 #include <QBrush>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -57,6 +58,43 @@ TEST(FlexGrid, CellColoursAreWindowsValuesAndWidthsAreTwips) {
     EXPECT_EQ(CMSFlexGrid::twipsToPixels(1440, 120), 120);
     g.SetColWidth(0, 1440);
     EXPECT_EQ(g.columnWidth(0), g.logicalDpiX());
+}
+
+// On a dark palette the status colours (red DOWN, blue Checking....) read at
+// 4.5:1 or more; their stored values, and the light palette's, are unchanged.
+TEST(FlexGrid, CellColoursReadOnADarkPalette) {
+    CMSFlexGrid g;
+    g.SetCols(3);
+    g.SetRow(1);
+    const std::uint32_t colours[] = {763449, 210, 16711680};
+    for (long col = 0; col < 3; ++col) {
+        g.SetCol(col);
+        g.SetCellForeColor(colours[col]);
+    }
+    const auto shown = [&](long col) {
+        return g.model()->index(1, int(col)).data(Qt::ForegroundRole).value<QBrush>().color();
+    };
+    EXPECT_EQ(shown(1), QColor(210, 0, 0));
+    QPalette dark = g.palette();
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    dark.setColor(QPalette::Text, Qt::white);
+    g.setPalette(dark);
+    for (long col = 0; col < 3; ++col) {
+        const QColor c = shown(col);
+        const auto lum = [](const QColor& x) {
+            const auto ch = [](double v) {
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * ch(x.redF()) + 0.7152 * ch(x.greenF()) + 0.0722 * ch(x.blueF());
+        };
+        EXPECT_GE((lum(c) + 0.05) / (lum(QColor(42, 42, 42)) + 0.05), 4.5)
+            << col << " " << c.name().toStdString();
+        g.SetCol(col);
+        EXPECT_EQ(g.GetCellForeColor(), colours[col]);
+    }
+    EXPECT_NE(shown(1), QColor(210, 0, 0));
+    g.setPalette(QPalette());
+    EXPECT_EQ(shown(1), QColor(210, 0, 0));
 }
 
 TEST(FlexGrid, CellsTellEachRealChangeAndFormattingFollowsItsRow) {

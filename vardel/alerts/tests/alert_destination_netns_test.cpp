@@ -172,3 +172,24 @@ TEST_F(AlertDestinationTest, NotSetKeepsTheAgentsReason) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(AlertDestinationValue, AServerReachedByIpv6GetsTheConsolesAddressTowardsIt) {
+    ASSERT_EQ(testsupport::runProcess({"ip", "-6", "addr", "add", "fd00:24::1/64", "dev", "lo", "nodad"}), 0);
+    ManagedServer v6 = server("V6", kNosSCO, "", "public");
+    v6.ip6Address = "fd00:24::9"; // on lo's prefix: the route's source is lo's address
+    EXPECT_EQ(AlertDestinationValue(v6, kConsoleIp, kConsoleIpx, kHostName, 1), "fd00:24::1");
+    v6.ip6Address = "::1";
+    EXPECT_EQ(AlertDestinationValue(v6, kConsoleIp, kConsoleIpx, kHostName, 0), "::1");
+    v6.ip6Address = "2001:db8::1"; // no route: nothing to give it
+    EXPECT_EQ(AlertDestinationValue(v6, kConsoleIp, kConsoleIpx, kHostName, 0), "");
+    // The DHCP rule holds for IPv6 too; beside an IPv4 address, IPv4 wins.
+    v6.nosCode = kNosNT;
+    EXPECT_EQ(AlertDestinationValue(v6, kConsoleIp, kConsoleIpx, kHostName, 1), kHostName);
+    ManagedServer both = server("BOTH", kNosSCO, "127.0.0.1", "public");
+    both.ip6Address = "::1";
+    EXPECT_EQ(AlertDestinationValue(both, kConsoleIp, kConsoleIpx, kHostName, 0), kConsoleIp);
+}
+
+} // namespace

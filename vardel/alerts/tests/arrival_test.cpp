@@ -3,6 +3,7 @@
 #include "tests/support/testsupport.h"
 #include "vardel/alerts/alert_arrival.h"
 #include "vardel/alerts/alert_log.h"
+#include "vardel/store/program_env.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,7 @@ struct Recorder : AlertAnnouncer, AlertDisplay, AlertCounter, LivenessHooks {
     }
     void ResetAlertCounts() override { events.push_back({"reset", "", 0}); }
     void ShowCeilingReached(std::int32_t ceiling) override { events.push_back({"ceiling", "", ceiling}); }
+    void ShowAlertQuietly(int n) override { events.push_back({"quiet", "", n}); }
     void hostReachable(const std::string& a) override { events.push_back({"2500", a, 0}); }
     void agentAnswered(const std::string& a) override { events.push_back({"1500", a, 0}); }
     void showSnmpStatus(const std::string& name, const std::string& s) override {
@@ -262,4 +264,79 @@ TEST_F(ArrivalTest, LostTrapsAreLoggedAndSaidOnStandardError) {
     const std::string log = testsupport::readFile(settings.logPath);
     EXPECT_EQ(log.rfind("\r\nDate:", 0), 0u) << log;
     EXPECT_EQ(log.substr(log.find("\r\n", 2)), "\r\nTraps Lost:1234\r\n");
+}
+
+// An acknowledged alert stays stored but leaves the outstanding counts, once;
+// the log gains a block of its own after the alert's, which is unchanged.
+TEST_F(ArrivalTest, AcknowledgedAlertStaysStoredAndLeavesTheCountsOnce) {
+    settings.alertCeiling = 3;
+    for (const char* address : {"10.0.0.5", "0000abcd:00a0c9112233", "10.0.0.5"})
+        arrival.OnTrapAlert(trap(address));
+    const std::string before = testsupport::readFile(settings.logPath);
+    ASSERT_EQ(store.count, 3);
+    AlertRecord* middle = store.findBySequence(2); // SRV2's warning
+    ASSERT_NE(middle, nullptr);
+    const std::uint64_t id = middle->alertId;
+    EXPECT_NE(id, store.findBySequence(1)->alertId);
+    EXPECT_EQ(store.findById(id), middle);
+
+    rec.events.clear();
+    EXPECT_EQ(AcknowledgeAlert(store, rec, settings.logPath, id, "alice"), 0);
+    EXPECT_EQ(AcknowledgeAlert(store, rec, settings.logPath, id, "bob"), 1);
+    EXPECT_EQ(AcknowledgeAlert(store, rec, settings.logPath, 999, "bob"), -1);
+    EXPECT_EQ(rec.events, (std::vector<Event>{{"count", "SRV2", kAlertCountRemove}}));
+    EXPECT_TRUE(middle->acknowledged);
+    EXPECT_EQ(middle->acknowledgedBy, "alice");
+    EXPECT_EQ(store.count, 3);
+    EXPECT_EQ(store.outstandingCount(), 2);
+    EXPECT_EQ(store.severityTally(kSeverityWarning), 3);
+    EXPECT_EQ(store.outstandingTally(kSeverityWarning), 2);
+
+    const std::string log = testsupport::readFile(settings.logPath);
+    ASSERT_EQ(log.rfind(before, 0), 0u);
+    EXPECT_EQ(log.substr(before.size()), "\r\nDate:" + middle->acknowledgedAt +
+                                             "\r\nAcknowledged By:alice\r\nAlert Date:" + middle->dateTime +
+                                             "\r\nServer Name:SRV2\r\nAlarm String:Fan failed\r\n");
+
+    // Dropped for the ceiling, it is not taken off its server a second time.
+    rec.events.clear();
+    arrival.OnTrapAlert(trap("10.0.0.5")); // drops the oldest (SRV1)
+    arrival.OnTrapAlert(trap("10.0.0.5")); // drops the acknowledged one
+    std::vector<Event> removals;
+    for (const Event& e : rec.events)
+        if (e.what == "count" && e.n == kAlertCountRemove)
+            removals.push_back(e);
+    EXPECT_EQ(removals, (std::vector<Event>{{"count", "SRV1", kAlertCountRemove}}));
+    EXPECT_EQ(store.findById(id), nullptr);
+    EXPECT_EQ(store.outstandingCount(), 3);
+    EXPECT_EQ(store.outstandingTally(kSeverityWarning), 3);
+
+    // By sequence too; ClearAll forgets every acknowledgement.
+    EXPECT_EQ(store.Acknowledge(1, "carol", 983800053), 0);
+    EXPECT_EQ(store.findBySequence(1)->acknowledgedAt, FormatLocalTime(983800053));
+    EXPECT_EQ(store.RemoveAlert(1)->acknowledgedBy, "carol");
+    EXPECT_EQ(store.outstandingCount(), 2);
+    store.Acknowledge(1, "carol");
+    store.ClearAll();
+    EXPECT_EQ(store.acknowledgedCount(), 0);
+    EXPECT_EQ(store.outstandingTally(kSeverityWarning), 0);
+}
+
+// An alert kept quiet (snooze, quiet hours) is neither announced nor shown,
+// but stored, counted and logged with its own severity.
+TEST_F(ArrivalTest, QuietAlertIsStoredCountedAndLoggedOnly) {
+    store.noticeOf = [](const AlertRecord& alert) {
+        return alert.serverName == "SRV2" ? kNoticeNone : kNoticeAll;
+    };
+    EXPECT_EQ(arrival.OnTrapAlert(trap("0000abcd:00a0c9112233")), 1);
+    EXPECT_EQ(rec.events, (std::vector<Event>{{"quiet", "", 1}, {"count", "SRV2", kAlertCountAdd}}));
+    EXPECT_EQ(store.alerts.front()->notice, kNoticeNone);
+    EXPECT_NE(testsupport::readFile(settings.logPath)
+                  .find("Server Name:SRV2\r\nDescription:1.3.6.1.4.1.9999.7\r\n"
+                        "Alarm String:Fan failed\r\nSeverity:Warning\r\n"),
+              std::string::npos);
+    rec.events.clear();
+    arrival.OnTrapAlert(trap("10.0.0.5"));
+    EXPECT_EQ(rec.events.at(0).what, "announce");
+    EXPECT_EQ(rec.events.at(1), (Event{"show", "", 2}));
 }

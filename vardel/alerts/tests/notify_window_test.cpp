@@ -5,6 +5,7 @@
 #include "tests/support/testsupport.h"
 #include "vardel/alerts/notify_window.h"
 #include "vardel/alerts/severity_picture.h"
+#include "vardel/store/program_env.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -52,6 +53,8 @@ enum Ctl {
     kTotalLabel = 1041,
     kAlertTextEdit = 1042,
     kCountLabel = 1083,
+    kAcknowledge = 1310,
+    kAcknowledgedLabel = 1311,
 };
 
 class NotifyWindowTest : public ::testing::Test {
@@ -77,6 +80,7 @@ protected:
         r->helpId = 42;
         store.count += 1;
         r->sequence = store.count;
+        r->alertId = static_cast<std::uint64_t>(store.count);
         store.alerts.push_front(std::move(r));
         return store.count;
     }
@@ -208,6 +212,31 @@ TEST_F(NotifyWindowTest, ClearingTheMiddleAlertShowsItsOlderNeighbour) {
     EXPECT_EQ(focus(), ctl(kClearAlert));
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(counter.adjusted, (std::vector<std::pair<std::string, int>>{{"SRV2", kAlertCountRemove}}));
+}
+
+// Acknowledge keeps the alert, takes it off its server's count once and logs
+// who did it; clearing it later takes nothing more off.
+TEST_F(NotifyWindowTest, AcknowledgeKeepsTheAlertAndCountsItOnce) {
+    add("SRV1");
+    add("SRV2");
+    window().ShowAlert(1);
+    EXPECT_TRUE(enabled(kAcknowledge));
+    EXPECT_EQ(text(kAcknowledgedLabel), "");
+    click(kAcknowledge);
+    EXPECT_FALSE(enabled(kAcknowledge));
+    EXPECT_EQ(store.count, 2);
+    EXPECT_TRUE(store.findBySequence(1)->acknowledged);
+    const QString user = QString::fromStdString(CurrentUserName());
+    EXPECT_TRUE(text(kAcknowledgedLabel).startsWith("Acknowledged by " + user + ", "))
+        << text(kAcknowledgedLabel).toStdString();
+    EXPECT_NE(testsupport::readFile(settings.logPath).find("Acknowledged By:" + user.toStdString()),
+              std::string::npos);
+    window().ShowAlert(2);
+    EXPECT_TRUE(enabled(kAcknowledge));
+    EXPECT_EQ(text(kAcknowledgedLabel), "");
+    window().ShowAlert(1);
+    click(kClearAlert);
+    EXPECT_EQ(counter.adjusted, (std::vector<std::pair<std::string, int>>{{"SRV1", kAlertCountRemove}}));
 }
 
 TEST_F(NotifyWindowTest, ClearingTheOldestShowsTheNewNumberOne) {

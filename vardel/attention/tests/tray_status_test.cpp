@@ -11,6 +11,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QImage>
+#include <QMenu>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -137,6 +138,9 @@ TEST(AttentionSummaryTest, WorstStateAndCounts) {
     EXPECT_EQ(SummarizeAttention(store, servers), (AttentionSummary{AttentionLevel::warning, 3, 2}));
     EXPECT_EQ(AttentionToolTip(SummarizeAttention(store, servers)), "3 outstanding alerts, 2 servers DOWN");
 
+    // An acknowledged alert no longer counts.
+    store.Acknowledge(2, "alice");
+    EXPECT_EQ(SummarizeAttention(store, servers), (AttentionSummary{AttentionLevel::informational, 2, 2}));
     ASSERT_NE(store.RemoveAlert(2), nullptr); // the warning
     EXPECT_EQ(SummarizeAttention(store, servers).worst, AttentionLevel::informational);
     store.ceiling = 1; // the next alert drops both others
@@ -154,7 +158,9 @@ TEST(TrayStatusTest, RegistersAndShowsTheWorstState) {
     ASSERT_TRUE(registerAsHost());
 
     int alertsShown = 0;
-    TrayStatus tray({[&] { ++alertsShown; }, {}, {}}, QDBusConnection::sessionBus());
+    std::vector<SnoozePeriod> snoozed;
+    TrayStatus tray({[&] { ++alertsShown; }, {}, {}, [&](SnoozePeriod p) { snoozed.push_back(p); }},
+                    QDBusConnection::sessionBus());
     tray.show({AttentionLevel::warning, 3, 1});
     tray.start();
     std::pair<QString, QString> item;
@@ -177,6 +183,17 @@ TEST(TrayStatusTest, RegistersAndShowsTheWorstState) {
     activate << 0 << 0;
     QDBusConnection::sessionBus().asyncCall(activate);
     EXPECT_TRUE(waitUntil([&] { return alertsShown == 1; }));
+
+    // The menu: Show Alerts, Show Console, Snooze All (three periods), Quit.
+    QStringList texts;
+    for (QAction* a : tray.menu()->actions())
+        texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"Show Alerts", "Show Console", "Snooze All", "", "Quit"}));
+    const QList<QAction*> periods = tray.menu()->actions().at(2)->menu()->actions();
+    ASSERT_EQ(periods.size(), 3);
+    EXPECT_EQ(periods.at(2)->text(), "Until tomorrow");
+    periods.at(1)->trigger();
+    EXPECT_EQ(snoozed, (std::vector<SnoozePeriod>{SnoozePeriod::hour}));
 }
 
 // No status area at start: no icon, and the console carries on; a host that

@@ -40,6 +40,13 @@ enum Ctl {
     kSoundFile = 1098,
     kAlertCeiling = 1099,
     kDesktopNotifications = 1300,
+    kQuietHours = 1312,
+    kQuietStart = 1313,
+    kQuietEnd = 1314,
+    kFlapping = 1315,
+    kFlappingChanges = 1316,
+    kFlappingMinutes = 1317,
+    kIp6 = 1450,
 };
 
 using Box = std::tuple<std::string, std::string, msgbox::Icon>; // caption, text, icon
@@ -86,6 +93,7 @@ const std::string kBadIpx =
     "The IPX address does not have the right syntax:(8-12)\nxxxxxxxx-xxxxxxxxxxxx\nPlease "
     "enter a valid IPX address.";
 const std::string kIpOrIpx = "Please enter either an IP or an IPX Address.";
+const std::string kBadIp6 = LoadString(IDS_BAD_IP6_SYNTAX);
 
 } // namespace
 
@@ -242,6 +250,48 @@ TEST_F(DialogTest, EditServerInfoShowsTheNosAndHandsBackTheOneChosen) {
     EXPECT_EQ(dialog.nosText(), "SCO");
 }
 
+// Each manual-entry dialog has an IPv6 field beside the IP one, checked after
+// the others; an IPv6 address alone is enough.
+TEST_F(DialogTest, IPv6FieldsAreCheckedLastAndStandAlone) {
+    CEnterIpAddressDlg enterIp(nullptr, "SRV6");
+    enterIp.show();
+    type(&enterIp, kIp6, "fe80::1");
+    EXPECT_EQ(ok(&enterIp), std::vector<Box>{framework(kBadIp6)});
+    type(&enterIp, kIp, "1.2.3");
+    EXPECT_EQ(ok(&enterIp), std::vector<Box>{framework(kBadIp)});
+    type(&enterIp, kIp, "");
+    type(&enterIp, kIp6, "fd00::15");
+    EXPECT_TRUE(ok(&enterIp).empty());
+    EXPECT_EQ(enterIp.ipAddress(), "");
+    EXPECT_EQ(enterIp.ip6Address(), "fd00::15");
+
+    CEnterAddressDlg enter(nullptr, "NW6");
+    enter.show();
+    type(&enter, kIpx, "D5533216-000000000001");
+    type(&enter, kIp6, "fd00:::1");
+    EXPECT_EQ(ok(&enter), std::vector<Box>{framework(kBadIp6)});
+    type(&enter, kIpx, "");
+    type(&enter, kIp6, "::1");
+    EXPECT_TRUE(ok(&enter).empty());
+    EXPECT_EQ(enter.ip6Address(), "::1");
+    EXPECT_EQ(enter.ipxAddress(), "");
+
+    CEditServerInfoDlg edit(nullptr, "SRV6", "NT", "", "", "public");
+    edit.setIp6Address("fd00::6");
+    edit.show();
+    EXPECT_EQ(ctl<QLineEdit>(&edit, kIp6)->text(), "fd00::6");
+    type(&edit, kIp6, "");
+    EXPECT_EQ(ok(&edit), std::vector<Box>{framework(kIpOrIpx)});
+    type(&edit, kIp6, "ff02::1");
+    EXPECT_EQ(ok(&edit), std::vector<Box>{framework(kBadIp6)});
+    EXPECT_EQ(edit.ip6Address(), "fd00::6");
+    type(&edit, kIp, "10.1.2.3");
+    type(&edit, kIp6, "fd00::7");
+    EXPECT_TRUE(ok(&edit).empty());
+    EXPECT_EQ(edit.ipAddress(), "10.1.2.3");
+    EXPECT_EQ(edit.ip6Address(), "fd00::7");
+}
+
 TEST_F(DialogTest, AdvancedOptionsRefusesAZeroRetryThenAZeroPollTimeAndCancelKeepsTheRetry) {
     AdvancedOptions given;
     given.retry = 7;
@@ -307,6 +357,45 @@ TEST_F(DialogTest, AdvancedOptionsSaveFillsEmptyFieldsAndTakesCapitalsAndDigitsO
     EXPECT_EQ(saved.useDhcp, 0);
     EXPECT_EQ(saved.alertCeiling, kDefaultAlertCeiling);
     EXPECT_EQ(saved.desktopNotifications, 1);
+}
+
+// Quiet hours and flapping: off and at their defaults unless set; a bad time
+// or limit is refused only while its box is checked.
+TEST_F(DialogTest, AdvancedOptionsQuietHoursAndFlapping) {
+    CAdvancedOptionsDlg dialog(nullptr, AdvancedOptions{});
+    dialog.show();
+    EXPECT_FALSE(ctl<QCheckBox>(&dialog, kQuietHours)->isChecked());
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kQuietStart)->text(), "22:00");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kQuietEnd)->text(), "07:00");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kFlappingChanges)->text(), "4");
+    EXPECT_EQ(ctl<QLineEdit>(&dialog, kFlappingMinutes)->text(), "15");
+    type(&dialog, kQuietEnd, "7");
+    type(&dialog, kFlappingMinutes, "0");
+    EXPECT_TRUE(ok(&dialog).empty()) << "unchecked: nothing refused";
+    EXPECT_EQ(dialog.values().quietHoursEnd, "07:00");
+    EXPECT_EQ(dialog.values().flappingMinutes, 15);
+    EXPECT_EQ(dialog.values().quietHours, 0);
+
+    CAdvancedOptionsDlg second(nullptr, AdvancedOptions{});
+    second.show();
+    click(&second, kQuietHours);
+    type(&second, kQuietStart, "23:5");
+    const std::string& title = LoadString(IDS_PRODUCT_TITLE);
+    EXPECT_EQ(ok(&second),
+              (std::vector<Box>{{title, LoadString(IDS_QUIET_HOURS_BAD), msgbox::Icon::Warning}}));
+    type(&second, kQuietStart, "23:05");
+    click(&second, kFlapping);
+    type(&second, kFlappingChanges, "1");
+    EXPECT_EQ(ok(&second), (std::vector<Box>{{title, LoadString(IDS_FLAPPING_BAD), msgbox::Icon::Warning}}));
+    type(&second, kFlappingChanges, "6");
+    type(&second, kFlappingMinutes, "30");
+    EXPECT_TRUE(ok(&second).empty());
+    const AdvancedOptions& saved = second.values();
+    EXPECT_EQ(saved.quietHours, 1);
+    EXPECT_EQ(saved.quietHoursStart, "23:05");
+    EXPECT_EQ(saved.flapping, 1);
+    EXPECT_EQ(saved.flappingChanges, 6);
+    EXPECT_EQ(saved.flappingMinutes, 30);
 }
 
 TEST_F(DialogTest, EveryDialogIsFixedInSizeAndOpensTheProgramHelpOnF1) {

@@ -123,6 +123,19 @@ TEST_F(AgentsDialogTest, ShippedAgentsAllAnswerAStockAgent) {
         EXPECT_EQ(row.second, "OK") << row.first;
 }
 
+TEST_F(AgentsDialogTest, AnIpv6ServerIsQueriedOverUdp6) {
+    testsupport::TempDir dir6;
+    testsupport::SnmpdPeer agent6(dir6.path(), "agentaddress udp6:[::1]:161\n"
+                                               "view systemonly included .1.3.6.1.2.1.1\n"
+                                               "rocommunity6 public default -V systemonly\n");
+    ASSERT_TRUE(agent6.ready("udp6:[::1]:161", "public"));
+    testsupport::writeFile(dir.file("agents.ini"), "[AgentsInfo]\nNumber=2\n"
+                                                   "[Agent1]\nName=System\nOID=1.3.6.1.2.1.1.1.0\n"
+                                                   "[Agent2]\nName=Interfaces\nOID=1.3.6.1.2.1.2.1.0\n");
+    CAgentsDlg dialog(nullptr, "SRV6", "::1", "IP", "public", dir.path());
+    EXPECT_EQ(run(dialog), (Rows{{"System", "OK"}, {"Interfaces", "Not Responding"}}));
+}
+
 TEST_F(AgentsDialogTest, UnusableAgentsFileLeavesAnEmptyListBehindMessage169) {
     for (const std::string& content :
          {std::string(), std::string("[AgentsInfo]\nNumber=0\n[Agent1]\nName=A\n")}) {

@@ -32,9 +32,12 @@ struct Rig : StatusCells, PollSession, EchoProbe {
         log.push_back("get " + a.get_printable() + " " + vb.get_printable_oid() + " r" +
                       std::to_string(target.get_retry()) + " t" + std::to_string(target.get_timeout()) + " " +
                       community.get_printable());
+        if (refuse != 0)
+            return refuse;
         pending[a.get_printable()] = std::move(done);
         return 0;
     }
+    int refuse = 0;
     void answer(const std::string& address, int reason) {
         auto done = std::move(pending.at(address));
         pending.erase(address);
@@ -214,4 +217,44 @@ TEST_F(PollCycleTest, WhileAHostIsProbedItsServerWaitsAndOthersGoOn) {
                                                  "get 10.0.0.2 1.3.6.1.2.1.1.2 r2 t150 public"}));
     EXPECT_EQ(b.snmpStatus, "DOWN");
     EXPECT_FALSE(poll.isSettling("B"));
+}
+
+TEST_F(PollCycleTest, EachServerKeepsItsLastAnswerAndWhyItsLastPollFailed) {
+    ManagedServer& s = add("S", "10.0.0.1");
+    cycle("10.0.0.1", true);
+    EXPECT_NE(s.lastAnswer, 0);
+    EXPECT_EQ(s.lastFailure, "");
+    cycle("10.0.0.1", false, true);
+    EXPECT_EQ(s.lastFailure, "The agent did not answer (3 tries of 1.5 s).");
+    cycle("10.0.0.1", false, false);
+    EXPECT_EQ(s.lastFailure, "The agent did not answer and the host did not answer the echo.");
+    EXPECT_NE(s.lastFailureTime, 0);
+    // A request the session refuses leaves the server free for the next cycle.
+    rig.refuse = -3;
+    poll.PollAllServers();
+    EXPECT_EQ(s.pollPending, 0);
+    EXPECT_EQ(s.lastFailure, "The request could not be sent (SNMP error -3).");
+}
+
+// A server without an IPv4 address is asked and probed at its IPv6 address;
+// results and traps name it in whatever form the address comes.
+TEST_F(PollCycleTest, AnIpv6ServerIsPolledAtItsIpv6AddressAndFoundByValue) {
+    ManagedServer& v6 = add("V6", "");
+    v6.ip6Address = "FD00:0::5";
+    ManagedServer& both = add("BOTH", "10.0.0.2");
+    both.ip6Address = "fd00::6";
+    poll.PollAllServers();
+    EXPECT_EQ(rig.log, (std::vector<std::string>{"get fd00::5 1.3.6.1.2.1.1.2 r2 t150 public",
+                                                 "get 10.0.0.2 1.3.6.1.2.1.1.2 r2 t150 public"}));
+    rig.log.clear();
+    rig.answer("fd00::5", kSnmpTimeout);
+    rig.echoResult(0);
+    EXPECT_EQ(rig.log, (std::vector<std::string>{"echo FD00:0::5", "poll V6 UP", "alert DOWN 2000 V6",
+                                                 "snmp V6 DOWN"}));
+    rig.log.clear();
+    // A trap from either address of BOTH, and from V6's in its canonical form.
+    EXPECT_EQ(poll.OnHostReachable("fd00:0:0::6"), 0);
+    EXPECT_EQ(poll.OnAgentAnswered("fd00::5"), 0);
+    EXPECT_EQ(rig.log,
+              (std::vector<std::string>{"poll BOTH UP", "alert UP 2000 V6", "snmp V6 UP", "poll V6 UP"}));
 }

@@ -7,11 +7,15 @@
 #include "vardel/alerts/notify_window.h"
 #include "vardel/alerts/trap_listener.h"
 #include "vardel/editing/config_tab.h"
+#include "vardel/polling/poll_cycle.h"
+#include "vardel/polling/server_status_tab.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/shell/single_instance.h"
 #include "vardel/shell/vardel_tabs.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -454,4 +458,172 @@ TEST_F(ConsoleTest, EnterInAGridNeverReachesTheSheetButtons) {
     }
     EXPECT_EQ(texts().size(), 1u);
     EXPECT_FALSE(sheet->isEnded());
+}
+
+// Flapping switched on: the fifth change of a server's state within 15
+// minutes raises one flapping alert, which pops up; that change's alert and
+// the next ones are stored and logged but stay quiet; the grid says so.
+TEST_F(ConsoleTest, AFlappingServerRaisesOneAlertThenStaysQuiet) {
+    writeFile(dir.file("vardel.reg"), "Windows Registry Editor Version 5.00\r\n\r\n"
+                                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Orv Corvanta Vardel\\"
+                                      "ManagementServer]\r\n\"Flapping\"=\"1\"\r\n\r\n");
+    writeFile(dir.file("rlaweb.ini"), "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nS1=1\r\n"
+                                      "[S1]\r\nNOS=NT\r\nIP=127.0.0.9\r\nSNMP_COMMUNITY=public\r\n");
+    auto sheet = start();
+    sheet->alertStore().setAnnouncer(&silent);
+    PollCycle& poll = *sheet->pollCycle();
+    for (int change = 1; change <= 4; ++change) {
+        if (change % 2)
+            poll.OnHostUnreachable("127.0.0.9");
+        else
+            poll.OnHostReachable("127.0.0.9");
+        EXPECT_EQ(sheet->notifyWindow()->currentIndex(), change);
+    }
+    EXPECT_EQ(sheet->statusTab()->grid().GetCols(), 4);
+    sheet->notifyWindow()->hide();
+    poll.OnHostUnreachable("127.0.0.9");
+    AlertStore& store = sheet->alertStore();
+    ASSERT_EQ(store.count, 6);
+    const AlertRecord& flapping = *store.alerts.front();
+    EXPECT_EQ(flapping.trapKey, "flapping");
+    EXPECT_EQ(flapping.severity, kSeverityWarning);
+    EXPECT_EQ(flapping.alertText.rfind("Flapping: 5 status changes in 15 minutes.", 0), 0u)
+        << flapping.alertText;
+    EXPECT_EQ(store.findBySequence(5)->notice, kNoticeNone);
+    EXPECT_TRUE(sheet->notifyWindow()->isVisible());
+    EXPECT_EQ(sheet->notifyWindow()->currentIndex(), 6);
+    EXPECT_EQ(sheet->statusTab()->grid().GetTextMatrix(1, 4), "Flapping");
+
+    poll.OnHostReachable("127.0.0.9");
+    EXPECT_EQ(store.count, 7);
+    EXPECT_EQ(store.alerts.front()->notice, kNoticeNone);
+    EXPECT_EQ(sheet->notifyWindow()->currentIndex(), 6);
+    EXPECT_EQ(sheet->servers().front()->outstandingAlerts, 7);
+    const std::string log = readFile(dir.file("VDLog.txt"));
+    EXPECT_EQ(QString::fromStdString(log).count("\nSeverity:"), 7);
+}
+
+namespace {
+
+const char* kThreeServers = "[ServerInfo]\nNumServers=3\n[SERVERS]\nb1=1\nA2=1\nc3=1\n"
+                            "[b1]\nIP=10.0.0.1\n[A2]\nIP=10.0.0.2\n[c3]\nIP=10.0.0.3\n"
+                            "[CLIENTS]\nNumClients=1\nCONSOLE1=CLIENT1\n[CLIENT1]\nb1=1\nA2=1\nc3=-1\n";
+
+// The data rows as shown, top down.
+std::vector<std::string> shownNames(CMSFlexGrid& grid) {
+    std::vector<std::string> names;
+    for (int row = 1; row < grid.model()->rowCount(); ++row)
+        names.push_back(grid.model()->index(row, 0).data().toString().toStdString());
+    return names;
+}
+
+void clickHeader(CMSFlexGrid& grid, int col) {
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                      grid.visualRect(grid.model()->index(0, col)).center());
+}
+
+} // namespace
+
+TEST_F(ConsoleTest, AResizableWindowsGridsGrowWithItAndItsSizePlaceAndWidthsAreKept) {
+    writeFile(dir.file("rlaweb.ini"), kThreeServers);
+    const std::string statePath = dir.file("window.ini");
+    const auto open = [&] {
+        StartupOptions options;
+        options.programDirectory = dir.path();
+        options.host = fixedhost::library();
+        options.startTrapListener = false;
+        options.windowStatePath = statePath;
+        auto sheet = std::make_unique<CVardelTabs>(options);
+        sheet->OnInitDialog();
+        sheet->show();
+        return sheet;
+    };
+    auto sheet = open();
+    EXPECT_TRUE(sheet->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    const QSize first = sheet->size();
+    EXPECT_GE(first.width(), 868);
+    CMSFlexGrid& config = sheet->configTab()->grid();
+    CMSFlexGrid& status = sheet->statusTab()->grid();
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(0);
+    const QSize configGrid = config.size();
+    sheet->resize(first + QSize(300, 200));
+    QApplication::processEvents();
+    EXPECT_EQ(config.size(), configGrid + QSize(300, 200));
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    QApplication::processEvents();
+    EXPECT_GT(status.width(), configGrid.width());
+    // The headers fit; a user's width is kept.
+    EXPECT_GE(config.columnWidth(5), config.fontMetrics().horizontalAdvance("Alert Destination"));
+    config.SetColWidth(5, 3000);
+    sheet->move(40, 30);
+    const QRect place = sheet->geometry();
+    boxes.script.answers = {msgbox::IDYES};
+    sheet->OnCancel();
+    ASSERT_TRUE(sheet->isEnded());
+    sheet.reset();
+
+    sheet = open();
+    EXPECT_EQ(sheet->geometry().size(), place.size());
+    EXPECT_EQ(sheet->configTab()->grid().GetColWidth(5), 3000);
+}
+
+TEST_F(ConsoleTest, AHeaderClickSortsTheGridsAsShownAndTheFilterFinds) {
+    writeFile(dir.file("rlaweb.ini"), kThreeServers);
+    auto sheet = start();
+    sheet->show();
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(0);
+    CMSFlexGrid& config = sheet->configTab()->grid();
+    EXPECT_EQ(shownNames(config), (std::vector<std::string>{"A2", "b1", "c3"}));
+    clickHeader(config, 0);
+    clickHeader(config, 0); // again: reversed
+    EXPECT_EQ(shownNames(config), (std::vector<std::string>{"c3", "b1", "A2"}));
+    EXPECT_EQ(config.GetTextMatrix(1, 0), "A2"); // the grid's own order stays
+    clickHeader(config, 5);                      // "NOT SET" sorts before "SET"
+    EXPECT_EQ(shownNames(config).front(), "c3");
+
+    // Filtered, a click selects the row shown; Remove takes that server only.
+    QTest::keyClicks(testsupport::control<QLineEdit>(sheet.get(), 1361), "B1");
+    ASSERT_EQ(shownNames(config), std::vector<std::string>{"b1"});
+    QTest::mouseClick(config.viewport(), Qt::LeftButton, {},
+                      config.visualRect(config.model()->index(1, 0)).center());
+    QTest::mouseClick(testsupport::control<QPushButton>(sheet.get(), 1006), Qt::LeftButton);
+    ASSERT_EQ(sheet->servers().size(), 2u);
+    EXPECT_EQ(FindServerByName(sheet->servers(), "b1"), nullptr);
+
+    // Problems only: NOT SET, then a server with an outstanding alert.
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    CMSFlexGrid& status = sheet->statusTab()->grid();
+    testsupport::control<QCheckBox>(sheet.get(), 1363)->setChecked(true);
+    EXPECT_EQ(shownNames(status), std::vector<std::string>{"c3"});
+    sheet->statusTab()->AdjustAlertCount("A2", 300);
+    EXPECT_EQ(shownNames(status), (std::vector<std::string>{"A2", "c3"}));
+    clickHeader(status, 1);
+    clickHeader(status, 1);
+    EXPECT_EQ(shownNames(status), (std::vector<std::string>{"A2", "c3"}));
+    EXPECT_EQ(status.rowAt(0), 0);
+
+    // The row's detail: last answer, next poll, last failure.
+    FindServerByName(sheet->servers(), "c3")->lastFailure = "The host did not answer.";
+    const std::string detail = sheet->statusTab()->rowDetail(status.gridRow(2));
+    EXPECT_NE(detail.find("Last answer: none yet\nNext poll: "), std::string::npos) << detail;
+    EXPECT_NE(detail.find("The host did not answer."), std::string::npos) << detail;
+}
+
+TEST_F(ConsoleTest, ASecondStartBringsTheRunningConsoleForward) {
+    TempDir locks;
+    auto sheet = start();
+    sheet->show();
+    sheet->showMinimized();
+    SingleInstance first("Orv Corvanta Vardel 5.5", locks.path());
+    ASSERT_TRUE(first.acquire());
+    std::string token;
+    ASSERT_TRUE(first.listenForRaise([&](const std::string& t) {
+        token = t;
+        sheet->ShowConsoleFor(t);
+    }));
+    SingleInstance second("Orv Corvanta Vardel 5.5", locks.path());
+    ASSERT_FALSE(second.acquire());
+    ASSERT_TRUE(second.askToRaise("startup-token-1"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isMinimized(); }, 10000));
+    EXPECT_EQ(token, "startup-token-1");
 }

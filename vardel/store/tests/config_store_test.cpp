@@ -292,6 +292,39 @@ TEST(Registry, TheAlertCeilingAndNotificationsAreWrittenOnlyOnceTheyDifferFromTh
     }
 }
 
+TEST(Registry, QuietHoursAndFlappingAreWrittenOnlyOnceSwitchedOn) {
+    TempDir dir;
+    const auto reg = dir.file("vardel.reg");
+    writeFile(reg, std::string(kRegHeader) + "\r\n");
+    ConsoleSettings s;
+    SaveRegistrySettings(reg, s);
+    for (const char* name : {"QuietHours", "Flapping"})
+        EXPECT_EQ(readFile(reg).find(name), std::string::npos) << name;
+    s.quietHours = 1;
+    s.quietHoursStart = "23:30";
+    s.flapping = 1;
+    s.flappingChanges = 6;
+    SaveRegistrySettings(reg, s);
+    ConsoleSettings back;
+    ReadRegistrySettings(reg, back);
+    EXPECT_EQ(back.quietHours, 1);
+    EXPECT_EQ(back.quietHoursStart, "23:30");
+    EXPECT_EQ(back.quietHoursEnd, "07:00");
+    EXPECT_EQ(back.flapping, 1);
+    EXPECT_EQ(back.flappingChanges, 6);
+    EXPECT_EQ(back.flappingMinutes, 15);
+    // Values that do not read keep the defaults.
+    writeFile(reg, std::string(kRegHeader) +
+                       "\"QuietHours\"=\"1\"\r\n\"QuietHoursStart\"=\"25:00\"\r\n"
+                       "\"FlappingChanges\"=\"1\"\r\n\"FlappingMinutes\"=\"x\"\r\n\r\n");
+    ConsoleSettings bad;
+    ReadRegistrySettings(reg, bad);
+    EXPECT_EQ(bad.quietHours, 1);
+    EXPECT_EQ(bad.quietHoursStart, "22:00");
+    EXPECT_EQ(bad.flappingChanges, 4);
+    EXPECT_EQ(bad.flappingMinutes, 15);
+}
+
 TEST(ServerLookups, AddressesIgnoreCaseNamesDoNotFirstMatchWins) {
     ServerList servers;
     servers.push_back(server("Alpha", "10.0.0.1", "0000000A-00000000000B"));
@@ -320,4 +353,44 @@ TEST(ServerLookups, AddressesIgnoreCaseNamesDoNotFirstMatchWins) {
     std::list<std::string> up;
     CollectServerNamesBySnmpStatus(servers, up, "UP");
     EXPECT_EQ(up, (std::list<std::string>{"alpha", "Alpha"}));
+}
+
+// The IPv6 address is the key IP6 after the others, only where there is one;
+// the IP key keeps its IPv4 text (empty for an IPv6-only server).
+TEST(SaveConsoleIni, Ipv6AddressesAreASiblingKeyWrittenOnlyWhereThereIsOne) {
+    TempDir dir;
+    ConsoleSettings settings;
+    settings.iniPath = dir.file("rlaweb.ini");
+    settings.clientSection = "CLIENT1";
+    ServerList servers;
+    servers.push_back(server("V4", "10.0.0.1"));
+    servers.push_back(server("V6", ""));
+    servers.back()->ip6Address = "fd00::6";
+    servers.push_back(server("BOTH", "10.0.0.2"));
+    servers.back()->ip6Address = "FD00:0::2";
+    ASSERT_TRUE(SaveConsoleIni(settings, servers));
+    const std::string text = readFile(settings.iniPath);
+    EXPECT_NE(text.find(crlf("[V4]\nNOS=\nIP=10.0.0.1\nIPX=\nSNMP_COMMUNITY=public\n[CLIENT1]")),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(crlf("[V6]\nNOS=\nIP=\nIPX=\nSNMP_COMMUNITY=public\nIP6=fd00::6\n")),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(crlf("IP=10.0.0.2\nIPX=\nSNMP_COMMUNITY=public\nIP6=FD00:0::2\n")),
+              std::string::npos);
+
+    ServerList again;
+    ASSERT_EQ(LoadServerList(settings.iniPath, "CLIENT1", again), 0);
+    ASSERT_EQ(names(again), (std::vector<std::string>{"BOTH", "V6", "V4"}));
+    EXPECT_EQ(again.front()->ip6Address, "FD00:0::2");
+    EXPECT_EQ(ServerIpAddress(*again.front()), "10.0.0.2");
+    EXPECT_EQ(ServerIpAddress(**std::next(again.begin())), "fd00::6");
+    EXPECT_TRUE(again.back()->ip6Address.empty());
+    // A sender is matched by value, whatever form either text has.
+    std::string name;
+    EXPECT_EQ(FindServerNameByAddress(again, "fd00::2", name), 0);
+    EXPECT_EQ(name, "BOTH");
+    EXPECT_EQ(FindServerNameByAddress(again, "fd00:0:0:0:0:0:0:6", name), 0);
+    EXPECT_EQ(name, "V6");
+    EXPECT_EQ(FindServerNameByAddress(again, "fd00::7", name), -1);
 }

@@ -1,0 +1,196 @@
+// The Alerts page with a million outstanding alerts: its first paint, a sort
+// by server, a filter keystroke (until the filter is worked out), and a burst
+// of v1 traps arriving while it is shown, with the longest pause of the event
+// loop through each.
+//
+//   scripts/in-netns build/bench/bench_alerts_page [alerts] [burst]   (default 1,000,000 and 100,000)
+
+#include "vardel/alerts/alerts_page.h"
+
+#include "bench/traps/trap_sender.h"
+#include "platform/msgbox/msgbox.h"
+#include "tests/support/fixed_host.h"
+#include "vardel/alerts/trap_listener.h"
+#include "vardel/shell/vardel_tabs.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+#include <time.h>
+
+namespace {
+
+// The longest time between two turns of the event loop while it runs.
+class GapMeter {
+public:
+    GapMeter() {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_tick, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_since.restart()); });
+    }
+    void start() {
+        m_longest = 0;
+        m_since.start();
+        m_tick.start(1);
+    }
+    qint64 stop() {
+        m_tick.stop();
+        return std::max(m_longest, m_since.elapsed());
+    }
+
+private:
+    QTimer m_tick;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+};
+
+// This thread's own processor time in ms: what a busy machine does not inflate.
+double cpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+template <typename Done> void runUntil(Done done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int alerts = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    const int burst = argc > 2 ? std::atoi(argv[2]) : 100000;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    msgbox::ScopedScript boxes;
+
+    char dirTemplate[] = "/tmp/vardel-bench-XXXXXX";
+    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
+    std::ofstream(dir + "VDTrap.ini")
+        << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n";
+    {
+        std::ofstream def(dir + "vd.ini");
+        for (int i = 1; i <= kTrapKinds; ++i)
+            def << "[1.3.6.1.4.1.9999." << i << "]\r\nTrapString=Volume trap " << i
+                << "\r\nAlarmString=Volume alert: %1\r\nSeverity=WARNING\r\n";
+    }
+    std::ofstream(dir + "rlaweb.ini") << "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV1=1\r\n"
+                                         "[SRV1]\r\nNOS=NT\r\nIP=127.0.0.1\r\nSNMP_COMMUNITY=public\r\n";
+    StartupOptions options;
+    options.programDirectory = dir;
+    fixedhost::ip = "127.0.0.1";
+    options.host = fixedhost::library();
+    CVardelTabs console(options);
+    console.OnInitDialog();
+    SilentAnnouncer silent;
+    AlertStore& store = console.alertStore();
+    store.setAnnouncer(&silent);
+
+    // The outstanding alerts, of 200 servers and four severities.
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < alerts; ++i) {
+        auto r = std::make_unique<AlertRecord>();
+        r->origin = kOriginTrap;
+        r->reception = kReceptionUnclassified;
+        r->serverName = "server-" + std::to_string(i % 200);
+        r->enterprise = "1.3.6.1.4.1.9999";
+        r->trapKey = "1.3.6.1.4.1.9999." + std::to_string(i % 50);
+        r->alertText = "Fan " + std::to_string(i % 7) + " of unit " + std::to_string(i % 1000) + " failed";
+        r->description = "Fan failure";
+        r->dateTime = "December 11, 2026, 01:00:00";
+        store.ClassifyAlert(std::move(r));
+    }
+    CAlertsPage& page = *console.alertsPage();
+    page.model().flush();
+    std::printf("%d alerts stored in %.1f s\n", store.count, t.elapsed() / 1000.0);
+
+    console.show();
+    auto* tabs = console.findChild<QTabWidget*>();
+    t.restart();
+    double cpu = cpuMs();
+    tabs->setCurrentIndex(2);
+    QApplication::processEvents();
+    page.grab();
+    std::printf("first paint of the page:          %6lld ms (%.0f ms of processor)\n", t.elapsed(),
+                cpuMs() - cpu);
+
+    t.restart();
+    cpu = cpuMs();
+    page.header().setSortIndicator(AlertListModel::kServerCol, Qt::AscendingOrder);
+    page.grab();
+    std::printf("sort by server, painted:          %6lld ms (%.0f ms of processor)\n", t.elapsed(),
+                cpuMs() - cpu);
+
+    GapMeter gaps;
+    auto* text = page.findChild<QLineEdit*>("textFilterEdit");
+    gaps.start();
+    t.restart();
+    cpu = cpuMs();
+    QTest::keyClick(text, Qt::Key_1);
+    const qint64 keystroke = t.elapsed();
+    runUntil([&] { return !page.model().passRunning(); }, 60000);
+    page.grab();
+    const qint64 filtered = t.elapsed();
+    std::printf(
+        "filter keystroke \"1\":             %6lld ms to take it, %lld ms (%.0f ms of processor) until %zu "
+        "rows shown, longest event-loop gap %lld ms\n",
+        keystroke, filtered, cpuMs() - cpu, page.model().alertsShown(), gaps.stop());
+    gaps.start();
+    t.restart();
+    QTest::keyClick(text, Qt::Key_Backspace);
+    runUntil([&] { return !page.model().passRunning(); }, 60000);
+    std::printf("filter cleared:                   %6lld ms, longest event-loop gap %lld ms\n", t.elapsed(),
+                gaps.stop());
+
+    if (!console.trapListener() || console.trapListener()->waitForRegistration() != 0) {
+        std::fprintf(stderr, "registration failed (run it in scripts/in-netns)\n");
+        return 1;
+    }
+    std::atomic<bool> sending{true};
+    int sent = 0;
+    // Alerts are numbered as they are stored: the newest tells how many came.
+    const auto newest = [&] { return store.alerts.empty() ? 0ull : store.alerts.front()->alertId; };
+    const unsigned long long before = newest();
+    gaps.start();
+    t.restart();
+    std::thread sender([&] {
+        sendBurst(burst, sent);
+        sending = false;
+    });
+    qint64 lastGrowth = 0;
+    int lastLines = -1;
+    runUntil(
+        [&] {
+            const int lines = int(newest() - before);
+            if (lines != lastLines) {
+                lastLines = lines;
+                lastGrowth = t.elapsed();
+            }
+            return !sending && t.elapsed() - lastGrowth > 3000;
+        },
+        600000);
+    sender.join();
+    const qint64 longest = gaps.stop();
+    std::printf(
+        "burst of %d traps (%d sent) while shown, sorted by server: %d handled in %.1f s, %d outstanding, "
+        "%d rows, longest event-loop gap %lld ms\n",
+        burst, sent, lastLines, lastGrowth / 1000.0, store.count, page.model().rowCount(), longest);
+    return 0;
+}
