@@ -63,12 +63,16 @@ std::string AlertDestinationValue(const ManagedServer& server, const std::string
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp) {
     if (server.nosCode == kNosNT && useDhcp == 1)
         return hostName;
+    return ServerIpAddress(server).empty() ? consoleIpx : ConsoleIpAddressFor(server, consoleIp);
+}
+
+std::string ConsoleIpAddressFor(const ManagedServer& server, const std::string& consoleIp) {
     if (server.ipAddress.empty() && !server.ip6Address.empty()) {
         // The console's own IPv6 address that the server's traps can come back to.
         char own[HOSTLORE_IP6_SIZE] = {};
         return DLLGetIp6AddressTowards(server.ip6Address.c_str(), own) == HOSTLORE_OK ? own : std::string();
     }
-    return server.ipAddress.empty() ? consoleIpx : consoleIp;
+    return consoleIp;
 }
 
 std::string AlertDestinationReason(int status) {
@@ -123,7 +127,7 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.community = server->community;
         request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
-        request.consoleIp = consoleIp;
+        request.consoleIp = ConsoleIpAddressFor(*server, consoleIp);
         request.rowName = TrapTargetName(hostName, consoleIp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);

@@ -11,13 +11,12 @@
 #include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -91,29 +90,6 @@ private:
     std::vector<Trap> m_traps;
 };
 
-// A UDP socket on [::1]:162 that counts what reaches it.
-class Ipv6Port {
-public:
-    Ipv6Port() {
-        m_fd = socket(AF_INET6, SOCK_DGRAM, 0);
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(162);
-        a.sin6_addr = in6addr_loopback;
-        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        timeval wait{15, 0};
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    }
-    ~Ipv6Port() { close(m_fd); }
-    bool receivedOne() {
-        char buffer[2048];
-        return recv(m_fd, buffer, sizeof buffer, 0) > 0;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 ManagedServer server(const std::string& ip, const std::string& community) {
     ManagedServer s;
     s.name = "STOCK";
@@ -152,8 +128,9 @@ protected:
 };
 
 TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
-    testsupport::SnmpdPeer agent(dir.path(), "agentaddress udp:127.0.0.2:161\n[snmp] clientaddr 127.0.0.2\n"
-                                             "rwcommunity private\n"
+    testsupport::SnmpdPeer agent(dir.path(), "agentaddress udp:127.0.0.2:161,udp6:[::1]:161\n"
+                                             "[snmp] clientaddr 127.0.0.2\n"
+                                             "rwcommunity private\nrwcommunity6 private\n"
                                              "authtrapenable 1\n");
     ASSERT_TRUE(agent.ready("127.0.0.2", "private"));
     Listener listener;
@@ -174,24 +151,29 @@ TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
 
     provokeTrap("127.0.0.2");
     ASSERT_TRUE(listener.waitFor(2));
-    for (const Trap& t : listener.traps()) {
+    for (const Trap& t : listener.traps()) { // one for each console
         EXPECT_EQ(t.sender, "127.0.0.2");
         EXPECT_EQ(t.id, kAuthenticationFailure);
         EXPECT_EQ(t.version, version2c);
         EXPECT_EQ(t.security, "private");
     }
 
-    // Reset of the first console, now at an IPv6 address: its rows replaced, the other's kept.
-    Ipv6Port ipv6;
-    SetAlertDestination(s, "::1", "", "console-a", 0);
-    EXPECT_EQ(s.alertDestination, 1);
+    // Reset of the first console, through the server's IPv6 address now: its
+    // rows replaced by rows for the console's IPv6 address, the other's kept.
+    ManagedServer ip6 = server("", "private");
+    ip6.ip6Address = "::1";
+    SetAlertDestination(ip6, "127.0.0.1", "", "console-a", 0);
+    EXPECT_EQ(ip6.alertDestination, 1);
     EXPECT_EQ(addressColumn(dir, "127.0.0.2"),
               column + a + "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 \n00 A2 \n" + column + b +
                   "7F 00 00 01 00 A2 \n");
     provokeTrap("127.0.0.2");
-    EXPECT_TRUE(ipv6.receivedOne());
-    ASSERT_TRUE(listener.waitFor(3));
-    EXPECT_EQ(listener.traps().size(), 3u);
+    ASSERT_TRUE(listener.waitFor(4));
+    const std::vector<Trap> traps = listener.traps();
+    ASSERT_EQ(traps.size(), 4u);
+    std::vector<std::string> senders = {traps[2].sender, traps[3].sender};
+    std::sort(senders.begin(), senders.end());
+    EXPECT_EQ(senders, (std::vector<std::string>{"127.0.0.2", "::1"}));
 
     // A console without an IP address has none to give.
     ManagedServer noAddress = server("127.0.0.2", "private");
