@@ -87,23 +87,13 @@ std::string AlertDestinationReason(int status) {
     case 4:  // readOnly
     case 17: // notWritable
         return LoadString(IDS_DESTINATION_NOT_WRITABLE);
-    case kSnmpUsmUnknownUser:
-        return LoadString(IDS_V3_UNKNOWN_USER);
-    case kSnmpUsmWrongDigest:
-        return LoadString(IDS_V3_WRONG_DIGEST);
-    case kSnmpUsmDecryptionError:
-        return LoadString(IDS_V3_DECRYPTION_ERROR);
-    case kSnmpUsmNotInTimeWindow:
-        return LoadString(IDS_V3_NOT_IN_TIME);
-    case kSnmpUsmUnknownEngineId:
-        return LoadString(IDS_V3_UNKNOWN_ENGINE);
-    case kSnmpUsmUnsupportedLevel:
-        return LoadString(IDS_V3_UNSUPPORTED_LEVEL);
     case kTargetRowsNotKept:
         return LoadString(IDS_TARGET_ROWS_NOT_KEPT);
     case kTargetRowsNoAddress:
         return LoadString(IDS_TARGET_ROWS_NO_ADDRESS);
     default:
+        if (snmpIsRefusal(status))
+            return SnmpRefusalText(status);
         if (status > 0)
             return LoadString(IDS_DESTINATION_REFUSED) + " " + std::to_string(status) + ".";
         return LoadString(IDS_DESTINATION_NOT_SENT);

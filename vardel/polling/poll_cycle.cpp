@@ -211,27 +211,6 @@ int PollCycle::OnAgentRefused(const std::string& address, int refusal) {
     return 0;
 }
 
-std::string SnmpRefusalText(int status) {
-    switch (status) {
-    case kSnmpTimeout:
-        return LoadString(IDS_V3_TIMEOUT);
-    case kSnmpUsmUnknownUser:
-        return LoadString(IDS_V3_UNKNOWN_USER);
-    case kSnmpUsmWrongDigest:
-        return LoadString(IDS_V3_WRONG_DIGEST);
-    case kSnmpUsmDecryptionError:
-        return LoadString(IDS_V3_DECRYPTION_ERROR);
-    case kSnmpUsmNotInTimeWindow:
-        return LoadString(IDS_V3_NOT_IN_TIME);
-    case kSnmpUsmUnknownEngineId:
-        return LoadString(IDS_V3_UNKNOWN_ENGINE);
-    case kSnmpUsmUnsupportedLevel:
-        return LoadString(IDS_V3_UNSUPPORTED_LEVEL);
-    default:
-        return {};
-    }
-}
-
 int PollCycle::OnAgentAnswered(const std::string& address) {
     const ManagedServer* at = serverAt(address);
     if (at == nullptr)

@@ -72,9 +72,6 @@ struct PollCycleContext {
     std::function<void(std::function<void()> work)> later = {};
 };
 
-// The text of an SNMPv3 refusal or a time-out (snmp.h results); empty for others.
-std::string SnmpRefusalText(int status);
-
 // The identifier every poll asks for.
 inline constexpr const char* kPollOid = "1.3.6.1.2.1.1.2";
 

@@ -1,6 +1,7 @@
 #include "vardel/store/snmpv3_store.h"
 
 #include "snmp/snmp.h"
+#include "vardel/resources/string_table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -331,4 +332,25 @@ void ApplyV3Target(const SnmpV3Credentials& c, SnmpTarget& target) {
     target.set_version(version3);
     target.set_security(c.user, c.level);
     target.set_engine_id(c.engineId);
+}
+
+std::string SnmpRefusalText(int status) {
+    switch (status) {
+    case kSnmpTimeout:
+        return LoadString(IDS_V3_TIMEOUT);
+    case kSnmpUsmUnknownUser:
+        return LoadString(IDS_V3_UNKNOWN_USER);
+    case kSnmpUsmWrongDigest:
+        return LoadString(IDS_V3_WRONG_DIGEST);
+    case kSnmpUsmDecryptionError:
+        return LoadString(IDS_V3_DECRYPTION_ERROR);
+    case kSnmpUsmNotInTimeWindow:
+        return LoadString(IDS_V3_NOT_IN_TIME);
+    case kSnmpUsmUnknownEngineId:
+        return LoadString(IDS_V3_UNKNOWN_ENGINE);
+    case kSnmpUsmUnsupportedLevel:
+        return LoadString(IDS_V3_UNSUPPORTED_LEVEL);
+    default:
+        return {};
+    }
 }

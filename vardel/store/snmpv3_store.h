@@ -50,3 +50,6 @@ bool AdoptLearntEngines(ServerList& servers);
 // A target over v3 when the server has a user.
 void ApplyV3Target(const ManagedServer& server, SnmpTarget& target);
 void ApplyV3Target(const SnmpV3Credentials& credentials, SnmpTarget& target);
+
+// The text of an SNMPv3 refusal or a time-out (snmp.h results); empty for others.
+std::string SnmpRefusalText(int status);
