@@ -2,6 +2,7 @@
 
 #include "hostlore/hostlore.h"
 #include "snmp/snmp.h"
+#include "vardel/alerts/target_mib.h"
 #include "vardel/alerts/wait_box.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
@@ -22,9 +23,13 @@ struct SetRequest {
     std::string community;
     std::string value;
     SnmpV3Credentials v3;
+    std::string consoleIp; // for the standard rows, named rowName
+    std::string rowName;
 };
 
-// Runs on a worker thread: a fresh session, one SET. The SNMP status, 0 when written.
+// Runs on a worker thread: a fresh session, one SET; where an agent reached by
+// IP has no writable private object, the standard rows instead. The SNMP
+// status (or a TargetRowsResult), 0 when written.
 int WriteDestination(const SetRequest& request) {
     int status = kSnmpSuccess;
     Snmp snmp(status, 0);
@@ -46,7 +51,10 @@ int WriteDestination(const SetRequest& request) {
     vb.set_value(request.value.c_str());
     Pdu pdu;
     pdu += vb;
-    return snmp.set(pdu, target);
+    status = snmp.set(pdu, target);
+    if (!request.byIp || !PrivateDestinationMissing(status))
+        return status;
+    return WriteTrapTargetRows(snmp, target, request.rowName, request.consoleIp);
 }
 
 } // namespace
@@ -55,12 +63,16 @@ std::string AlertDestinationValue(const ManagedServer& server, const std::string
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp) {
     if (server.nosCode == kNosNT && useDhcp == 1)
         return hostName;
+    return ServerIpAddress(server).empty() ? consoleIpx : ConsoleIpAddressFor(server, consoleIp);
+}
+
+std::string ConsoleIpAddressFor(const ManagedServer& server, const std::string& consoleIp) {
     if (server.ipAddress.empty() && !server.ip6Address.empty()) {
         // The console's own IPv6 address that the server's traps can come back to.
         char own[HOSTLORE_IP6_SIZE] = {};
         return DLLGetIp6AddressTowards(server.ip6Address.c_str(), own) == HOSTLORE_OK ? own : std::string();
     }
-    return server.ipAddress.empty() ? consoleIpx : consoleIp;
+    return consoleIp;
 }
 
 std::string AlertDestinationReason(int status) {
@@ -75,6 +87,10 @@ std::string AlertDestinationReason(int status) {
     case 4:  // readOnly
     case 17: // notWritable
         return LoadString(IDS_DESTINATION_NOT_WRITABLE);
+    case kTargetRowsNotKept:
+        return LoadString(IDS_TARGET_ROWS_NOT_KEPT);
+    case kTargetRowsNoAddress:
+        return LoadString(IDS_TARGET_ROWS_NO_ADDRESS);
     default:
         if (snmpIsRefusal(status))
             return SnmpRefusalText(status);
@@ -101,6 +117,8 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.community = server->community;
         request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
+        request.consoleIp = ConsoleIpAddressFor(*server, consoleIp);
+        request.rowName = TrapTargetName(hostName, consoleIp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);
             post([server, status, &applied] {

@@ -18,6 +18,10 @@ inline constexpr const char* kAlertDestinationOid = "1.3.6.1.4.1.32473.2.23.13.3
 std::string AlertDestinationValue(const ManagedServer& server, const std::string& consoleIp,
                                   const std::string& consoleIpx, const std::string& hostName, int useDhcp);
 
+// The console's IP address for the server's traps: its IPv6 address towards
+// an IPv6-only server, else consoleIp.
+std::string ConsoleIpAddressFor(const ManagedServer& server, const std::string& consoleIp);
+
 // Why a SET of the destination with this SNMP status left it not set: no
 // answer, no such object, not writable, refused (with the error status), or
 // not sent. Empty for status 0.
@@ -25,7 +29,10 @@ std::string AlertDestinationReason(int status);
 
 // Sets the alert destination on one server with the wait cursor on. The SET
 // runs on a worker thread with a session of its own (3 retries of 8 seconds);
-// meanwhile the event loop keeps running, user input held back.
+// meanwhile the event loop keeps running, user input held back. An agent
+// reached by IP that has no writable destination object gets the console's
+// rows of its standard target tables instead (target_mib.h), named after the
+// host name and holding ConsoleIpAddressFor; set once they read back.
 void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
                          const std::string& hostName, int useDhcp);
 

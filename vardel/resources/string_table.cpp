@@ -214,6 +214,10 @@ const std::unordered_map<int, std::string>& table() {
                                "80001F8880C71100A1B2C3D4."},
         {IDS_V3_CAPTION, "SNMPv3"},
         {IDS_V3_PHRASE_NEEDED, "Please enter the pass phrases of the SNMPv3 user."},
+        {IDS_TARGET_ROWS_NOT_KEPT,
+         "The server's agent did not keep the console's rows of its trap destination tables as written."},
+        {IDS_TARGET_ROWS_NO_ADDRESS,
+         "The console has no IP address to write into the agent's trap destination tables."},
     };
     return strings;
 }

@@ -211,6 +211,9 @@ enum StringId : int {
     IDS_V3_ENGINE_ID_BAD = 413,
     IDS_V3_CAPTION = 414,
     IDS_V3_PHRASE_NEEDED = 415,
+    // The console's rows in a stock agent's target tables.
+    IDS_TARGET_ROWS_NOT_KEPT = 450,
+    IDS_TARGET_ROWS_NO_ADDRESS = 451,
 };
 
 // The text of a string; empty for a number the table does not hold.
