@@ -418,12 +418,11 @@ int Snmp::run() {
             socklen_t length = sizeof error;
             getsockopt(d.fd, SOL_SOCKET, SO_ERROR, &error, &length);
         }
-        if (n > 0 && (p[0].revents & POLLIN) != 0)
+        // processReadable takes what waits on each socket, checking each
+        // first: a socket emptied in this turn is never read again (a
+        // blocking read there would keep the loop from its stop).
+        if (n > 0 && ((p[0].revents | p[2].revents | p[3].revents) & POLLIN) != 0)
             processReadable();
-        if (n > 0 && (p[2].revents & POLLIN) != 0)
-            d.readIpx();
-        if (n > 0 && (p[3].revents & POLLIN) != 0)
-            d.readUdp6();
         processTimeouts();
     }
     return 0;

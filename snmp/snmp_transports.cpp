@@ -186,7 +186,10 @@ void Snmp::Impl::readUdp6() {
     netsnmp_large_fd_set set;
     netsnmp_large_fd_set_init(&set, udp6Fd + 1);
     NETSNMP_LARGE_FD_SET(udp6Fd, &set);
-    snmp_sess_read2(udp6Sessp, &set);
+    {
+        auto lock = usmLock();
+        snmp_sess_read2(udp6Sessp, &set);
+    }
     netsnmp_large_fd_set_cleanup(&set);
     sendRetries();
     dispatch();

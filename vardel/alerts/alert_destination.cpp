@@ -52,7 +52,7 @@ int WriteDestination(const SetRequest& request) {
     Pdu pdu;
     pdu += vb;
     status = snmp.set(pdu, target);
-    if (!request.byIp || !PrivateDestinationMissing(status))
+    if (request.rowName.empty() || !request.byIp || !PrivateDestinationMissing(status))
         return status;
     return WriteTrapTargetRows(snmp, target, request.rowName, request.consoleIp);
 }
@@ -101,13 +101,13 @@ std::string AlertDestinationReason(int status) {
 }
 
 void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
-                         const std::string& hostName, int useDhcp) {
-    SetAlertDestinations({&server}, consoleIp, consoleIpx, hostName, useDhcp);
+                         const std::string& hostName, int useDhcp, bool standardTargets) {
+    SetAlertDestinations({&server}, consoleIp, consoleIpx, hostName, useDhcp, {}, standardTargets);
 }
 
 void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std::string& consoleIp,
                           const std::string& consoleIpx, const std::string& hostName, int useDhcp,
-                          const std::function<void(ManagedServer&)>& applied) {
+                          const std::function<void(ManagedServer&)>& applied, bool standardTargets) {
     WaitCursor cursor;
     WorkerGroup workers;
     for (ManagedServer* server : servers) {
@@ -118,7 +118,8 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
         request.consoleIp = ConsoleIpAddressFor(*server, consoleIp);
-        request.rowName = TrapTargetName(hostName, consoleIp);
+        if (standardTargets)
+            request.rowName = TrapTargetName(hostName, consoleIp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);
             post([server, status, &applied] {

@@ -29,12 +29,13 @@ std::string AlertDestinationReason(int status);
 
 // Sets the alert destination on one server with the wait cursor on. The SET
 // runs on a worker thread with a session of its own (3 retries of 8 seconds);
-// meanwhile the event loop keeps running, user input held back. An agent
-// reached by IP that has no writable destination object gets the console's
-// rows of its standard target tables instead (target_mib.h), named after the
-// host name and holding ConsoleIpAddressFor; set once they read back.
+// meanwhile the event loop keeps running, user input held back. With
+// standardTargets, an agent reached by IP that has no writable destination
+// object gets the console's rows of its standard target tables instead
+// (target_mib.h), named after the host name and holding ConsoleIpAddressFor;
+// set once they read back.
 void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, const std::string& consoleIpx,
-                         const std::string& hostName, int useDhcp);
+                         const std::string& hostName, int useDhcp, bool standardTargets = false);
 
 // The same for several servers, their SETs outstanding together. Each outcome
 // is recorded in its server on this thread as it arrives (a failure also
@@ -42,4 +43,5 @@ void SetAlertDestination(ManagedServer& server, const std::string& consoleIp, co
 // called then. Returns when every outcome is in.
 void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std::string& consoleIp,
                           const std::string& consoleIpx, const std::string& hostName, int useDhcp,
-                          const std::function<void(ManagedServer&)>& applied = {});
+                          const std::function<void(ManagedServer&)>& applied = {},
+                          bool standardTargets = false);

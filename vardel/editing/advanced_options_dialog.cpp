@@ -67,6 +67,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
         edit->setMaxLength(5);
     }
     m_ui->trapCommunityCheckBox->setChecked(m_values.checkTrapCommunity != 0);
+    m_ui->trapTargetsCheckBox->setChecked(m_values.standardTrapTargets != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &CAdvancedOptionsDlg::OnSave);
@@ -152,5 +153,6 @@ void CAdvancedOptionsDlg::OnSave() {
     m_values.quietHours = quiet ? 1 : 0;
     m_values.flapping = flapping ? 1 : 0;
     m_values.checkTrapCommunity = m_ui->trapCommunityCheckBox->isChecked() ? 1 : 0;
+    m_values.standardTrapTargets = m_ui->trapTargetsCheckBox->isChecked() ? 1 : 0;
     accept();
 }

@@ -39,6 +39,8 @@ struct AdvancedOptions {
     std::int32_t flappingMinutes = 15;
     // "Accept traps only with the server's community".
     std::uint8_t checkTrapCommunity = 0;
+    // "Write the destination into stock agents' target tables".
+    std::uint8_t standardTrapTargets = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

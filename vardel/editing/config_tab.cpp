@@ -483,6 +483,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.flappingChanges = s.flappingChanges;
     current.flappingMinutes = s.flappingMinutes;
     current.checkTrapCommunity = s.checkTrapCommunity;
+    current.standardTrapTargets = s.standardTrapTargets;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -509,6 +510,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.flappingChanges = chosen.flappingChanges;
     s.flappingMinutes = chosen.flappingMinutes;
     s.checkTrapCommunity = chosen.checkTrapCommunity == 1 ? 1 : 0;
+    s.standardTrapTargets = chosen.standardTrapTargets == 1 ? 1 : 0;
     if (settingsChanged)
         settingsChanged();
 }
@@ -541,7 +543,8 @@ void CConfigTab::setAlertDestinations(const std::vector<ManagedServer*>& servers
         return;
     }
     const ConsoleSettings& s = m_ctx.settings;
-    SetAlertDestinations(servers, s.hostIpAddress, s.hostIpxAddress, s.hostName, s.useDhcp, applied);
+    SetAlertDestinations(servers, s.hostIpAddress, s.hostIpxAddress, s.hostName, s.useDhcp, applied,
+                         s.standardTrapTargets == 1);
 }
 
 void CConfigTab::noMemory() {

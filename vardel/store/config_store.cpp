@@ -352,6 +352,8 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryFlapping(regPath, settings);
     settings.checkTrapCommunity = 0;
     readFlag(regPath, "TrapCommunityCheck", settings.checkTrapCommunity);
+    settings.standardTrapTargets = 0;
+    readFlag(regPath, "StandardTrapTargets", settings.standardTrapTargets);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -387,6 +389,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
     }
     if (settings.checkTrapCommunity == 1 || key->read("TrapCommunityCheck", kDataLength))
         key->write("TrapCommunityCheck", settings.checkTrapCommunity == 1 ? "1" : "0", kDataLength);
+    if (settings.standardTrapTargets == 1 || key->read("StandardTrapTargets", kDataLength))
+        key->write("StandardTrapTargets", settings.standardTrapTargets == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

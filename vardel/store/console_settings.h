@@ -39,6 +39,10 @@ struct ConsoleSettings {
     // Value TrapCommunityCheck ("1"), present only once set: a v1/v2c trap
     // whose community is not its server's is counted and dropped.
     std::uint8_t checkTrapCommunity = 0;
+    // Value StandardTrapTargets ("1"), present only once set: an agent without
+    // the console's destination object gets the console's rows of its
+    // standard target tables instead.
+    std::uint8_t standardTrapTargets = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;

@@ -130,8 +130,7 @@ TEST_F(AlertDestinationTest, ResetOverSeveralServersMarksEveryFailureNotSetWhile
 }
 
 // Each NOT SET keeps its reason, also said on standard error. SNMPv1 agents
-// answer noSuchName for a missing object and for a refused write alike; a
-// stock agent that lets the community write takes the standard rows instead.
+// answer noSuchName for a missing object and for a refused write alike.
 TEST_F(AlertDestinationTest, NotSetKeepsTheAgentsReason) {
     testsupport::TempDir stockDir, badDir;
     testsupport::SnmpdPeer stock(stockDir.path(), "agentaddress udp:127.0.0.3:161\nrwcommunity private\n");
@@ -147,7 +146,7 @@ TEST_F(AlertDestinationTest, NotSetKeepsTheAgentsReason) {
     const std::string noSuchObject =
         "The server's agent has no such object, or does not let this community write it (noSuchName).";
     const std::tuple<ManagedServer, int, std::string> cases[] = {
-        {server("STOCK", kNosNT, "127.0.0.3", "private"), 0, ""},
+        {server("STOCK", kNosNT, "127.0.0.3", "private"), 2, noSuchObject},
         {server("READONLY", kNosNT, "127.0.0.1", "public"), 2, noSuchObject},
         {server("BADVALUE", kNosNT, "127.0.0.4", "private"), 3,
          "The server's agent refused the SET with error status 3."},

@@ -137,11 +137,11 @@ TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
 
     // Two consoles on one agent, each with rows of its own.
     ManagedServer s = server("127.0.0.2", "private");
-    SetAlertDestination(s, "127.0.0.1", "", "Console-A", 0);
+    SetAlertDestination(s, "127.0.0.1", "", "Console-A", 0, true);
     EXPECT_EQ(s.alertDestination, 1);
     EXPECT_EQ(s.alertDestinationStatus, 0);
     ManagedServer other = server("127.0.0.2", "private");
-    SetAlertDestination(other, "127.0.0.1", "", "console b", 1);
+    SetAlertDestination(other, "127.0.0.1", "", "console b", 1, true);
     EXPECT_EQ(other.alertDestination, 1);
     const std::string a = ".118.97.114.100.101.108.45.99.111.110.115.111.108.101.45.97 = Hex-STRING: ";
     const std::string b = ".118.97.114.100.101.108.45.99.111.110.115.111.108.101.45.98 = Hex-STRING: ";
@@ -162,7 +162,7 @@ TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
     // rows replaced by rows for the console's IPv6 address, the other's kept.
     ManagedServer ip6 = server("", "private");
     ip6.ip6Address = "::1";
-    SetAlertDestination(ip6, "127.0.0.1", "", "console-a", 0);
+    SetAlertDestination(ip6, "127.0.0.1", "", "console-a", 0, true);
     EXPECT_EQ(ip6.alertDestination, 1);
     EXPECT_EQ(addressColumn(dir, "127.0.0.2"),
               column + a + "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 \n00 A2 \n" + column + b +
@@ -177,7 +177,7 @@ TEST_F(TargetMibTest, V2cRowsCarryTheAgentsTrapsAndEachConsoleKeepsItsOwn) {
 
     // A console without an IP address has none to give.
     ManagedServer noAddress = server("127.0.0.2", "private");
-    SetAlertDestination(noAddress, "", "", "console-d", 0);
+    SetAlertDestination(noAddress, "", "", "console-d", 0, true);
     EXPECT_EQ(noAddress.alertDestination, -1);
     EXPECT_EQ(AlertDestinationReason(noAddress.alertDestinationStatus),
               "The console has no IP address to write into the agent's trap destination tables.");
@@ -206,7 +206,7 @@ TEST_F(TargetMibTest, V3RowsCarryTheUsersTraps) {
     ApplyV3Credentials(s, console);
     Listener listener;
 
-    SetAlertDestination(s, "127.0.0.1", "", "console-v3", 0);
+    SetAlertDestination(s, "127.0.0.1", "", "console-v3", 0, true);
     EXPECT_EQ(s.alertDestination, 1);
     EXPECT_EQ(s.alertDestinationStatus, 0);
     provokeTrap("127.0.0.3");
@@ -221,7 +221,7 @@ TEST_F(TargetMibTest, V3RowsCarryTheUsersTraps) {
     ManagedServer wrong = s;
     ASSERT_TRUE(MakeV3Keys(wrong.v3, "notalices123", "alicepriv123", console));
     ApplyV3Credentials(wrong, console);
-    SetAlertDestination(wrong, "127.0.0.1", "", "console-v3", 0);
+    SetAlertDestination(wrong, "127.0.0.1", "", "console-v3", 0, true);
     EXPECT_EQ(wrong.alertDestinationStatus, kSnmpUsmWrongDigest);
     EXPECT_EQ(AlertDestinationReason(wrong.alertDestinationStatus),
               "The agent refused the SNMPv3 authentication key (wrong digest).");

@@ -41,6 +41,7 @@ enum Ctl {
     kAlertCeiling = 1099,
     kDesktopNotifications = 1300,
     kQuietHours = 1312,
+    kTrapTargets = 1460,
     kQuietStart = 1313,
     kQuietEnd = 1314,
     kFlapping = 1315,
@@ -375,6 +376,7 @@ TEST_F(DialogTest, AdvancedOptionsQuietHoursAndFlapping) {
     EXPECT_EQ(dialog.values().quietHoursEnd, "07:00");
     EXPECT_EQ(dialog.values().flappingMinutes, 15);
     EXPECT_EQ(dialog.values().quietHours, 0);
+    EXPECT_EQ(dialog.values().standardTrapTargets, 0) << "stock agents' tables are left alone unless asked";
 
     CAdvancedOptionsDlg second(nullptr, AdvancedOptions{});
     second.show();
@@ -389,6 +391,7 @@ TEST_F(DialogTest, AdvancedOptionsQuietHoursAndFlapping) {
     EXPECT_EQ(ok(&second), (std::vector<Box>{{title, LoadString(IDS_FLAPPING_BAD), msgbox::Icon::Warning}}));
     type(&second, kFlappingChanges, "6");
     type(&second, kFlappingMinutes, "30");
+    click(&second, kTrapTargets);
     EXPECT_TRUE(ok(&second).empty());
     const AdvancedOptions& saved = second.values();
     EXPECT_EQ(saved.quietHours, 1);
@@ -396,6 +399,7 @@ TEST_F(DialogTest, AdvancedOptionsQuietHoursAndFlapping) {
     EXPECT_EQ(saved.flapping, 1);
     EXPECT_EQ(saved.flappingChanges, 6);
     EXPECT_EQ(saved.flappingMinutes, 30);
+    EXPECT_EQ(saved.standardTrapTargets, 1);
 }
 
 TEST_F(DialogTest, EveryDialogIsFixedInSizeAndOpensTheProgramHelpOnF1) {
