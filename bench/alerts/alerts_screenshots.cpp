@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 #include <fstream>
 
 int main(int argc, char** argv) {

@@ -7,7 +7,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QTreeView>
+#include <QTableView>
 #include <set>
 
 CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
@@ -20,8 +20,13 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
                      int(kSeverityNormal), int(kSeverityUnclassified)})
         severity->addItem(AlertListModel::severityWord(code), code);
 
-    QTreeView& v = view();
+    QTableView& v = view();
     v.setModel(m_model);
+    // Rows of one fixed height, so that the view needs nothing per row.
+    QHeaderView& rows = *v.verticalHeader();
+    rows.setMinimumSectionSize(1);
+    rows.setDefaultSectionSize(QFontMetrics(v.font()).height() + 6);
+    rows.setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView& h = header();
     h.setSortIndicator(AlertListModel::kSequenceCol, Qt::DescendingOrder);
     v.setSortingEnabled(true);
@@ -55,7 +60,7 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     connect(m_ui->showButton, &QPushButton::clicked, this, &CAlertsPage::OnShow);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CAlertsPage::OnLaunch);
     connect(m_ui->jumpCriticalButton, &QPushButton::clicked, this, &CAlertsPage::OnJumpToNewestCritical);
-    connect(&v, &QTreeView::doubleClicked, this, &CAlertsPage::OnShow);
+    connect(&v, &QAbstractItemView::doubleClicked, this, &CAlertsPage::OnShow);
     connect(v.selectionModel(), &QItemSelectionModel::selectionChanged, this, &CAlertsPage::updateButtons);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CAlertsPage::updateButtons);
     connect(m_model, &AlertListModel::rowsChangedTogether, this, &CAlertsPage::updateShownLabel);
@@ -67,12 +72,12 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
 
 CAlertsPage::~CAlertsPage() = default;
 
-QTreeView& CAlertsPage::view() {
+QTableView& CAlertsPage::view() {
     return *m_ui->alertsView;
 }
 
 QHeaderView& CAlertsPage::header() {
-    return *m_ui->alertsView->header();
+    return *m_ui->alertsView->horizontalHeader();
 }
 
 void CAlertsPage::applyFilter() {
