@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyle>
 #include <QTableView>
 #include <set>
 
@@ -25,9 +26,13 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     // Rows of one fixed height, so that the view needs nothing per row.
     QHeaderView& rows = *v.verticalHeader();
     rows.setMinimumSectionSize(1);
-    rows.setDefaultSectionSize(QFontMetrics(v.font()).height() + 6);
+    // As high as a line of text or the severity's colour, as a list's rows are.
+    rows.setDefaultSectionSize(std::max(QFontMetrics(v.font()).height(),
+                                        v.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &v)) +
+                               2);
     rows.setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView& h = header();
+    h.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     h.setSortIndicator(AlertListModel::kSequenceCol, Qt::DescendingOrder);
     v.setSortingEnabled(true);
     h.setStretchLastSection(true);
