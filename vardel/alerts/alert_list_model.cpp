@@ -375,8 +375,12 @@ void AlertListModel::sort(int column, Qt::SortOrder order) {
     m_sortColumn = column;
     m_sortOrder = order;
     flush();
-    if (!m_passRunning)
-        rearrangeShown(); // a pass sorts at its end
+    if (m_passRunning)
+        return; // a pass sorts at its end
+    if (!m_shown.grouped && m_shown.entries.size() > sortedAtOnce)
+        startPass(true);
+    else
+        rearrangeShown();
 }
 
 void AlertListModel::setFilter(const Filter& filter) {
@@ -385,13 +389,18 @@ void AlertListModel::setFilter(const Filter& filter) {
     m_filter = filter;
     m_serverNeedle = lowered(filter.server);
     m_textNeedle = lowered(filter.text);
+    startPass(false);
+}
+
+void AlertListModel::startPass(bool resort) {
     // Alerts stored from now on are taken by the pass, at its end.
     m_pending.clear();
     m_pendingSet.clear();
     m_next = Rows();
-    m_next.grouped = filter.grouped;
+    m_next.grouped = m_filter.grouped;
     clearPassKeys();
     m_passKeyColumn = m_sortColumn;
+    m_passResort = resort;
     m_passRunning = true;
     m_passFirst = m_store.alerts.begin();
     m_passAt = m_passFirst;
@@ -451,15 +460,49 @@ void AlertListModel::endPass() {
         arrangePassed(newcomers);
     }
     clearPassKeys();
-    beginResetModel();
+    if (m_passResort) {
+        showResorted();
+    } else {
+        beginResetModel();
+        m_shown = std::move(m_next);
+        m_next = Rows();
+        m_pending.clear();
+        m_pendingSet.clear();
+        m_passRunning = false;
+        endResetModel();
+    }
+    emit passFinished();
+    emit rowsChangedTogether();
+}
+
+// The same rows in a new order (and those that came or went meanwhile): the
+// selection and current row follow their alerts.
+void AlertListModel::showResorted() {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to(from.size());
+    std::unordered_map<const void*, std::vector<int>> wanted;
+    for (int i = 0; i < from.size(); ++i) {
+        const void* entry = m_shown.entries[std::size_t(from[i].row())];
+        if (!m_dead.count(entry)) // a gone alert's address may serve a new one
+            wanted[entry].push_back(i);
+    }
     m_shown = std::move(m_next);
     m_next = Rows();
+    m_dead.clear();
     m_pending.clear();
     m_pendingSet.clear();
     m_passRunning = false;
-    endResetModel();
-    emit passFinished();
-    emit rowsChangedTogether();
+    for (std::size_t row = 0; row < m_shown.entries.size() && !wanted.empty(); ++row) {
+        const auto it = wanted.find(m_shown.entries[row]);
+        if (it == wanted.end())
+            continue;
+        for (int i : it->second)
+            to[i] = index(int(row), from[i].column());
+        wanted.erase(it);
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 std::uint32_t AlertListModel::passKey(const AlertRecord& alert) {

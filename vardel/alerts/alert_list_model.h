@@ -61,8 +61,10 @@ public:
     // Starts working out the rows of a new filter (nothing when unchanged).
     void setFilter(const Filter& filter);
     const Filter& filter() const { return m_filter; }
-    // A filter or grouping is being worked out.
+    // A filter, grouping or large sort is being worked out.
     bool passRunning() const { return m_passRunning; }
+    // A filter or grouping is.
+    bool filtering() const { return m_passRunning && !m_passResort; }
     // Works the pass out to its end now.
     void finishPass();
     // Applies the store's changes now rather than at the next tick.
@@ -87,6 +89,9 @@ public:
     std::chrono::milliseconds sliceBudget{8};
     // How long the store's changes wait to be applied together.
     int flushDelayMs = 100;
+    // Up to this many ungrouped rows are sorted at once; more, by a pass
+    // while they stay shown in their old order.
+    std::size_t sortedAtOnce = 100000;
 
 signals:
     // Rows came or went, or a pass finished: the counts may have changed.
@@ -122,8 +127,11 @@ private:
     bool entryBefore(const Rows& rows, const void* a, const void* b) const;
     void sortEntries(Rows& rows) const;
     void rearrangeShown();
+    // resort: the filter is the same, the rows keep their selection.
+    void startPass(bool resort);
     void runSlice();
     void endPass();
+    void showResorted();
     // The key of the pass's sort column (a text's number as first met).
     std::uint32_t passKey(const AlertRecord& alert);
     // Puts the alerts an ungrouped pass took, and the newcomers, in order.
@@ -159,6 +167,7 @@ private:
     // The pass: the store walked from its newest alert at the start (passFirst)
     // to its oldest; alerts stored meanwhile are taken at its end.
     bool m_passRunning = false;
+    bool m_passResort = false;
     Rows m_next;
     AlertList::iterator m_passFirst, m_passAt;
     // Of an ungrouped pass, beside its entries (nullptr for one removed

@@ -97,7 +97,7 @@ void CAlertsPage::applyFilter() {
 }
 
 void CAlertsPage::updateShownLabel() {
-    const int id = m_model->passRunning() ? IDS_ALERTS_FILTERING : IDS_ALERTS_SHOWN;
+    const int id = m_model->filtering() ? IDS_ALERTS_FILTERING : IDS_ALERTS_SHOWN;
     m_ui->shownLabel->setText(
         toQt(FormatString(id, {std::to_string(m_model->alertsShown()), std::to_string(m_ctx.store.count)})));
 }

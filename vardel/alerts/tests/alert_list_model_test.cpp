@@ -267,6 +267,30 @@ TEST_F(AlertListModelTest, AFlushOfManyRunsKeepsTheOrderAndTheSelection) {
     EXPECT_EQ(model.alertAt(rows.front().row()), chosen);
 }
 
+// Past sortedAtOnce rows a sort is a pass: the old order stays shown until it
+// ends, then the selection follows its alert.
+TEST_F(AlertListModelTest, ALargeSortRunsAsAPassAndKeepsTheSelection) {
+    for (int i = 0; i < 500; ++i)
+        add(serverName(i), 0, "x");
+    model.flush();
+    model.sortedAtOnce = 100;
+    model.sliceBudget = std::chrono::milliseconds(0);
+    QItemSelectionModel selection(&model);
+    const AlertRecord* chosen = model.alertAt(7);
+    selection.select(model.index(7, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    model.sort(AlertListModel::kServerCol, Qt::AscendingOrder);
+    ASSERT_TRUE(model.passRunning());
+    EXPECT_FALSE(model.filtering());
+    EXPECT_EQ(model.alertAt(7), chosen);
+    store.RemoveAlert(1);
+    add(serverName(3), 0, "y");
+    model.finishPass();
+    EXPECT_EQ(shownByServer(model, store), expectedByServer(store, "", true));
+    const QModelIndexList rows = selection.selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(model.alertAt(rows.front().row()), chosen);
+}
+
 // The pass over a million alerts and its sort end with every alert in order;
 // how long they take is bench_alerts_page's business.
 TEST_F(AlertListModelTest, KeepsUpWithAMillionAlerts) {
