@@ -28,6 +28,18 @@ int writeDotted(in_addr address, char* buffer) {
     return HOSTLORE_OK;
 }
 
+// The host entry of name in family, its buffer grown until it fits (up to
+// 1 MiB); nullptr when there is none.
+hostent* lookUp(const char* name, int family, hostent& entry, std::vector<char>& work) {
+    hostent* result = nullptr;
+    int error = 0;
+    work.resize(1024);
+    while (gethostbyname2_r(name, family, &entry, work.data(), work.size(), &result, &error) == ERANGE &&
+           work.size() < (1u << 20))
+        work.resize(work.size() * 2);
+    return result;
+}
+
 // The first IPv4 address name resolves to, in the resolver's own order (the
 // host entry, as listed; getaddrinfo would re-sort it); loopback addresses are
 // passed over when skipLoopback is set.
@@ -35,12 +47,8 @@ std::optional<in_addr> resolve(const char* name, bool skipLoopback) {
     if (!name || !*name)
         return std::nullopt;
     hostent entry{};
-    hostent* result = nullptr;
-    int error = 0;
-    std::vector<char> work(1024);
-    while (gethostbyname2_r(name, AF_INET, &entry, work.data(), work.size(), &result, &error) == ERANGE &&
-           work.size() < (1u << 20))
-        work.resize(work.size() * 2);
+    std::vector<char> work;
+    const hostent* result = lookUp(name, AF_INET, entry, work);
     if (!result || result->h_addrtype != AF_INET || result->h_length != sizeof(in_addr) ||
         !result->h_addr_list)
         return std::nullopt;
@@ -86,12 +94,8 @@ std::optional<in6_addr> resolve6(const char* name) {
     if (!name || !*name)
         return std::nullopt;
     hostent entry{};
-    hostent* result = nullptr;
-    int error = 0;
-    std::vector<char> work(1024);
-    while (gethostbyname2_r(name, AF_INET6, &entry, work.data(), work.size(), &result, &error) == ERANGE &&
-           work.size() < (1u << 20))
-        work.resize(work.size() * 2);
+    std::vector<char> work;
+    const hostent* result = lookUp(name, AF_INET6, entry, work);
     if (!result || result->h_addrtype != AF_INET6 || result->h_length != sizeof(in6_addr) ||
         !result->h_addr_list || !result->h_addr_list[0])
         return std::nullopt;

@@ -34,7 +34,19 @@ enum SnmpResult : int {
     kSnmpTransportInUse = -21,
     kSnmpTransportFailed = -22,
     kSnmpTransportAccessDenied = -23, // a privileged port without the right to bind it
+    // SNMPv3: the agent answered but refused the request (its usmStats report),
+    // or its answer could not be decrypted here. Also callback reasons.
+    kSnmpUsmUnknownUser = -30,
+    kSnmpUsmWrongDigest = -31,
+    kSnmpUsmDecryptionError = -32,
+    kSnmpUsmNotInTimeWindow = -33,
+    kSnmpUsmUnknownEngineId = -34,
+    kSnmpUsmUnsupportedLevel = -35,
 };
+// True for the SNMPv3 refusals above: the agent is there, the credentials are not right.
+inline bool snmpIsRefusal(int status) {
+    return status <= kSnmpUsmUnknownUser && status >= kSnmpUsmUnsupportedLevel;
+}
 // A synchronous get/set whose answer carries an error status returns that
 // status (1 tooBig, 2 noSuchName, ..., 17 notWritable, ...) as a positive value.
 
@@ -194,6 +206,16 @@ public:
     void set_version(snmp_version version) { m_version = version; }
     const OctetStr& readCommunity() const { return m_readCommunity; }
     const OctetStr& writeCommunity() const { return m_writeCommunity; }
+    // SNMPv3 (version3): the USM user, its level (snmpv3::Level) and the
+    // agent's engine ID as raw octets (empty: the session discovers it).
+    void set_security(const std::string& user, int level) {
+        m_securityName = user;
+        m_securityLevel = level;
+    }
+    const std::string& securityName() const { return m_securityName; }
+    int securityLevel() const { return m_securityLevel; }
+    void set_engine_id(const std::string& engineId) { m_engineId = engineId; }
+    const std::string& engineId() const { return m_engineId; }
 
 protected:
     GenAddress m_address;
@@ -202,6 +224,9 @@ protected:
     snmp_version m_version = version1;
     OctetStr m_readCommunity{"public"};
     OctetStr m_writeCommunity{"public"};
+    std::string m_securityName;
+    int m_securityLevel = 1;
+    std::string m_engineId;
 };
 
 // Community-based target (SNMPv1 unless set otherwise).
@@ -329,6 +354,21 @@ private:
     std::vector<std::shared_ptr<SnmpTarget>> m_items;
 };
 
+// SNMPv3 messages the security subsystem refused (its usmStats counters).
+struct UsmRefusals {
+    std::string sender; // dotted IPv4, or empty for the whole process
+    std::uint64_t unknownEngineIds = 0;
+    std::uint64_t unknownUserNames = 0;
+    std::uint64_t wrongDigests = 0;
+    std::uint64_t notInTimeWindows = 0;
+    std::uint64_t decryptionErrors = 0;
+    std::uint64_t unsupportedLevels = 0;
+    std::uint64_t total() const {
+        return unknownEngineIds + unknownUserNames + wrongDigests + notInTimeWindows + decryptionErrors +
+               unsupportedLevels;
+    }
+};
+
 class Snmp;
 using snmp_callback = void (*)(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target, void* data);
 
@@ -409,6 +449,10 @@ public:
     // A notification callback could not take count notifications: they are
     // lost, reported with the others. Callable from any thread.
     void countLost(std::uint64_t count);
+    // Called by run() of a session that receives in the background, once per
+    // burst like the loss hook, with each sender (dotted IPv4) whose SNMPv3
+    // messages the security subsystem refused since the last call.
+    void setRefusalHook(std::function<void(const std::vector<UsmRefusals>&)> hook);
 
     struct Impl;
 
@@ -418,3 +462,50 @@ private:
                 bool wait);
     std::unique_ptr<Impl> m_impl;
 };
+
+// ---- SNMPv3 (USM), on Net-SNMP's user list, keys and counters. The user list
+// is the process's: a user serves every session. Calls from any thread.
+// ---- SNMPv3 (USM), on Net-SNMP's user list, keys and counters. The user list
+// is the process's: a user serves every session. Calls from any thread.
+namespace snmpv3 {
+enum Level : int { kNoAuthNoPriv = 1, kAuthNoPriv = 2, kAuthPriv = 3 };
+enum Auth : int { kAuthNone = 0, kAuthMd5, kAuthSha, kAuthSha224, kAuthSha256, kAuthSha384, kAuthSha512 };
+enum Priv : int { kPrivNone = 0, kPrivDes, kPrivAes, kPrivAes192, kPrivAes256 };
+
+// Turns SNMPv3 on for the process (off until then: v3 messages are refused
+// unread), with engineId (raw octets, 5 to 32) as the console's own engine
+// ID. 0 on success.
+int enable(const std::string& engineId);
+bool enabled();
+// A fresh engine ID: RFC 3411 format, Net-SNMP's enterprise, random octets.
+std::string generateEngineId();
+std::string localEngineId();
+
+// The master key of a pass phrase (RFC 3414 password to key); empty when the
+// phrase is refused (fewer than 8 characters) or the protocol is none.
+std::string passwordToKey(int auth, const std::string& passphrase);
+// A master key localized for an engine; the privacy key is cut, or extended,
+// to the length its protocol needs.
+std::string localizeAuthKey(int auth, const std::string& masterKey, const std::string& engineId);
+std::string localizePrivKey(int auth, int priv, const std::string& masterKey, const std::string& engineId);
+
+// Puts user name of engineId (its keys localized for that engine) into the
+// user list, in place of one of that name and engine. 0 on success.
+int addUser(const std::string& name, const std::string& engineId, int level, int auth,
+            const std::string& authKey, int priv, const std::string& privKey);
+void removeUser(const std::string& name, const std::string& engineId);
+// Master keys of user name for the agent at address:port (an IPv4 or IPv6
+// text; port 0 for 161): when a request discovers that agent's engine, the
+// user is added localized for it.
+void setMasterKeys(const std::string& address, std::uint16_t port, const std::string& name, int level,
+                   int auth, const std::string& authMaster, int priv, const std::string& privMaster);
+void clearMasterKeys(const std::string& address, std::uint16_t port);
+// The engine ID a request discovered for the agent at address:port; empty when none.
+std::string learntEngineId(const std::string& address, std::uint16_t port = 161);
+// The process's usmStats counters.
+UsmRefusals refusals();
+
+// Raw octets as hexadecimal pairs and back; false for text that is none.
+std::string toHex(const std::string& octets);
+bool fromHex(const std::string& text, std::string& octets);
+} // namespace snmpv3

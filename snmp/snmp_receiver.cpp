@@ -4,6 +4,7 @@
 #include "snmp/snmp_internal.h"
 #include "snmp/snmp_session_impl.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
@@ -82,9 +83,29 @@ int Snmp::Impl::drainQueue(int max) {
         const std::size_t before = readPos;
         NETSNMP_LARGE_FD_ZERO(&fdset);
         NETSNMP_LARGE_FD_SET(fd, &fdset);
-        t_reading = this;
-        snmp_sess_read2(sessp, &fdset);
-        t_reading = nullptr;
+        {
+            auto lock = snmp_detail::usmLock();
+            // With v3 on, what the security subsystem refuses is counted against the sender.
+            const bool v3 = lock.owns_lock();
+            const UsmRefusals was = v3 ? snmp_detail::countersNow() : UsmRefusals{};
+            t_reading = this;
+            snmp_sess_read2(sessp, &fdset);
+            t_reading = nullptr;
+            if (v3 && readPos != before) {
+                const UsmRefusals now = snmp_detail::countersNow();
+                if (now.total() != was.total()) {
+                    DatagramQueue::Header h;
+                    std::memcpy(&h, reading.data() + before, sizeof h);
+                    UsmRefusals& r = refused[h.fromIp];
+                    r.unknownEngineIds += now.unknownEngineIds - was.unknownEngineIds;
+                    r.unknownUserNames += now.unknownUserNames - was.unknownUserNames;
+                    r.wrongDigests += now.wrongDigests - was.wrongDigests;
+                    r.notInTimeWindows += now.notInTimeWindows - was.notInTimeWindows;
+                    r.decryptionErrors += now.decryptionErrors - was.decryptionErrors;
+                    r.unsupportedLevels += now.unsupportedLevels - was.unsupportedLevels;
+                }
+            }
+        }
         if (readPos == before) {
             // Not read (cannot happen with a datagram transport): skip it.
             DatagramQueue::Header h;
@@ -240,11 +261,30 @@ int Snmp::Impl::runQueued() {
             if (total > lossReported && lossHook)
                 lossHook(total - lossReported);
             lossReported = std::max(lossReported, total);
+            reportRefusals();
             lossCheckDue = now - lastDatagram < kQuiet;
             burstStart = now;
         }
     }
     return 0;
+}
+
+// The refused v3 messages of the burst, by sender, to the hook; once each.
+void Snmp::Impl::reportRefusals() {
+    if (refused.empty())
+        return;
+    std::vector<UsmRefusals> list;
+    for (auto& [ip, r] : refused) {
+        char text[INET_ADDRSTRLEN] = {};
+        in_addr a{};
+        a.s_addr = ip;
+        inet_ntop(AF_INET, &a, text, sizeof text);
+        r.sender = text;
+        list.push_back(r);
+    }
+    refused.clear();
+    if (refusalHook)
+        refusalHook(list);
 }
 
 // ---- Internal entry points

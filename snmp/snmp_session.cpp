@@ -5,8 +5,6 @@
 #include "snmp/snmp_ipx.h"
 #include "snmp/snmp_session_impl.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -14,7 +12,6 @@
 #include <cstring>
 #include <future>
 #include <mutex>
-#include <net-snmp/library/snmpUDPIPv6Domain.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -27,184 +24,25 @@ using namespace snmp_detail;
 
 namespace {
 
-constexpr int kReceiveBuffer = 8 * 1024 * 1024;
 constexpr std::uint16_t kAgentPort = 161;
 
-std::atomic<bool> g_initialised{false};
-
-// Session creation and release touch Net-SNMP's global session bookkeeping.
-std::mutex& sessionMutex() {
-    static std::mutex m;
-    return m;
+// The v3 header fields of a request of user at level.
+bool makeV3(netsnmp_pdu* message, long id, const std::string& user, int level) {
+    message->version = SNMP_VERSION_3;
+    message->securityModel = SNMP_SEC_MODEL_USM;
+    message->securityLevel = level;
+    message->securityName = strdup(user.c_str());
+    message->securityNameLen = user.size();
+    message->contextName = strdup("");
+    message->contextNameLen = 0;
+    message->reqid = id;
+    // A report (of discovery or of a refusal) names the request by message id.
+    message->msgid = id;
+    message->flags |= UCD_MSG_FLAG_EXPECT_RESPONSE;
+    return message->securityName != nullptr && message->contextName != nullptr;
 }
 
 } // namespace
-
-int snmpInit() {
-    static const int result = [] {
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_V3, 1);
-        netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PRINT_NUMERIC_OIDS, 1);
-        // Net-SNMP would otherwise write a line to standard error for every
-        // malformed datagram that anyone sends to the port.
-        netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
-        // No MIB directory and an empty module list: nothing is parsed.
-        netsnmp_set_mib_directory("");
-        static char noMibs[] = "mibs :";
-        netsnmp_config_remember(noMibs);
-        init_snmp("vardel");
-        snmp_ipx::registerDomain();
-        g_initialised = true;
-        return 0;
-    }();
-    return result;
-}
-
-// A datagram session over an opened transport, with the large receive
-// buffer and the callbacks every socket of the session shares.
-static void* addSession(netsnmp_transport* transport, Snmp::Impl* impl) {
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Snmp::Impl::onMessage;
-    session.callback_magic = impl;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    return snmp_sess_add(&session, transport, nullptr, &Snmp::Impl::takeAnswer);
-}
-
-int Snmp::Impl::open(std::uint16_t localPort) {
-    if (!g_initialised)
-        return kSnmpResourceUnavailable;
-    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0)
-        return kSnmpResourceUnavailable;
-
-    netsnmp_ep ep{};
-    ep.a.sin.sin_family = AF_INET;
-    ep.a.sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    ep.a.sin.sin_port = htons(localPort);
-
-    std::lock_guard<std::mutex> lock(sessionMutex());
-    netsnmp_transport* transport = netsnmp_udp_transport(&ep, 1);
-    if (transport == nullptr) {
-        // Tell a port in use or denied from other failures with a plain bind of the same address.
-        int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int result = kSnmpTransportFailed;
-        if (probe >= 0) {
-            if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin), sizeof ep.a.sin) != 0) {
-                if (errno == EADDRINUSE)
-                    result = kSnmpTransportInUse;
-                else if (errno == EACCES)
-                    result = kSnmpTransportAccessDenied;
-            }
-            close(probe);
-        }
-        return result;
-    }
-    sessp = addSession(transport, this);
-    if (sessp == nullptr)
-        return kSnmpTransportFailed;
-    fd = transport->sock;
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
-        port = ntohs(bound.sin_port);
-    netsnmp_large_fd_set_init(&fdset, fd + 1);
-    fdsetReady = true;
-    return kSnmpSuccess;
-}
-
-// A second Net-SNMP session on the IPX transport; none (IPX requests are then
-// lost attempts) when the machine has no IPX or the socket is taken.
-void Snmp::Impl::openIpx(std::uint16_t socket) {
-    std::lock_guard<std::mutex> lock(sessionMutex());
-    netsnmp_transport* transport = snmp_ipx::openLocal(socket);
-    if (transport == nullptr)
-        return;
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.retries = 0;
-    session.timeout = 1000000;
-    session.callback = &Impl::onMessage;
-    session.callback_magic = this;
-    session.flags |= SNMP_FLAGS_DONT_PROBE;
-    session.sndMsgMaxSize = snmp_ipx::kMaxMessage;
-    session.rcvMsgMaxSize = snmp_ipx::kMaxMessage;
-    // The same room as the UDP socket for a whole cycle's answers.
-    int big = kReceiveBuffer;
-    if (setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-        setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    ipxSessp = snmp_sess_add(&session, transport, nullptr, &Impl::takeAnswer);
-    if (ipxSessp != nullptr)
-        ipxFd = transport->sock;
-}
-
-// The IPv6 socket beside the IPv4 one, on the same port: Net-SNMP binds it
-// IPv6-only, so both are needed to hear both families.
-void Snmp::Impl::openUdp6(std::uint16_t localPort) {
-    netsnmp_ep ep{};
-    ep.a.sin6.sin6_family = AF_INET6;
-    ep.a.sin6.sin6_addr = in6addr_any;
-    ep.a.sin6.sin6_port = htons(localPort);
-    std::lock_guard<std::mutex> lock(sessionMutex());
-    netsnmp_transport* transport = netsnmp_udp6_transport(&ep, 1);
-    if (transport == nullptr) {
-        // Why, from a plain socket bound the same way.
-        int probe = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (probe < 0) {
-            udp6Status = errno == EAFNOSUPPORT ? kSnmpUnsupported : kSnmpTransportFailed;
-            return;
-        }
-        const int one = 1;
-        setsockopt(probe, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-        udp6Status = kSnmpTransportFailed;
-        if (bind(probe, reinterpret_cast<const sockaddr*>(&ep.a.sin6), sizeof ep.a.sin6) != 0) {
-            if (errno == EADDRINUSE)
-                udp6Status = kSnmpTransportInUse;
-            else if (errno == EACCES)
-                udp6Status = kSnmpTransportAccessDenied;
-            else if (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT)
-                udp6Status = kSnmpUnsupported;
-        }
-        close(probe);
-        return;
-    }
-    udp6Sessp = addSession(transport, this);
-    if (udp6Sessp == nullptr) {
-        udp6Status = kSnmpTransportFailed;
-        return;
-    }
-    udp6Fd = transport->sock;
-    udp6Status = kSnmpSuccess;
-}
-
-void Snmp::Impl::readUdp6() {
-    netsnmp_large_fd_set set;
-    netsnmp_large_fd_set_init(&set, udp6Fd + 1);
-    NETSNMP_LARGE_FD_SET(udp6Fd, &set);
-    snmp_sess_read2(udp6Sessp, &set);
-    netsnmp_large_fd_set_cleanup(&set);
-    sendRetries();
-    dispatch();
-}
-
-void Snmp::Impl::readIpx() {
-    netsnmp_large_fd_set set;
-    netsnmp_large_fd_set_init(&set, ipxFd + 1);
-    NETSNMP_LARGE_FD_SET(ipxFd, &set);
-    snmp_sess_read2(ipxSessp, &set);
-    netsnmp_large_fd_set_cleanup(&set);
-    sendRetries();
-    dispatch();
-}
 
 Snmp::Impl::~Impl() {
     closing = true;
@@ -233,135 +71,6 @@ Snmp::Impl::~Impl() {
         netsnmp_large_fd_set_cleanup(&fdset);
     if (wakeFd >= 0)
         close(wakeFd);
-}
-
-int Snmp::Impl::onMessage(int op, netsnmp_session* session, int, netsnmp_pdu* pdu, void* magic) {
-    auto* self = static_cast<Impl*>(magic);
-    if (op != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr || self->closing)
-        return 1;
-    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
-    const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
-    if (pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)
-        self->handleNotification(pdu, overIpx, overUdp6);
-    return 1;
-}
-
-void Snmp::Impl::handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6) {
-    if (pdu->version != SNMP_VERSION_1 && pdu->version != SNMP_VERSION_2c)
-        return;
-    if (pdu->command == SNMP_MSG_INFORM) {
-        // Every receiver acknowledges an inform, whether it keeps it or not.
-        netsnmp_pdu* reply = snmp_clone_pdu(pdu);
-        if (reply != nullptr) {
-            reply->command = SNMP_MSG_RESPONSE;
-            reply->errstat = 0;
-            reply->errindex = 0;
-            if (snmp_sess_send(overIpx ? ipxSessp : overUdp6 ? udp6Sessp : sessp, reply) == 0)
-                snmp_free_pdu(reply);
-        }
-    }
-    std::uint32_t ip = 0;
-    std::uint16_t fromPort = 0;
-    unsigned char ipx[10] = {};
-    unsigned char ip6[16] = {};
-    if (!registered)
-        return;
-    if (overUdp6  ? !sender6Of(pdu, ip6, fromPort)
-        : overIpx ? !snmp_ipx::peerOf(pdu->transport_data, static_cast<int>(pdu->transport_data_length), ipx,
-                                      fromPort)
-                  : !senderOf(pdu, ip, fromPort))
-        return;
-    Pdu notification;
-    if (!notificationFrom(pdu, notification))
-        return;
-    Oid id;
-    notification.get_notify_id(id);
-    if (notifyIds.size() > 0) {
-        bool wanted = false;
-        for (const Oid& prefix : notifyIds.items())
-            if (id.startsWith(prefix)) {
-                wanted = true;
-                break;
-            }
-        if (!wanted)
-            return;
-    }
-    if (notifyTargets.size() > 0) {
-        bool known = false;
-        for (const auto& target : notifyTargets.items()) {
-            GenAddress address;
-            if (target->get_address(address) != kSnmpSuccess)
-                continue;
-            const Address::addr_type type = address.get_type();
-            const bool ipType = type == Address::type_ip || type == Address::type_udp;
-            const bool match =
-                overUdp6  ? ipType && address.isIpv6() && std::memcmp(address.ipv6(), ip6, sizeof ip6) == 0
-                : overIpx ? (type == Address::type_ipx || type == Address::type_ipxsock) &&
-                                std::memcmp(address.ipx(), ipx, sizeof ipx) == 0
-                          : ipType && !address.isIpv6() && address.ipv4() == ip;
-            if (match) {
-                known = true;
-                break;
-            }
-        }
-        if (!known)
-            return;
-    }
-    OctetStr community(pdu->community, pdu->community_len);
-    // An IPX sender is named in the servers' own form, NNNNNNNN-HHHHHHHHHHHH.
-    char ipxText[22];
-    std::snprintf(ipxText, sizeof ipxText, "%02X%02X%02X%02X-%02X%02X%02X%02X%02X%02X", ipx[0], ipx[1],
-                  ipx[2], ipx[3], ipx[4], ipx[5], ipx[6], ipx[7], ipx[8], ipx[9]);
-    auto target = overUdp6 ? std::make_unique<CTarget>(IpAddress::fromIpv6(ip6), community, community)
-                  : overIpx
-                      ? std::make_unique<CTarget>(IpxAddress(ipxText), community, community)
-                      : std::make_unique<CTarget>(IpAddress::fromNetworkOrder(ip), community, community);
-    target->set_version(pdu->version == SNMP_VERSION_2c ? version2c : version1);
-    events.push_back(
-        Event{kSnmpNotification, notifyCallback, notifyData, std::move(notification), std::move(target)});
-}
-
-// Net-SNMP's hook after parsing a message: a response is the answer to one
-// of the session's own requests or to none, and is taken here (0 tells
-// Net-SNMP to drop the message); everything else goes on to onMessage.
-int Snmp::Impl::takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed) {
-    auto* self = static_cast<Impl*>(session->callback_magic);
-    if (parsed != SNMP_ERR_NOERROR || pdu == nullptr || pdu->command != SNMP_MSG_RESPONSE)
-        return 1;
-    if (self->closing)
-        return 0;
-    auto it = self->requests.find(pdu->reqid);
-    if (it == self->requests.end())
-        return 0;
-    // v1 and v2c answers are matched by request id alone: one from another
-    // address is not the target's, and the request goes on waiting.
-    const bool overIpx = self->ipxSessp != nullptr && session == snmp_sess_session(self->ipxSessp);
-    const bool overUdp6 = self->udp6Sessp != nullptr && session == snmp_sess_session(self->udp6Sessp);
-    std::uint32_t ip = 0;
-    std::uint16_t port = 0;
-    unsigned char ipx[10];
-    unsigned char ip6[16] = {};
-    const Request& pending = *it->second;
-    const bool fromPeer =
-        pending.overUdp6 ? overUdp6 && sender6Of(pdu, ip6, port) &&
-                               std::memcmp(ip6, pending.peerIp6, sizeof ip6) == 0 && port == pending.peerPort
-        : pending.overIpx ? overIpx &&
-                                snmp_ipx::peerOf(pdu->transport_data,
-                                                 static_cast<int>(pdu->transport_data_length), ipx, port) &&
-                                std::memcmp(ipx, pending.peerIpx, sizeof ipx) == 0 && port == pending.peerPort
-                          : !overIpx && !overUdp6 && senderOf(pdu, ip, port) && ip == pending.peerIp &&
-                                port == pending.peerPort;
-    if (!fromPeer)
-        return 0;
-    Pdu answer;
-    answer.set_type(pdu->command);
-    answer.set_error(static_cast<int>(pdu->errstat), static_cast<int>(pdu->errindex));
-    for (const netsnmp_variable_list* v = pdu->variables; v != nullptr; v = v->next_variable)
-        answer += vbFrom(v);
-    std::unique_ptr<Request> request = std::move(it->second);
-    self->requests.erase(it);
-    self->complete(std::move(request), kSnmpAsyncResponse, &answer);
-    return 0;
 }
 
 bool Snmp::Impl::live(const snmp_detail::RequestDeadlines::Entry& entry) const {
@@ -401,6 +110,8 @@ int Snmp::Impl::send(Request& request) {
     netsnmp_transport* transport = snmp_sess_transport(via);
     if (session == nullptr || transport == nullptr)
         return SNMPERR_BAD_SESSION;
+    auto lock = usmLock();
+    netsnmp_pdu* out = request.discovering ? request.probe : request.message;
     session->s_snmp_errno = 0;
     size_t size = 2048;
     size_t offset = 0;
@@ -411,12 +122,12 @@ int Snmp::Impl::send(Request& request) {
     size_t length = 0;
     int built;
     if (netsnmp_ds_get_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_REVERSE_ENCODE)) {
-        built = snmp_build(&buffer, &size, &offset, session, request.message);
+        built = snmp_build(&buffer, &size, &offset, session, out);
         packet = buffer + size - offset;
         length = offset;
     } else {
         length = size;
-        built = snmp_build(&buffer, &length, &offset, session, request.message);
+        built = snmp_build(&buffer, &length, &offset, session, out);
         packet = buffer;
     }
     int error = 0;
@@ -521,6 +232,11 @@ int Snmp::notify_register(const OidCollection& ids, const TargetCollection& targ
         return kSnmpInvalidCallback;
     m_impl->notifyIds = ids;
     m_impl->notifyTargets = targets;
+    // A receiver of notifications is the authoritative engine of v3 informs
+    // (and answers their discovery), not of v3 traps.
+    for (void* via : {m_impl->sessp, m_impl->ipxSessp})
+        if (netsnmp_session* s = via != nullptr ? snmp_sess_session(via) : nullptr)
+            s->isAuthoritative = SNMP_SESS_UNKNOWNAUTH;
     m_impl->notifyCallback = callback;
     m_impl->notifyData = const_cast<void*>(data);
     m_impl->registered = true;
@@ -557,7 +273,8 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     const bool ipx = address.get_type() == Address::type_ipx || address.get_type() == Address::type_ipxsock;
     if (!ipx && address.get_type() != Address::type_ip && address.get_type() != Address::type_udp)
         return kSnmpInvalidAddress;
-    if (target.get_version() != version1 && target.get_version() != version2c)
+    const bool v3 = target.get_version() == version3;
+    if (target.get_version() != version1 && target.get_version() != version2c && !(v3 && snmpv3::enabled()))
         return kSnmpUnsupported;
     if (pdu->get_vb_count() == 0)
         return kSnmpInvalidPdu;
@@ -571,14 +288,21 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     if (message->reqid == 0)
         message->reqid = snmp_get_next_reqid();
     request->requestId = message->reqid;
-    message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
-    const OctetStr& community = command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
-    message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
-    if (message->community == nullptr)
-        return kSnmpResourceUnavailable;
-    if (community.len() > 0)
-        std::memcpy(message->community, community.data(), community.len());
-    message->community_len = community.len();
+    if (v3) {
+        request->v3 = true;
+        if (!makeV3(message, request->requestId, target.securityName(), target.securityLevel()))
+            return kSnmpResourceUnavailable;
+    } else {
+        message->version = target.get_version() == version2c ? SNMP_VERSION_2c : SNMP_VERSION_1;
+        const OctetStr& community =
+            command == SNMP_MSG_SET ? target.writeCommunity() : target.readCommunity();
+        message->community = static_cast<u_char*>(std::malloc(community.len() + 1));
+        if (message->community == nullptr)
+            return kSnmpResourceUnavailable;
+        if (community.len() > 0)
+            std::memcpy(message->community, community.data(), community.len());
+        message->community_len = community.len();
+    }
     if (ipx) {
         request->overIpx = true;
         std::memcpy(request->peerIpx, address.ipx(), sizeof request->peerIpx);
@@ -631,6 +355,21 @@ int Snmp::request(int command, Pdu* pdu, const SnmpTarget& target, snmp_callback
     }
 
     request->target = target.clone();
+    if (v3) {
+        std::string engine = target.engineId();
+        if (engine.empty() && !ipx)
+            engine = knownEngine(request->peerOctets(), request->peerPort);
+        if (!engine.empty()) {
+            setEngine(message, engine);
+        } else {
+            // The agent's engine first: a probe without user or bindings (RFC 3414 4).
+            request->discovering = true;
+            request->probe = snmp_pdu_create(SNMP_MSG_GET);
+            if (request->probe == nullptr ||
+                !makeV3(request->probe, request->requestId, "", SNMP_SEC_LEVEL_NOAUTH))
+                return kSnmpResourceUnavailable;
+        }
+    }
     request->attemptsLeft = target.get_retry() + 1;
     unsigned long hundredths = target.get_timeout() == 0 ? 1 : target.get_timeout();
     request->timeoutUs = static_cast<long>(hundredths) * 10000L;
@@ -744,7 +483,10 @@ void Snmp::processReadable(int max) {
             break;
         NETSNMP_LARGE_FD_ZERO(&d.fdset);
         NETSNMP_LARGE_FD_SET(d.fd, &d.fdset);
-        snmp_sess_read2(d.sessp, &d.fdset);
+        {
+            auto lock = usmLock();
+            snmp_sess_read2(d.sessp, &d.fdset);
+        }
         // Deliver as we go so that a burst does not pile up answers in memory.
         d.sendRetries();
         d.dispatch();
@@ -809,6 +551,10 @@ std::uint64_t Snmp::droppedDatagrams() const {
 
 void Snmp::setLossHook(std::function<void(std::uint64_t)> hook) {
     m_impl->lossHook = std::move(hook);
+}
+
+void Snmp::setRefusalHook(std::function<void(const std::vector<UsmRefusals>&)> hook) {
+    m_impl->refusalHook = std::move(hook);
 }
 
 void Snmp::countLost(std::uint64_t count) {

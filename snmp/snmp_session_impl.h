@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,6 +40,21 @@ bool notificationFrom(const netsnmp_pdu* pdu, Pdu& out);
 Vb vbFrom(const netsnmp_variable_list* v);
 // Adds one binding to a request; a get carries no values.
 int addBinding(netsnmp_pdu* message, const Vb& vb, bool withValue);
+
+// SNMPv3 (snmp_usm.cpp). Net-SNMP's USM state is global: once v3 is on, every
+// build and parse holds this lock (it holds nothing while v3 is off).
+std::unique_lock<std::recursive_mutex> usmLock();
+// A request discovered the engine of the agent at peerOctets:port (the
+// address's 4 or 16 octets in network order).
+void learnEngine(const std::string& peerOctets, std::uint16_t port, const std::string& engineId);
+std::string knownEngine(const std::string& peerOctets, std::uint16_t port);
+// The usmStats counters now.
+UsmRefusals countersNow();
+// Sets a v3 message's security and context engine (snmp_inbound.cpp).
+void setEngine(netsnmp_pdu* message, const std::string& engineId);
+// Session creation and release touch Net-SNMP's global session bookkeeping
+// (snmp_transports.cpp).
+std::mutex& sessionMutex();
 
 // Datagrams copied off a socket, packed in chunks: each is a header and its
 // bytes. One thread appends, the session's driving thread takes whole chunks.
@@ -145,9 +161,22 @@ struct Snmp::Impl {
         // Over the IPv6 socket: the responder's address, peerPort its port.
         bool overUdp6 = false;
         unsigned char peerIp6[16] = {};
+        // SNMPv3: while the agent's engine is unknown, the attempts are the
+        // discovery probe; a report of a time-window miss is retried once.
+        bool v3 = false;
+        bool discovering = false;
+        bool timeRetried = false;
+        netsnmp_pdu* probe = nullptr;
+        // The responder's address octets, the key of its learnt engine.
+        std::string peerOctets() const {
+            return overUdp6 ? std::string(reinterpret_cast<const char*>(peerIp6), sizeof peerIp6)
+                            : std::string(reinterpret_cast<const char*>(&peerIp), sizeof peerIp);
+        }
         ~Request() {
             if (message != nullptr)
                 snmp_free_pdu(message);
+            if (probe != nullptr)
+                snmp_free_pdu(probe);
         }
     };
     struct Event {
@@ -208,6 +237,10 @@ struct Snmp::Impl {
     std::atomic<std::uint64_t> lostByUser{0};
     std::function<void(std::uint64_t)> lossHook;
     std::uint64_t lossReported = 0;
+    // SNMPv3 messages refused on their way in, by sender, until reported.
+    std::map<std::uint32_t, UsmRefusals> refused;
+    std::function<void(const std::vector<UsmRefusals>&)> refusalHook;
+    void reportRefusals();
 
     int open(std::uint16_t localPort);
     void openIpx(std::uint16_t socket);
@@ -224,6 +257,8 @@ struct Snmp::Impl {
 
     static int onMessage(int op, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic);
     static int takeAnswer(netsnmp_session* session, netsnmp_pdu* pdu, int parsed);
+    // A v3 report or an answer that could not be read: the request it concerns.
+    void takeReport(netsnmp_pdu* pdu, int parsed, bool overIpx, bool overUdp6);
     bool live(const snmp_detail::RequestDeadlines::Entry& entry) const;
     void handleNotification(netsnmp_pdu* pdu, bool overIpx, bool overUdp6 = false);
     void complete(std::unique_ptr<Request> request, int reason, Pdu* answer);

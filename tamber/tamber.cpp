@@ -294,14 +294,12 @@ unsigned short CIcmpPing::checkSum(unsigned short* buffer, int length) {
 
 void CIcmpPing::TraceSocketError(int /*error*/) {}
 
-int CIcmpPing::icmp_sendto(SOCKET s, sockaddr_in* dest, int identifier, int sequence, int dataSize) {
-    if (dataSize < 0 || dataSize > kPacketSize - kIcmpHeaderSize) {
-        TraceSocketError(EMSGSIZE);
-        return -1;
-    }
-    m_pPacket = m_packetBuf;
-    unsigned char* p = m_pPacket;
-    p[0] = 8; // echo request
+namespace {
+
+// An echo request's header (its checksum zero) and zeroed data: nothing that
+// the buffer received earlier (the host's other ICMP traffic) goes out again.
+void writeEchoRequest(unsigned char* p, unsigned char type, int identifier, int sequence, int dataSize) {
+    p[0] = type;
     p[1] = 0;
     p[2] = 0;
     p[3] = 0;
@@ -309,9 +307,19 @@ int CIcmpPing::icmp_sendto(SOCKET s, sockaddr_in* dest, int identifier, int sequ
     p[5] = static_cast<unsigned char>(identifier);
     p[6] = static_cast<unsigned char>(sequence >> 8);
     p[7] = static_cast<unsigned char>(sequence);
-    // The data bytes are ours to choose: zeros, so that nothing that the buffer
-    // received earlier (the host's other ICMP traffic) goes out again.
     std::memset(p + kIcmpHeaderSize, 0, static_cast<std::size_t>(dataSize));
+}
+
+} // namespace
+
+int CIcmpPing::icmp_sendto(SOCKET s, sockaddr_in* dest, int identifier, int sequence, int dataSize) {
+    if (dataSize < 0 || dataSize > kPacketSize - kIcmpHeaderSize) {
+        TraceSocketError(EMSGSIZE);
+        return -1;
+    }
+    m_pPacket = m_packetBuf;
+    unsigned char* p = m_pPacket;
+    writeEchoRequest(p, 8, identifier, sequence, dataSize);
     const int length = kIcmpHeaderSize + dataSize;
     const unsigned short sum = checkSum(reinterpret_cast<unsigned short*>(p), length);
     std::memcpy(p + 2, &sum, 2);
@@ -505,16 +513,8 @@ int CIcmpPing::Tamber6(SOCKET s, const sockaddr_in6& dest, int retries, long tim
     while (attempt <= kMaxAttemptIndex) {
         // The kernel fills in the checksum of a raw ICMPv6 socket.
         unsigned char* p = m_packetBuf;
-        p[0] = 128; // echo request
-        p[1] = 0;
-        p[2] = 0;
-        p[3] = 0;
-        p[4] = static_cast<unsigned char>(identifier >> 8);
-        p[5] = static_cast<unsigned char>(identifier);
-        p[6] = static_cast<unsigned char>(n >> 8);
-        p[7] = static_cast<unsigned char>(n);
-        std::memset(p + kIcmpHeaderSize, 0, static_cast<std::size_t>(m_nDataSize));
-        const std::size_t length = static_cast<std::size_t>(kIcmpHeaderSize + m_nDataSize);
+        writeEchoRequest(p, 128, identifier, n, m_nDataSize);
+        const std::size_t length = std::size_t{kIcmpHeaderSize} + static_cast<std::size_t>(m_nDataSize);
         if (sendto(s, p, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) < 0) {
             TraceSocketError(errno);
             return 0;

@@ -4,9 +4,11 @@
 
 #include "bench/support/screenshots.h"
 #include "platform/netenum/netenum.h"
+#include "snmp/snmp.h"
 #include "vardel/editing/add_servers_dialog.h"
 #include "vardel/editing/advanced_options_dialog.h"
 #include "vardel/editing/server_dialogs.h"
+#include "vardel/editing/snmpv3_dialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -123,6 +125,15 @@ int main(int argc, char** argv) {
     CEditServerInfoDlg edit(nullptr, "SRV-FILES", "NT", "10.1.1.21", "", "public");
     ok &= save(edit, *out, "edit_server_info.png");
 
+    SnmpV3Credentials v3;
+    v3.user = "vardel-monitor";
+    v3.level = snmpv3::kAuthPriv;
+    v3.auth = snmpv3::kAuthSha256;
+    v3.priv = snmpv3::kPrivAes;
+    v3.engineId = std::string("\x80\x00\x1f\x88\x80\xc7\x11\x00\xa1\xb2\xc3\xd4", 12);
+    CSnmpV3Dlg snmpV3(nullptr, "SRV-FILES", v3, [] { return std::string(); });
+    ok &= save(snmpV3, *out, "snmpv3.png");
+
     AdvancedOptions options;
     options.managementServerName = "CORVANTA-MS";
     options.playSound = 1;
@@ -130,6 +141,7 @@ int main(int argc, char** argv) {
     options.receiveStandardTraps = 1;
     options.desktopNotifications = 1;
     options.quietHours = 1;
+    options.checkTrapCommunity = 1;
     CAdvancedOptionsDlg advanced(nullptr, options);
     ok &= save(advanced, *out, "advanced_options.png");
     return ok ? 0 : 1;

@@ -13,6 +13,7 @@
 #include "vardel/polling/server_status_tab.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/shell/vardel_tabs.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,6 +96,8 @@ std::string address(int i) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    // "v3": every server polled over SNMPv3 authPriv (SHA-256, AES-128).
+    const bool v3 = argc > 2 && std::string(argv[2]) == "v3";
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -105,8 +108,12 @@ int main(int argc, char** argv) {
     testsupport::copyProgramData(dir);
 
     // One snmpd on every local address, with a receive buffer for the burst.
-    testsupport::SnmpdPeer agent(dir,
-                                 "agentaddress udp:161\nrocommunity public\n[snmp] serverRecvBuf 4194304\n");
+    testsupport::SnmpdPeer agent(dir, std::string("agentaddress udp:161\nrocommunity public\n") +
+                                          (v3 ? "exactEngineID 0x800007e580626e6368\n"
+                                                "createUser bench SHA-256 benchpass123 AES benchpriv123\n"
+                                                "rouser bench priv\n"
+                                              : "") +
+                                          "[snmp] serverRecvBuf 4194304\n");
     if (!agent.ready("127.0.0.1:161", "public")) {
         std::fprintf(stderr, "snmpd did not start\n");
         return 1;
@@ -115,12 +122,26 @@ int main(int argc, char** argv) {
     CVardelTabs console(fixedhost::quietConsoleAtLoopback(dir));
     console.OnInitDialog();
     console.firstPollTimer().stop();
+    SnmpV3Credentials user;
+    if (v3) {
+        std::string reason;
+        const std::string engine = ConsoleEngineId(dir, reason);
+        snmpv3::enable(engine);
+        user.user = "bench";
+        user.auth = snmpv3::kAuthSha256;
+        user.priv = snmpv3::kPrivAes;
+        snmpv3::fromHex("800007e580626e6368", user.engineId);
+        MakeV3Keys(user, "benchpass123", "benchpriv123", engine);
+    }
     for (int i = 0; i < count; ++i) {
         auto s = std::make_unique<ManagedServer>();
         s->name = "SRV" + std::to_string(100000 + i);
         s->ipAddress = address(i);
+        s->v3 = user;
         console.servers().push_back(std::move(s));
     }
+    if (v3)
+        ApplyV3Credentials(console.servers(), snmpv3::localEngineId());
     console.resize(800, 600);
     console.show();
     QApplication::processEvents();
@@ -189,7 +210,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const long bareDropsBefore = udpBufferDrops();
-    const int bare = std::system((std::string(BENCH_BARE) + " " + std::to_string(count)).c_str());
+    const int bare = std::system(
+        (std::string(BENCH_BARE) + " " + std::to_string(count) + (v3 ? " 7 800 v3" : "")).c_str());
     std::printf("bare: %ld datagrams dropped for want of buffer room\n", udpBufferDrops() - bareDropsBefore);
     return complete && upRows == count && bare == 0 ? 0 : 2;
 }

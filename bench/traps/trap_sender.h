@@ -9,6 +9,25 @@
 // sent counts those that left. Returns the seconds it took.
 double sendBurst(int count, int& sent, double rate = 0);
 
+// A burst of SNMPv2c or SNMPv3 traps (the same traps as notifications
+// 1.3.6.1.4.1.9999.0.N) sent by a child process, which has Net-SNMP's state
+// to itself: forked before the parent starts threads or Net-SNMP, it sends
+// when started.
+struct ChildBurst {
+    int pid = -1;
+    int startFd = -1;
+    int resultFd = -1;
+};
+// v3: authPriv, SHA-256 and AES-128, user kBenchUser of engine kBenchEngine
+// (hexadecimal) with the two pass phrases below.
+ChildBurst forkSender(int count, double rate, bool v3);
+// Starts the child's burst and waits for it; sent as in sendBurst.
+double runChildBurst(ChildBurst& child, int& sent);
+inline constexpr const char* kBenchUser = "benchuser";
+inline constexpr const char* kBenchEngine = "8000e7f303beac6801";
+inline constexpr const char* kBenchAuthPhrase = "benchauth123";
+inline constexpr const char* kBenchPrivPhrase = "benchpriv123";
+
 // The number of distinct specific traps sendBurst uses.
 inline constexpr int kTrapKinds = 1000;
 

@@ -380,6 +380,7 @@ void CMSFlexGrid::useArrangement() {
     if (model() == wanted)
         return;
     std::vector<int> widths;
+    widths.reserve(std::size_t(columnCount()));
     for (int c = 0; c < columnCount(); ++c)
         widths.push_back(columnWidth(c));
     setModel(wanted);

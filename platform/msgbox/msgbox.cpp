@@ -1,5 +1,7 @@
 #include "platform/msgbox/msgbox.h"
 
+#include "platform/handoff/handoff.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -58,16 +60,13 @@ Answer show(const Box& box) {
     } pending;
     Box unowned = box;
     unowned.owner = nullptr;
-    QMetaObject::invokeMethod(
-        app,
-        [&pending, &unowned, backend] {
-            const Answer answer = backend->ask(unowned);
-            std::lock_guard lock(pending.mutex);
-            pending.answer = answer;
-            pending.done = true;
-            pending.answered.notify_one();
-        },
-        Qt::QueuedConnection);
+    handoff::post(app, [&pending, &unowned, backend] {
+        const Answer answer = backend->ask(unowned);
+        std::lock_guard lock(pending.mutex);
+        pending.answer = answer;
+        pending.done = true;
+        pending.answered.notify_one();
+    });
     std::unique_lock lock(pending.mutex);
     pending.answered.wait(lock, [&pending] { return pending.done; });
     return pending.answer;

@@ -1,5 +1,7 @@
 #include "platform/sound/sound.h"
 
+#include "platform/handoff/handoff.h"
+
 #include <QApplication>
 #include <atomic>
 #include <canberra.h>
@@ -186,8 +188,7 @@ private:
     static void desktopBeep() {
         QCoreApplication* app = QCoreApplication::instance();
         if (qobject_cast<QApplication*>(app))
-            QMetaObject::invokeMethod(
-                app, [] { QApplication::beep(); }, Qt::QueuedConnection);
+            handoff::post(app, [] { QApplication::beep(); });
     }
 
     std::atomic<bool> m_busy{false};

@@ -1,5 +1,6 @@
 #include "vardel/alerts/alert_arrival.h"
 
+#include "snmp/snmp.h"
 #include "vardel/alerts/alert_log.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/store/program_env.h"
@@ -66,6 +67,9 @@ int AlertArrival::OnTrapAlert(std::unique_ptr<AlertRecord> record) {
                                    record->dateTime);
         return 0;
     }
+    if (record->origin == kOriginTrap && record->snmpVersion != version3 &&
+        refusedBySender(*record, serverName))
+        return 0;
     record->serverName = fitField(serverName, alert_width::kServerName);
     record->playSound = m_ctx.settings.playSound;
     record->soundFile = m_ctx.settings.soundFile;
@@ -112,6 +116,24 @@ std::size_t AlertArrival::OnTrapAlerts(std::deque<std::unique_ptr<AlertRecord>>&
             break;
     }
     return taken;
+}
+
+bool AlertArrival::refusedBySender(const AlertRecord& record, const std::string& serverName) {
+    const ManagedServer* server = FindServerByName(m_ctx.servers, serverName);
+    if (server == nullptr)
+        return false;
+    // "v3 only": the server's v1 and v2c traps are not its own.
+    const bool v3Only = server->v3.configured() && server->v3.v3Only;
+    if (!v3Only && (m_ctx.settings.checkTrapCommunity != 1 || record.community == server->community))
+        return false;
+    ++m_dropped[record.agentAddress];
+    return true;
+}
+
+std::map<std::string, std::uint64_t> AlertArrival::takeDroppedBySender() {
+    std::map<std::string, std::uint64_t> out;
+    out.swap(m_dropped);
+    return out;
 }
 
 void AlertArrival::OnTrapsLost(std::uint64_t lost) {

@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -125,10 +126,17 @@ public:
 
     UnknownSenders& unknownSenders() { return m_unknownSenders; }
 
+    // The v1/v2c traps dropped since the last call, by sender address: a
+    // community not the server's (with the check on), or a "v3 only" server.
+    std::map<std::string, std::uint64_t> takeDroppedBySender();
+    bool hasDropped() const { return !m_dropped.empty(); }
+
 private:
     // ShowAlert and AppendToLog, or, for an alert kept from popping up, the
     // totals and its block with its own severity.
     void showAndLog(int sequence);
+    bool refusedBySender(const AlertRecord& record, const std::string& serverName);
+    std::map<std::string, std::uint64_t> m_dropped;
 
     void onAlertDropped(const AlertRecord& dropped, bool first);
 

@@ -5,6 +5,7 @@
 #include "vardel/alerts/wait_box.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -20,6 +21,7 @@ struct SetRequest {
     std::string address;
     std::string community;
     std::string value;
+    SnmpV3Credentials v3;
 };
 
 // Runs on a worker thread: a fresh session, one SET. The SNMP status, 0 when written.
@@ -33,6 +35,7 @@ int WriteDestination(const SetRequest& request) {
         target.set_address(IpAddress(request.address));
         target.set_readcommunity(OctetStr(request.community.c_str()));
         target.set_writecommunity(OctetStr(request.community.c_str()));
+        ApplyV3Target(request.v3, target);
     } else {
         target.set_address(IpxAddress(request.address));
     }
@@ -73,6 +76,8 @@ std::string AlertDestinationReason(int status) {
     case 17: // notWritable
         return LoadString(IDS_DESTINATION_NOT_WRITABLE);
     default:
+        if (snmpIsRefusal(status))
+            return SnmpRefusalText(status);
         if (status > 0)
             return LoadString(IDS_DESTINATION_REFUSED) + " " + std::to_string(status) + ".";
         return LoadString(IDS_DESTINATION_NOT_SENT);
@@ -94,6 +99,7 @@ void SetAlertDestinations(const std::vector<ManagedServer*>& servers, const std:
         request.byIp = !ServerIpAddress(*server).empty();
         request.address = request.byIp ? ServerIpAddress(*server) : server->ipxAddress;
         request.community = server->community;
+        request.v3 = server->v3;
         request.value = AlertDestinationValue(*server, consoleIp, consoleIpx, hostName, useDhcp);
         workers.start([server, request, &applied](const WorkerGroup::Post& post) {
             const int status = WriteDestination(request);

@@ -69,6 +69,15 @@ std::string FormatLossBlock(const std::string& dateTime, std::uint64_t lost) {
            kLineEnd;
 }
 
+std::string FormatRefusalBlock(const std::string& dateTime, const std::string& what) {
+    return std::string(kLineEnd) + "Date:" + dateTime + kLineEnd + "Traps Refused:" + what + kLineEnd;
+}
+
+int AppendRefusalLog(const std::string& logPath, const std::string& dateTime, const std::string& what) {
+    appendBytes(logPath, FormatRefusalBlock(dateTime, what));
+    return 1;
+}
+
 int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::uint64_t lost) {
     appendBytes(logPath, FormatLossBlock(dateTime, lost));
     return 1;

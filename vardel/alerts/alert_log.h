@@ -25,6 +25,12 @@ int AppendAlertLog(const std::string& logPath, const AlertStore& store, int sequ
 std::string FormatLossBlock(const std::string& dateTime, std::uint64_t lost);
 int AppendLossLog(const std::string& logPath, const std::string& dateTime, std::uint64_t lost);
 
+// The block that says a sender's traps were refused (SNMPv3 security, or not
+// the server's community): an empty line, "Date:" and the time, "Traps
+// Refused:" and what (count, sender, reasons).
+std::string FormatRefusalBlock(const std::string& dateTime, const std::string& what);
+int AppendRefusalLog(const std::string& logPath, const std::string& dateTime, const std::string& what);
+
 // The block that says the outstanding alerts reached their ceiling, so the
 // oldest are in the log only: an empty line, "Date:" and the time, and
 // "Alert Limit:" with the ceiling and what it means.

@@ -97,4 +97,6 @@ struct AlertRecord {
     // The kNotice* ways it was made noticeable when stored (snooze, quiet
     // hours and flapping hold some back).
     std::uint8_t notice = kNoticeAll;
+    // The community a v1/v2c trap carried (never logged nor shown).
+    std::string community;
 };

@@ -157,6 +157,8 @@ void OnTrapNotification(int reason, Snmp* session, Pdu& pdu, SnmpTarget& target,
         record->dateTime = FormatNow();
         record->agentAddress = fitField(address.get_printable(), alert_width::kAgentAddress);
         record->snmpVersion = static_cast<std::uint8_t>(target.get_version());
+        const OctetStr& community = target.readCommunity();
+        record->community.assign(reinterpret_cast<const char*>(community.data()), community.len());
         record->addressType = static_cast<std::uint8_t>(address.get_type());
 
         record->bindingCount = std::min(pdu.get_vb_count(), kMaxBindings);
@@ -331,6 +333,7 @@ int TrapListenerThread::registerSession() {
         return -1;
     }
     session->setLossHook(m_onLoss);
+    session->setRefusalHook(m_onRefusal);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     m_session = std::move(session);

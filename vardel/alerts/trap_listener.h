@@ -110,6 +110,11 @@ public:
 
     // Before start(): where losses are reported, and the receive buffer.
     void setLossNotifier(TrapLossNotifier onLoss) { m_onLoss = std::move(onLoss); }
+    // Before start(): where the SNMPv3 messages refused by sender go, once per
+    // burst, on the listener thread.
+    void setRefusalNotifier(std::function<void(const std::vector<UsmRefusals>&)> onRefusal) {
+        m_onRefusal = std::move(onRefusal);
+    }
     void setReceiveBuffer(int bytes) { m_receiveBuffer = bytes; }
     // The most bytes of datagrams that wait in memory for the listener.
     void setReceiveQueue(std::size_t bytes) { m_receiveQueue = bytes; }
@@ -149,6 +154,7 @@ private:
     std::string m_programDir;
     TrapFailureNotifier m_onFailure;
     TrapLossNotifier m_onLoss;
+    std::function<void(const std::vector<UsmRefusals>&)> m_onRefusal;
     int m_receiveBuffer = kTrapReceiveBuffer;
     std::size_t m_receiveQueue = Snmp::kDefaultReceiveQueue;
     std::uint16_t m_port;

@@ -1,5 +1,6 @@
 #include "vardel/alerts/wait_box.h"
 
+#include "platform/handoff/handoff.h"
 #include "ui_wait_box.h"
 #include "vardel/resources/qt_text.h"
 
@@ -63,12 +64,11 @@ void WorkerGroup::launch(Work work) {
     const int id = m_nextId++;
     m_threads[id] = std::thread([this, id, work = std::move(work)] {
         const Post post = [this](std::function<void()> apply) {
-            QMetaObject::invokeMethod(&m_receiver, std::move(apply), Qt::QueuedConnection);
+            handoff::post(&m_receiver, std::move(apply));
         };
         work(post);
         // Queued behind everything the work handed back.
-        QMetaObject::invokeMethod(
-            &m_receiver, [this, id] { finished(id); }, Qt::QueuedConnection);
+        handoff::post(&m_receiver, [this, id] { finished(id); });
     });
 }
 

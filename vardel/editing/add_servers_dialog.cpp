@@ -74,13 +74,12 @@ struct Listing {
 // Enumerates on a worker thread while the event loop keeps turning; remote
 // absent lists the providers.
 Listing listResources(const std::optional<std::string>& remote, const std::string& provider) {
+    // The worker fills listing alone; wait() returns once it has been joined.
     Listing listing;
     WorkerGroup group(1);
-    group.start([&listing, remote, provider](const WorkerGroup::Post& post) {
-        auto found = std::make_shared<Listing>();
-        found->result = GetListOfResources(found->entries, remote ? remote->c_str() : nullptr,
-                                           remote ? provider.c_str() : nullptr, &found->failure);
-        post([&listing, found] { listing = std::move(*found); });
+    group.start([&listing, remote, provider](const WorkerGroup::Post&) {
+        listing.result = GetListOfResources(listing.entries, remote ? remote->c_str() : nullptr,
+                                            remote ? provider.c_str() : nullptr, &listing.failure);
     });
     group.wait();
     return listing;

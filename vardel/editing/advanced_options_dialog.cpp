@@ -66,6 +66,7 @@ CAdvancedOptionsDlg::CAdvancedOptionsDlg(QWidget* parent, const AdvancedOptions&
         editing::AcceptDigitsOnly(edit);
         edit->setMaxLength(5);
     }
+    m_ui->trapCommunityCheckBox->setChecked(m_values.checkTrapCommunity != 0);
 
     connect(m_ui->soundCheckBox, &QCheckBox::toggled, m_ui->soundFileEdit, &QWidget::setEnabled);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &CAdvancedOptionsDlg::OnSave);
@@ -150,5 +151,6 @@ void CAdvancedOptionsDlg::OnSave() {
     }
     m_values.quietHours = quiet ? 1 : 0;
     m_values.flapping = flapping ? 1 : 0;
+    m_values.checkTrapCommunity = m_ui->trapCommunityCheckBox->isChecked() ? 1 : 0;
     accept();
 }

@@ -37,6 +37,8 @@ struct AdvancedOptions {
     std::uint8_t flapping = 0;
     std::int32_t flappingChanges = 4;
     std::int32_t flappingMinutes = 15;
+    // "Accept traps only with the server's community".
+    std::uint8_t checkTrapCommunity = 0;
 };
 
 class CAdvancedOptionsDlg : public QDialog {

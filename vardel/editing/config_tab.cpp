@@ -400,6 +400,8 @@ void CConfigTab::OnEditServers() {
             return;
         }
         dialog->setIp6Address(ip6);
+        if (const ManagedServer* current = FindServer(m_ctx.servers, name))
+            dialog->setV3(current->v3, m_ctx.consoleEngineId);
         if (dialog->exec() != QDialog::Accepted)
             return;
         ManagedServer* server =
@@ -407,6 +409,12 @@ void CConfigTab::OnEditServers() {
                          dialog->ipxAddress(), dialog->ip6Address(), dialog->community());
         if (!server)
             continue;
+        if (dialog->v3Changed()) {
+            server->v3 = dialog->v3();
+            server->snmpRefusal = 0;
+            if (m_ctx.credentialsChanged)
+                m_ctx.credentialsChanged(*server);
+        }
         if (m_ctx.listChanged)
             m_ctx.listChanged();
         BusyScope busy(*this);
@@ -474,6 +482,7 @@ void CConfigTab::OnAdvancedOptions() {
     current.flapping = s.flapping;
     current.flappingChanges = s.flappingChanges;
     current.flappingMinutes = s.flappingMinutes;
+    current.checkTrapCommunity = s.checkTrapCommunity;
     std::unique_ptr<CAdvancedOptionsDlg> dialog(new (std::nothrow) CAdvancedOptionsDlg(this, current));
     if (!dialog) {
         noMemory();
@@ -499,6 +508,7 @@ void CConfigTab::OnAdvancedOptions() {
     s.flapping = chosen.flapping == 1 ? 1 : 0;
     s.flappingChanges = chosen.flappingChanges;
     s.flappingMinutes = chosen.flappingMinutes;
+    s.checkTrapCommunity = chosen.checkTrapCommunity == 1 ? 1 : 0;
     if (settingsChanged)
         settingsChanged();
 }

@@ -55,6 +55,10 @@ struct ConfigTabContext {
     std::function<void()> definitionsChanged = {};
     // The program's own MIB base modules for that dialog; empty: beside the program.
     std::string baseModuleDir = {};
+    // The console's SNMPv3 engine ID, made on first use; and the hand-over of
+    // a server's edited SNMPv3 user to the SNMP layer.
+    std::function<std::string()> consoleEngineId = {};
+    std::function<void(ManagedServer&)> credentialsChanged = {};
 };
 
 class CConfigTab : public QWidget {

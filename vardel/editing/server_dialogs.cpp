@@ -7,6 +7,7 @@
 #include "ui_enter_ip_address.h"
 #include "vardel/editing/address_check.h"
 #include "vardel/editing/dialog_manners.h"
+#include "vardel/editing/snmpv3_dialog.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/store/config_store.h"
 
@@ -188,6 +189,7 @@ CEditServerInfoDlg::CEditServerInfoDlg(QWidget* parent, const std::string& name,
         m_ui->scoRadioButton->setChecked(true);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CEditServerInfoDlg::OnOK);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_ui->snmpV3Button, &QPushButton::clicked, this, &CEditServerInfoDlg::OnSnmpV3);
 }
 
 CEditServerInfoDlg::~CEditServerInfoDlg() = default;
@@ -195,6 +197,14 @@ CEditServerInfoDlg::~CEditServerInfoDlg() = default;
 void CEditServerInfoDlg::setIp6Address(const std::string& address) {
     m_ip6Address = address;
     m_ui->ip6AddressEdit->setText(toQt(address));
+}
+
+void CEditServerInfoDlg::OnSnmpV3() {
+    CSnmpV3Dlg dialog(this, m_name, m_v3, m_consoleEngineId);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_v3 = dialog.credentials();
+    m_v3Changed = true;
 }
 
 void CEditServerInfoDlg::OnOK() {

@@ -4,7 +4,10 @@
 // Information (154). Each is created with its initial values, run with exec(),
 // and read after it closes; none touches the server list itself.
 
+#include "vardel/store/managed_server.h"
+
 #include <QDialog>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -117,11 +120,25 @@ public:
     void setIp6Address(const std::string& address);
     const std::string& ip6Address() const { return m_ip6Address; }
 
+    // The server's SNMPv3 user, edited through "SNMPv3..."; consoleEngineId
+    // gives the console's engine ID for its keys.
+    void setV3(const SnmpV3Credentials& v3, std::function<std::string()> consoleEngineId) {
+        m_v3 = v3;
+        m_consoleEngineId = std::move(consoleEngineId);
+    }
+    const SnmpV3Credentials& v3() const { return m_v3; }
+    // True when "SNMPv3..." closed with OK.
+    bool v3Changed() const { return m_v3Changed; }
+
 private:
     void OnOK();
+    void OnSnmpV3();
 
     std::unique_ptr<Ui::CEditServerInfoDlg> m_ui;
     std::string m_ip6Address;
+    SnmpV3Credentials m_v3;
+    std::function<std::string()> m_consoleEngineId;
+    bool m_v3Changed = false;
     std::string m_name;
     std::string m_nosText;
     std::string m_ipAddress;

@@ -1,5 +1,6 @@
 #include "vardel/editing/trap_definitions_dialog.h"
 
+#include "platform/handoff/handoff.h"
 #include "platform/msgbox/msgbox.h"
 #include "ui_trap_definitions.h"
 #include "ui_trap_import_preview.h"
@@ -204,8 +205,7 @@ void CTrapDefinitionsDlg::startImport(std::vector<std::string> files, bool snmpt
 
     // The worker posts to this dialog, whose destructor waits until it is done.
     Progress progress = [this, job](int done, int total, const std::string& file) {
-        QMetaObject::invokeMethod(
-            this, [this, done, total, f = toQt(file)] { onProgress(done, total, f); }, Qt::QueuedConnection);
+        handoff::post(this, [this, done, total, f = toQt(file)] { onProgress(done, total, f); });
         return !job->cancel.load();
     };
     ScanOptions options;
@@ -213,7 +213,7 @@ void CTrapDefinitionsDlg::startImport(std::vector<std::string> files, bool snmpt
     options.baseModuleDir = m_ctx.baseModuleDir;
     options.progress = progress;
     options.cancel = &job->cancel;
-    parserWorker().start([this, job, files = std::move(files), snmptt, options, progress] {
+    parserWorker().start(handoff::task([this, job, files = std::move(files), snmptt, options, progress] {
         ScanResult result;
         if (!snmptt) {
             result = ScanMibFiles(files, options);
@@ -232,12 +232,11 @@ void CTrapDefinitionsDlg::startImport(std::vector<std::string> files, bool snmpt
             result.cancelled = result.cancelled || job->cancel;
         }
         job->result = std::move(result);
-        QMetaObject::invokeMethod(
-            this, [this] { onImportFinished(); }, Qt::QueuedConnection);
+        handoff::post(this, [this] { onImportFinished(); });
         std::lock_guard<std::mutex> lock(job->mutex);
         job->done = true;
         job->finished.notify_all();
-    });
+    }));
 }
 
 void CTrapDefinitionsDlg::onProgress(int done, int total, const QString& file) {

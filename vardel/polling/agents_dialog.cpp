@@ -5,8 +5,10 @@
 #include "snmp/snmp.h"
 #include "ui_agents.h"
 #include "vardel/alerts/alerts.h"
+#include "vardel/polling/poll_cycle.h"
 #include "vardel/resources/qt_text.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QHeaderView>
 #include <QPushButton>
@@ -88,6 +90,8 @@ void CAgentsDlg::OnInitDialog() {
     target.set_timeout(kTimeout);
     target.set_readcommunity(OctetStr(m_community.c_str()));
     target.set_writecommunity(OctetStr(m_community.c_str()));
+    if (m_addressKind == "IP")
+        ApplyV3Target(m_v3, target);
 
     CWaitBox* waitBox = new (std::nothrow)
         CWaitBox(this, LoadString(IDS_GETTING_AGENTS), m_serverName, LoadString(IDS_PLEASE_WAIT));
@@ -110,10 +114,12 @@ void CAgentsDlg::OnInitDialog() {
             for (const Agent& agent : agents) {
                 Pdu pdu;
                 pdu += Vb(Oid(agent.oid));
-                const bool answered = snmp->get(pdu, target) == kSnmpSuccess;
-                post([this, name = agent.name, answered] {
-                    appendRow(name, LoadString(answered ? IDS_AGENT_OK : IDS_NOT_RESPONDING));
-                });
+                const int status = snmp->get(pdu, target);
+                // An SNMPv3 refusal is told apart from silence.
+                const std::string text = status == kSnmpSuccess  ? LoadString(IDS_AGENT_OK)
+                                         : snmpIsRefusal(status) ? SnmpRefusalText(status)
+                                                                 : LoadString(IDS_NOT_RESPONDING);
+                post([this, name = agent.name, text] { appendRow(name, text); });
             }
         });
         worker.wait();

@@ -3,6 +3,7 @@
 // agent by agent as agents.ini lists them, whether each agent answers, and
 // lists them "OK" or "Not Responding".
 
+#include "vardel/store/managed_server.h"
 #include "vardel/store/program_env.h"
 
 #include <QDialog>
@@ -23,6 +24,10 @@ public:
                const std::string& programDirectory = ProgramDirectory());
     ~CAgentsDlg() override;
 
+    // The server's SNMPv3 user, when it has one: the queries go over v3, and
+    // an agent that refuses them shows why. Before the dialog is shown.
+    void setV3(const SnmpV3Credentials& v3) { m_v3 = v3; }
+
     // The first showing runs the whole query before the dialog appears.
     void setVisible(bool visible) override;
 
@@ -36,5 +41,6 @@ private:
     std::string m_addressKind;
     std::string m_community;
     std::string m_programDirectory;
+    SnmpV3Credentials m_v3;
     bool m_initialised = false;
 };

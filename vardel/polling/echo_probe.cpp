@@ -1,5 +1,6 @@
 #include "vardel/polling/echo_probe.h"
 
+#include "platform/handoff/handoff.h"
 #include "quillet/quillet.h"
 #include "tamber/tamber.h"
 #include "vardel/store/managed_server.h"
@@ -62,7 +63,6 @@ void ThreadedEchoProbe::run() {
         }
         const int result = m_ping(job.address, job.ipx);
         // Delivered through this object's thread; dropped if it is gone first.
-        QMetaObject::invokeMethod(
-            this, [done = std::move(job.done), result] { done(result); }, Qt::QueuedConnection);
+        handoff::post(this, [done = std::move(job.done), result] { done(result); });
     }
 }

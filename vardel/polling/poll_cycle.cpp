@@ -2,9 +2,11 @@
 
 #include "vardel/alerts/alert_store.h"
 #include "vardel/resources/string_table.h"
+#include "vardel/store/snmpv3_store.h"
 
 #include <QString>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <strings.h>
 
@@ -158,6 +160,7 @@ void PollCycle::issue(ManagedServer& server, const Pdu& pdu) {
     target.set_timeout(m_ctx.settings.timeout);
     target.set_readcommunity(OctetStr(server.community.c_str()));
     target.set_writecommunity(OctetStr(server.community.c_str()));
+    ApplyV3Target(server, target);
     const int status =
         m_ctx.session.get(pdu, target, [this, address](int reason) { OnPollResponse(reason, address); });
     if (status != 0) {
@@ -173,6 +176,39 @@ void PollCycle::OnPollResponse(int reason, const std::string& address) {
         OnAgentAnswered(address);
     else if (reason == kSnmpTimeout)
         OnAgentSilent(address);
+    else if (snmpIsRefusal(reason))
+        OnAgentRefused(address, reason);
+}
+
+int PollCycle::OnAgentRefused(const std::string& address, int refusal) {
+    const ManagedServer* at = serverAt(address);
+    if (at == nullptr)
+        return -1;
+    const std::string name = at->name;
+    if (isSettling(name)) {
+        hold(name, [this, address, refusal] { OnAgentRefused(address, refusal); });
+        return 0;
+    }
+    ManagedServer& server = *serverNamed(name);
+    const std::string& down = LoadString(IDS_DOWN);
+    // The agent is there but takes nothing from this console: DOWN as for a
+    // silent agent whose host answers, marked as a fault of the credentials.
+    if (server.snmpStatus == LoadString(IDS_UP) || server.snmpStatus == "INIT")
+        m_ctx.raiseStateAlert(name, down, kStateSourceAgent);
+    if (server.snmpRefusal != refusal) {
+        const std::string line =
+            "vardel: SNMPv3 request refused by " + name + ": " + SnmpRefusalText(refusal) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    server.snmpRefusal = refusal;
+    server.lastFailure = SnmpRefusalText(refusal);
+    server.lastFailureTime = std::time(nullptr);
+    server.snmpStatus = down;
+    server.pollPending = 0;
+    m_ctx.cells.SetSnmpStatusCell(name, down);
+    OnHostReachable(address);
+    return 0;
 }
 
 int PollCycle::OnAgentAnswered(const std::string& address) {
@@ -190,6 +226,7 @@ int PollCycle::OnAgentAnswered(const std::string& address) {
     }
     server.pollPending = 0;
     server.lastAnswer = std::time(nullptr);
+    server.snmpRefusal = 0;
     m_ctx.cells.SetSnmpStatusCell(name, up);
     // An answering agent proves its host reachable.
     OnHostReachable(address);

@@ -95,6 +95,9 @@ public:
     int OnAgentSilent(const std::string& address);     // WM_USER+2000
     int OnHostReachable(const std::string& address);   // WM_USER+2500
     int OnHostUnreachable(const std::string& address); // WM_USER+3000
+    // The agent answered but refused the SNMPv3 request (snmpIsRefusal):
+    // DOWN, its host reachable, the refusal kept in the server.
+    int OnAgentRefused(const std::string& address, int refusal);
 
     // Probes the server's host and hands the verdict to OnHostReachable or
     // OnHostUnreachable; then runs `then`.

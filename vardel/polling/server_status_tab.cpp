@@ -7,6 +7,7 @@
 #include "vardel/alerts/quiet_policy.h"
 #include "vardel/resources/string_table.h"
 #include "vardel/store/program_env.h"
+#include "vardel/store/server_list_edits.h"
 
 #include <QHelpEvent>
 #include <QMenu>
@@ -238,7 +239,13 @@ void CServerStatusTab::writeSnmpCell(long row, const std::string& text) {
         g.SetCellForeColor(kColourDown);
     else if (text == LoadString(IDS_UP))
         g.SetCellForeColor(kColourUp);
-    g.SetText(text);
+    // An agent that answered but refused the SNMPv3 credentials.
+    const ManagedServer* server =
+        text == LoadString(IDS_DOWN) ? FindServer(m_ctx.servers, g.GetTextMatrix(row, kNameCol)) : nullptr;
+    if (server != nullptr && server->snmpRefusal != 0)
+        g.SetText(text + " " + LoadString(IDS_V3_AUTH_MARK));
+    else
+        g.SetText(text);
 }
 
 void CServerStatusTab::writePollCell(long row, const std::string& text) {

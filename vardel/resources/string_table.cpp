@@ -193,6 +193,27 @@ const std::unordered_map<int, std::string>& table() {
          "digits separated by colons, :: standing once for a run of zero groups (example: fd00::15).\n"
          "The unspecified address ::, multicast (ff00::/8), link-local (fe80::/10) and IPv4-mapped "
          "addresses cannot be used.\nPlease enter a valid IPv6 address."},
+        {IDS_V3_AUTH_MARK, "AUTH"},
+        {IDS_V3_TIMEOUT, "The agent did not answer (time-out)."},
+        {IDS_V3_UNKNOWN_USER, "The agent does not know the SNMPv3 user (unknown user name)."},
+        {IDS_V3_WRONG_DIGEST, "The agent refused the SNMPv3 authentication key (wrong digest)."},
+        {IDS_V3_DECRYPTION_ERROR,
+         "The SNMPv3 message could not be decrypted (decryption error: wrong privacy key)."},
+        {IDS_V3_NOT_IN_TIME, "The SNMPv3 message was outside the agent's time window."},
+        {IDS_V3_UNKNOWN_ENGINE, "The agent does not know the SNMPv3 engine ID."},
+        {IDS_V3_UNSUPPORTED_LEVEL, "The agent does not support the security level of the SNMPv3 user."},
+        {IDS_V3_FILE_UNREADABLE,
+         "The SNMPv3 credentials file %1 could not be read: %2.\nServers with an SNMPv3 "
+         "user are polled with their community, and the file is left as it is."},
+        {IDS_V3_FILE_NOT_WRITTEN, "The SNMPv3 credentials file %1 could not be written: %2."},
+        {IDS_V3_ENGINE_ID_FAILED,
+         "The console's SNMPv3 engine ID could not be kept: %1.\nSNMPv3 is not used."},
+        {IDS_V3_PHRASE_TOO_SHORT, "A pass phrase must have at least 8 characters."},
+        {IDS_V3_USER_MISSING, "Please enter the SNMPv3 user name, or clear every field to remove the user."},
+        {IDS_V3_ENGINE_ID_BAD, "The engine ID must be 5 to 32 octets in hexadecimal, for example "
+                               "80001F8880C71100A1B2C3D4."},
+        {IDS_V3_CAPTION, "SNMPv3"},
+        {IDS_V3_PHRASE_NEEDED, "Please enter the pass phrases of the SNMPv3 user."},
     };
     return strings;
 }

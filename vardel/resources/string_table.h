@@ -190,6 +190,27 @@ enum StringId : int {
     IDS_FLAPPING_BAD = 254,
     // A typed IPv6 address refused by its syntax check.
     IDS_BAD_IP6_SYNTAX = 440,
+    // SNMPv3: the mark beside DOWN for an agent that refused the credentials,
+    // and the reasons of a refusal.
+    IDS_V3_AUTH_MARK = 400,
+    IDS_V3_TIMEOUT = 401,
+    IDS_V3_UNKNOWN_USER = 402,
+    IDS_V3_WRONG_DIGEST = 403,
+    IDS_V3_DECRYPTION_ERROR = 404,
+    IDS_V3_NOT_IN_TIME = 405,
+    IDS_V3_UNKNOWN_ENGINE = 406,
+    IDS_V3_UNSUPPORTED_LEVEL = 407,
+    // The credentials file: %1 its path, %2 the reason.
+    IDS_V3_FILE_UNREADABLE = 408,
+    IDS_V3_FILE_NOT_WRITTEN = 409,
+    // The console's engine ID: %1 the reason.
+    IDS_V3_ENGINE_ID_FAILED = 410,
+    // The SNMPv3 dialog's refusals.
+    IDS_V3_PHRASE_TOO_SHORT = 411,
+    IDS_V3_USER_MISSING = 412,
+    IDS_V3_ENGINE_ID_BAD = 413,
+    IDS_V3_CAPTION = 414,
+    IDS_V3_PHRASE_NEEDED = 415,
 };
 
 // The text of a string; empty for a number the table does not hold.

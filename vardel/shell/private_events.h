@@ -8,3 +8,5 @@ inline constexpr QEvent::Type kEventTrapAlert = static_cast<QEvent::Type>(QEvent
 inline constexpr QEvent::Type kEventTrapListenerFailed = static_cast<QEvent::Type>(QEvent::User + 1001);
 // The trap thread found datagrams dropped before it could read them.
 inline constexpr QEvent::Type kEventTrapsLost = static_cast<QEvent::Type>(QEvent::User + 1002);
+// The trap thread refused SNMPv3 messages (their senders wait in the window).
+inline const QEvent::Type kEventTrapsRefused = static_cast<QEvent::Type>(QEvent::registerEventType());

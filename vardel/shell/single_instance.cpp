@@ -4,6 +4,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <utility>
 
 namespace {
 
@@ -38,22 +39,23 @@ bool SingleInstance::listenForRaise(std::function<void(const std::string&)> rais
         m_server.reset();
         return false;
     }
-    QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this, raise] {
-        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, raise] {
-                if (!socket->canReadLine()) {
-                    if (socket->bytesAvailable() > kMaxRequest)
-                        socket->abort();
-                    return;
-                }
-                const QByteArray line = socket->readLine(kMaxRequest).trimmed();
-                socket->disconnectFromServer();
-                if (line == "raise" || line.startsWith("raise "))
-                    raise(line.mid(6).toStdString());
-            });
-        }
-    });
+    QObject::connect(
+        m_server.get(), &QLocalServer::newConnection, m_server.get(), [this, raise = std::move(raise)] {
+            while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+                QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, raise] {
+                    if (!socket->canReadLine()) {
+                        if (socket->bytesAvailable() > kMaxRequest)
+                            socket->abort();
+                        return;
+                    }
+                    const QByteArray line = socket->readLine(kMaxRequest).trimmed();
+                    socket->disconnectFromServer();
+                    if (line == "raise" || line.startsWith("raise "))
+                        raise(line.mid(6).toStdString());
+                });
+            }
+        });
     return true;
 }
 

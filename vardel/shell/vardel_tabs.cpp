@@ -7,6 +7,7 @@
 #include "platform/profile/profile.h"
 #include "snmp/snmp.h"
 #include "ui_vardel_tabs.h"
+#include "vardel/alerts/alert_log.h"
 #include "vardel/alerts/alerts_page.h"
 #include "vardel/alerts/notify_window.h"
 #include "vardel/alerts/quiet_policy.h"
@@ -27,6 +28,7 @@
 #include "vardel/shell/management_exchange.h"
 #include "vardel/shell/private_events.h"
 #include "vardel/store/program_env.h"
+#include "vardel/store/snmpv3_store.h"
 #include "vardel/store/store_notice.h"
 
 #include <QApplication>
@@ -97,6 +99,12 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
                                      RunAddServersDialog,
                                      {},
                                      [this] { OnDefinitionsChanged(); },
+                                     {},
+                                     [this] { return v3ConsoleEngine(); },
+                                     [this](ManagedServer& server) {
+                                         if (!v3ConsoleEngine().empty())
+                                             ApplyV3Credentials(server, m_consoleEngineId);
+                                     },
                                  },
                                  m_ui->configurationPage);
     m_ui->configurationLayout->addWidget(m_configTab);
@@ -170,6 +178,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_openAgentsDialog = [this](const std::string& name, const std::string& address, const std::string& kind,
                                 const std::string& community) {
         CAgentsDlg dialog(this, name, address, kind, community, m_settings.programDirectory);
+        if (const ManagedServer* server = FindServerByName(m_servers, name))
+            dialog.setV3(server->v3);
         dialog.exec();
         return true;
     };
@@ -180,6 +190,8 @@ CVardelTabs::CVardelTabs(StartupOptions options, QWidget* parent)
     m_firstPollTimer.setSingleShot(true);
     connect(&m_firstPollTimer, &QTimer::timeout, this, &CVardelTabs::onFirstPollTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &CVardelTabs::onPollTimer);
+    m_refusalReportTimer.setSingleShot(true);
+    connect(&m_refusalReportTimer, &QTimer::timeout, this, &CVardelTabs::reportRefusedSenders);
     m_trapSliceTimer.setSingleShot(true);
     connect(&m_trapSliceTimer, &QTimer::timeout, this, &CVardelTabs::takeTrapAlerts);
     m_quietEndTimer.setSingleShot(true);
@@ -274,6 +286,7 @@ bool CVardelTabs::OnInitDialog() {
     if (status != 0)
         msgbox::show(this, LoadString(IDS_SNMP_POLL_INIT), "OnAddEvent");
     m_pollSession = std::make_unique<SnmpPollSession>(std::move(session));
+    loadV3Credentials();
     m_echo = std::make_unique<ThreadedEchoProbe>();
     m_pollCycle = std::make_unique<PollCycle>(PollCycleContext{
         m_servers, m_settings, *m_statusTab, *m_pollSession, *m_echo,
@@ -341,7 +354,79 @@ void CVardelTabs::startTrapListener() {
         if (m_trapsLost.fetch_add(lost) == 0)
             QCoreApplication::postEvent(this, new QEvent(kEventTrapsLost));
     });
+    m_trapListener->setRefusalNotifier([this](const std::vector<UsmRefusals>& refused) {
+        std::lock_guard<std::mutex> lock(m_refusalsMutex);
+        const bool first = m_refusals.empty();
+        m_refusals.insert(m_refusals.end(), refused.begin(), refused.end());
+        if (first)
+            QCoreApplication::postEvent(this, new QEvent(kEventTrapsRefused));
+    });
     m_trapListener->start();
+}
+
+void CVardelTabs::loadV3Credentials() {
+    std::string reason;
+    if (LoadV3Credentials(m_settings.programDirectory, m_servers, reason) != 0) {
+        m_v3FileUnreadable = true;
+        const std::string path = m_settings.programDirectory + kV3CredentialsFile;
+        std::fputs(("vardel: cannot read " + path + ": " + reason + "\n").c_str(), stderr);
+        msgbox::show(this, FormatString(IDS_V3_FILE_UNREADABLE, {path, reason}),
+                     LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
+        return;
+    }
+    for (const auto& server : m_servers)
+        if (server->v3.configured()) {
+            if (!v3ConsoleEngine().empty())
+                ApplyV3Credentials(m_servers, m_consoleEngineId);
+            return;
+        }
+}
+
+std::string CVardelTabs::v3ConsoleEngine() {
+    if (!m_consoleEngineId.empty())
+        return m_consoleEngineId;
+    std::string reason;
+    m_consoleEngineId = ConsoleEngineId(m_settings.programDirectory, reason);
+    if (m_consoleEngineId.empty() || snmpv3::enable(m_consoleEngineId) != 0) {
+        m_consoleEngineId.clear();
+        msgbox::show(QApplication::activeWindow(), FormatString(IDS_V3_ENGINE_ID_FAILED, {reason}),
+                     LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
+    }
+    return m_consoleEngineId;
+}
+
+// The senders whose traps were refused since the last report: one log block
+// and one line on standard error each.
+void CVardelTabs::reportRefusedSenders() {
+    std::vector<UsmRefusals> refused;
+    {
+        std::lock_guard<std::mutex> lock(m_refusalsMutex);
+        refused.swap(m_refusals);
+    }
+    const std::string now = FormatNow();
+    auto report = [&](const std::string& what) {
+        AppendRefusalLog(m_settings.logPath, now, what);
+        std::fputs(("vardel: traps refused: " + what + "\n").c_str(), stderr);
+    };
+    for (const UsmRefusals& r : refused) {
+        std::string what = std::to_string(r.total()) + " SNMPv3 from " + r.sender + " (";
+        const std::pair<std::uint64_t, const char*> kinds[] = {
+            {r.unknownUserNames, "unknown user"},     {r.unknownEngineIds, "unknown engine ID"},
+            {r.wrongDigests, "wrong digest"},         {r.notInTimeWindows, "not in time window"},
+            {r.decryptionErrors, "decryption error"}, {r.unsupportedLevels, "unsupported security level"}};
+        bool first = true;
+        for (const auto& [count, kind] : kinds)
+            if (count != 0) {
+                what += (first ? "" : ", ") + std::to_string(count) + " " + kind;
+                first = false;
+            }
+        report(what + ")");
+    }
+    if (m_arrival)
+        for (const auto& [sender, count] : m_arrival->takeDroppedBySender())
+            report(std::to_string(count) + " SNMPv1/v2c from " + sender +
+                   " (not the server's community, or the server takes SNMPv3 only)");
+    std::fflush(stderr);
 }
 
 void CVardelTabs::OnDefinitionsChanged() {
@@ -372,6 +457,8 @@ void CVardelTabs::takeTrapAlerts() {
     m_notifyWindow->deferDisplay(true);
     m_trapHandoff.handled(
         m_arrival->OnTrapAlerts(m_trapBacklog, std::chrono::steady_clock::now() + kTrapSlice));
+    if (m_arrival->hasDropped() && !m_refusalReportTimer.isActive())
+        m_refusalReportTimer.start(1000);
     m_notifyWindow->deferDisplay(false);
     if (!m_trapBacklog.empty())
         m_trapSliceTimer.start(0);
@@ -641,6 +728,15 @@ void CVardelTabs::OnOK() {
         return;
     SaveRegistrySettings(registryPath(), m_settings);
     SaveConsoleIni(m_settings, m_servers);
+    if (!m_v3FileUnreadable) {
+        AdoptLearntEngines(m_servers);
+        std::string reason;
+        if (SaveV3Credentials(m_settings.programDirectory, m_servers, reason) != 0)
+            msgbox::show(this,
+                         FormatString(IDS_V3_FILE_NOT_WRITTEN,
+                                      {m_settings.programDirectory + kV3CredentialsFile, reason}),
+                         LoadString(IDS_PRODUCT_TITLE), msgbox::Buttons::Ok, msgbox::Icon::Warning);
+    }
     exchange().NotifyManagementServer(m_settings.startupServerName, ManagementExchange::Notice::end);
     if (writeBack && exchange().WriteBackServerList() == ManagementExchange::WriteBack::windowNotCreated)
         return;
@@ -703,6 +799,11 @@ bool CVardelTabs::event(QEvent* event) {
         // Handled by the slice timer, which the event loop runs among its other timers.
         if (!m_trapSliceTimer.isActive())
             m_trapSliceTimer.start(0);
+        return true;
+    }
+    if (event->type() == kEventTrapsRefused) {
+        // Once per burst: the listener reports when its socket went quiet.
+        reportRefusedSenders();
         return true;
     }
     if (event->type() == kEventTrapsLost) {

@@ -3,6 +3,7 @@
 // Cancel and Help. Its initialisation is the console's start-up; it owns all
 // run-time state and routes timers and private messages.
 
+#include "snmp/snmp.h"
 #include "vardel/alerts/alert_arrival.h"
 #include "vardel/alerts/alert_store.h"
 #include "vardel/alerts/trap_handoff.h"
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 class CAlertsPage;
 class CConfigTab;
@@ -140,6 +142,11 @@ protected:
 
 private:
     void startTrapListener();
+    // SNMPv3: the servers' users from their file, the console's engine (made
+    // on first use), the refused senders' report.
+    void loadV3Credentials();
+    std::string v3ConsoleEngine();
+    void reportRefusedSenders();
     void takeTrapAlerts();
     void registerHostIdentity();
     void registerConsole();
@@ -190,6 +197,11 @@ private:
     QTimer m_trapSliceTimer;
     // Datagrams lost since the last report, added on the trap thread.
     std::atomic<std::uint64_t> m_trapsLost{0};
+    std::string m_consoleEngineId;
+    bool m_v3FileUnreadable = false; // then it is never written
+    std::mutex m_refusalsMutex;
+    std::vector<UsmRefusals> m_refusals; // under m_refusalsMutex, from the listener
+    QTimer m_refusalReportTimer;
     std::unique_ptr<TrapListenerThread> m_trapListener;
     std::unique_ptr<SnmpPollSession> m_pollSession;
     std::unique_ptr<ThreadedEchoProbe> m_echo;

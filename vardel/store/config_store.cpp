@@ -350,6 +350,8 @@ void ReadRegistrySettings(const std::string& regPath, ConsoleSettings& settings)
     ReadRegistryDesktopNotifications(regPath, settings);
     ReadRegistryQuietHours(regPath, settings);
     ReadRegistryFlapping(regPath, settings);
+    settings.checkTrapCommunity = 0;
+    readFlag(regPath, "TrapCommunityCheck", settings.checkTrapCommunity);
 }
 
 void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& settings) {
@@ -383,6 +385,8 @@ void SaveRegistrySettings(const std::string& regPath, const ConsoleSettings& set
         key->write("FlappingChanges", std::to_string(settings.flappingChanges), kDataLength);
         key->write("FlappingMinutes", std::to_string(settings.flappingMinutes), kDataLength);
     }
+    if (settings.checkTrapCommunity == 1 || key->read("TrapCommunityCheck", kDataLength))
+        key->write("TrapCommunityCheck", settings.checkTrapCommunity == 1 ? "1" : "0", kDataLength);
     key->close();
 }
 

@@ -36,6 +36,9 @@ struct ConsoleSettings {
     std::uint8_t flapping = 0;
     std::int32_t flappingChanges = 4;
     std::int32_t flappingMinutes = 15;
+    // Value TrapCommunityCheck ("1"), present only once set: a v1/v2c trap
+    // whose community is not its server's is counted and dropped.
+    std::uint8_t checkTrapCommunity = 0;
     // rlaweb.ini [VDINFO].
     std::int32_t retry = 7;
     std::int32_t pollTime = 3;

@@ -7,6 +7,22 @@
 
 enum NosCode : std::int32_t { kNosNone = 0, kNosNetWare = 5, kNosNT = 10, kNosSCO = 15 };
 
+// A server's SNMPv3 user (snmp.h snmpv3 levels and protocols), kept in the
+// credentials file beside rlaweb.ini (snmpv3_store.h), never in it. Keys are
+// raw octets.
+struct SnmpV3Credentials {
+    std::string user; // empty: the server has none
+    std::int32_t level = 3;
+    std::int32_t auth = 0;
+    std::int32_t priv = 0;
+    std::string engineId;                       // typed or learnt; empty until then
+    std::string authKey, privKey;               // localized for engineId
+    std::string consoleAuthKey, consolePrivKey; // localized for the console's engine (informs)
+    std::string authMaster, privMaster;         // kept only while engineId is unknown
+    bool v3Only = false;                        // its v1/v2c traps are dropped
+    bool configured() const { return !user.empty(); }
+};
+
 struct ManagedServer {
     std::string name;
     std::int32_t nosCode = kNosNone;
@@ -30,6 +46,9 @@ struct ManagedServer {
     std::time_t lastAnswer = 0;
     std::string lastFailure;
     std::time_t lastFailureTime = 0;
+    SnmpV3Credentials v3;
+    // Run time: the SNMPv3 refusal of the last poll (snmp.h), 0 when none.
+    std::int32_t snmpRefusal = 0;
 };
 
 // The IP address the console reaches the server by: its IPv4 address, else
