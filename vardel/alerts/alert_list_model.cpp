@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QString>
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <string_view>
 #include <utility>
 
@@ -93,7 +95,7 @@ AlertListModel::~AlertListModel() {
 }
 
 int AlertListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_shown.entries.size()) + m_rowsAdjust;
+    return parent.isValid() ? 0 : static_cast<int>(m_shown.entries.size());
 }
 
 int AlertListModel::columnCount(const QModelIndex& parent) const {
@@ -373,8 +375,12 @@ void AlertListModel::sort(int column, Qt::SortOrder order) {
     m_sortColumn = column;
     m_sortOrder = order;
     flush();
-    if (!m_passRunning)
-        rearrangeShown(); // a pass sorts at its end
+    if (m_passRunning)
+        return; // a pass sorts at its end
+    if (!m_shown.grouped && m_shown.entries.size() > sortedAtOnce)
+        startPass(true);
+    else
+        rearrangeShown();
 }
 
 void AlertListModel::setFilter(const Filter& filter) {
@@ -383,11 +389,18 @@ void AlertListModel::setFilter(const Filter& filter) {
     m_filter = filter;
     m_serverNeedle = lowered(filter.server);
     m_textNeedle = lowered(filter.text);
+    startPass(false);
+}
+
+void AlertListModel::startPass(bool resort) {
     // Alerts stored from now on are taken by the pass, at its end.
     m_pending.clear();
     m_pendingSet.clear();
     m_next = Rows();
-    m_next.grouped = filter.grouped;
+    m_next.grouped = m_filter.grouped;
+    clearPassKeys();
+    m_passKeyColumn = m_sortColumn;
+    m_passResort = resort;
     m_passRunning = true;
     m_passFirst = m_store.alerts.begin();
     m_passAt = m_passFirst;
@@ -403,12 +416,15 @@ void AlertListModel::runSlice() {
         const AlertRecord& alert = **m_passAt;
         ++m_passAt;
         if (matches(alert)) {
-            if (!m_next.grouped)
+            if (!m_next.grouped) {
                 m_next.entries.push_back(&alert);
-            else if (Group* group = nullptr; addToGroups(m_next, alert, &group, true))
+                m_passIds.push_back(alert.alertId);
+                m_passKeys.push_back(passKey(alert));
+            } else if (Group* group = nullptr; addToGroups(m_next, alert, &group, true)) {
                 m_next.entries.push_back(group);
+            }
         }
-        if (++n % 1024 == 0 && std::chrono::steady_clock::now() >= until) {
+        if (++n % 256 == 0 && std::chrono::steady_clock::now() >= until) {
             m_sliceTimer.start(0);
             return;
         }
@@ -435,25 +451,145 @@ void AlertListModel::endPass() {
     std::vector<const AlertRecord*> newcomers;
     for (auto it = m_store.alerts.begin(); it != m_passFirst; ++it)
         newcomers.push_back(it->get());
-    for (auto it = newcomers.rbegin(); it != newcomers.rend(); ++it) {
-        const AlertRecord& alert = **it;
-        if (!matches(alert))
-            continue;
-        if (!m_next.grouped)
-            m_next.entries.push_back(&alert);
-        else if (Group* group = nullptr; addToGroups(m_next, alert, &group))
-            m_next.entries.push_back(group);
+    if (m_next.grouped) {
+        for (auto it = newcomers.rbegin(); it != newcomers.rend(); ++it)
+            if (Group* group = nullptr; matches(**it) && addToGroups(m_next, **it, &group))
+                m_next.entries.push_back(group);
+        sortEntries(m_next);
+    } else {
+        arrangePassed(newcomers);
     }
-    sortEntries(m_next);
-    beginResetModel();
+    clearPassKeys();
+    if (m_passResort) {
+        showResorted();
+    } else {
+        beginResetModel();
+        m_shown = std::move(m_next);
+        m_next = Rows();
+        m_pending.clear();
+        m_pendingSet.clear();
+        m_passRunning = false;
+        endResetModel();
+    }
+    emit passFinished();
+    emit rowsChangedTogether();
+}
+
+// The same rows in a new order (and those that came or went meanwhile): the
+// selection and current row follow their alerts.
+void AlertListModel::showResorted() {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to(from.size());
+    std::unordered_map<const void*, std::vector<int>> wanted;
+    for (int i = 0; i < from.size(); ++i) {
+        const void* entry = m_shown.entries[std::size_t(from[i].row())];
+        if (!m_dead.count(entry)) // a gone alert's address may serve a new one
+            wanted[entry].push_back(i);
+    }
     m_shown = std::move(m_next);
     m_next = Rows();
+    m_dead.clear();
     m_pending.clear();
     m_pendingSet.clear();
     m_passRunning = false;
-    endResetModel();
-    emit passFinished();
-    emit rowsChangedTogether();
+    for (std::size_t row = 0; row < m_shown.entries.size() && !wanted.empty(); ++row) {
+        const auto it = wanted.find(m_shown.entries[row]);
+        if (it == wanted.end())
+            continue;
+        for (int i : it->second)
+            to[i] = index(int(row), from[i].column());
+        wanted.erase(it);
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::uint32_t AlertListModel::passKey(const AlertRecord& alert) {
+    if (const std::string* text = textKey(alert, m_passKeyColumn)) {
+        const auto [it, fresh] = m_passTextIds.try_emplace(*text, std::uint32_t(m_passTexts.size()));
+        if (fresh)
+            m_passTexts.push_back(&it->first);
+        return it->second;
+    }
+    if (m_passKeyColumn == kSeverityCol)
+        return std::uint32_t(severityRank(alert.severity));
+    if (m_passKeyColumn == kAcknowledgedCol)
+        return alert.acknowledged ? 1 : 0;
+    return 0; // arrival order; an ungrouped row counts one
+}
+
+void AlertListModel::clearPassKeys() {
+    std::vector<std::uint64_t>().swap(m_passIds);
+    std::vector<std::uint32_t>().swap(m_passKeys);
+    m_passTextIds.clear();
+    m_passTexts.clear();
+}
+
+// The store gives the arrival order, the order of every column's ties: a
+// stable counting sort of the alerts, oldest first, on their keys finishes
+// the order, in a few linear passes.
+void AlertListModel::arrangePassed(const std::vector<const AlertRecord*>& newcomers) {
+    const bool keyed = m_passKeyColumn == m_sortColumn;
+    std::vector<const void*> entries;
+    std::vector<std::uint32_t> keys;
+    entries.reserve(m_next.entries.size() + newcomers.size());
+    keys.reserve(keyed ? entries.capacity() : 0);
+    for (std::size_t i = m_next.entries.size(); i-- > 0;) {
+        if (!m_next.entries[i])
+            continue;
+        entries.push_back(m_next.entries[i]);
+        if (keyed)
+            keys.push_back(m_passKeys[i]);
+    }
+    for (auto it = newcomers.rbegin(); it != newcomers.rend(); ++it) {
+        if (!matches(**it))
+            continue;
+        entries.push_back(*it);
+        if (keyed)
+            keys.push_back(passKey(**it));
+    }
+    m_next.entries.swap(entries);
+    if (!keyed) {
+        // The column changed (or keys did) while the pass ran.
+        sortEntries(m_next);
+        return;
+    }
+    if (!m_passTexts.empty()) {
+        std::vector<std::uint32_t> order(m_passTexts.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+            return compareText(*m_passTexts[a], *m_passTexts[b]) < 0;
+        });
+        std::vector<std::uint32_t> rankOfId(order.size());
+        for (std::uint32_t r = 0; r < order.size(); ++r)
+            rankOfId[order[r]] = r;
+        for (std::uint32_t& k : keys)
+            k = rankOfId[k];
+    }
+    auto& sorted = m_next.entries;
+    std::vector<const void*> spareEntries(sorted.size());
+    std::vector<std::uint32_t> spareKeys(keys.size());
+    for (int shift = 0; shift < 32; shift += 16) {
+        std::vector<std::size_t> counts(std::size_t(1) << 16, 0);
+        for (std::uint32_t k : keys)
+            ++counts[(k >> shift) & 0xFFFF];
+        if (keys.empty() || counts[(keys.front() >> shift) & 0xFFFF] == keys.size())
+            continue;
+        std::size_t at = 0;
+        for (auto& c : counts)
+            at += std::exchange(c, at);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::size_t to = counts[(keys[i] >> shift) & 0xFFFF]++;
+            spareEntries[to] = sorted[i];
+            spareKeys[to] = keys[i];
+        }
+        sorted.swap(spareEntries);
+        keys.swap(spareKeys);
+    }
+    if (m_sortOrder == Qt::DescendingOrder)
+        std::reverse(sorted.begin(), sorted.end());
 }
 
 void AlertListModel::alertStored(const AlertRecord& alert) {
@@ -475,16 +611,20 @@ void AlertListModel::alertRemoving(const AlertRecord& alert) {
         m_pending.erase(std::find(m_pending.begin(), m_pending.end(), &alert));
         return;
     }
-    bool dead = false;
-    for (Rows* rows : {&m_shown, &m_next}) {
-        if (rows == &m_next && !m_passRunning)
-            continue;
-        if (rows->grouped)
-            removeFromGroups(*rows, alert);
-        else
-            dead = true;
+    if (m_passRunning) {
+        if (m_next.grouped) {
+            removeFromGroups(m_next, alert);
+        } else {
+            // Taken already: its id is among the pass's, which descend.
+            const auto it = std::lower_bound(m_passIds.begin(), m_passIds.end(), alert.alertId,
+                                             std::greater<std::uint64_t>());
+            if (it != m_passIds.end() && *it == alert.alertId)
+                m_next.entries[std::size_t(it - m_passIds.begin())] = nullptr;
+        }
     }
-    if (dead)
+    if (m_shown.grouped)
+        removeFromGroups(m_shown, alert);
+    else
         m_dead.insert(&alert);
     scheduleFlush();
 }
@@ -499,6 +639,7 @@ void AlertListModel::alertsClearing() {
     m_shown = Rows();
     m_shown.grouped = grouped;
     m_next = Rows();
+    clearPassKeys();
     m_pending.clear();
     m_pendingSet.clear();
     m_dead.clear();
@@ -510,6 +651,8 @@ void AlertListModel::alertsClearing() {
 
 void AlertListModel::alertAcknowledged(const AlertRecord&) {
     m_acknowledgedSince = true;
+    if (m_passRunning && m_passKeyColumn == kAcknowledgedCol)
+        m_passKeyColumn = -1; // its keys are stale: the pass sorts afresh
     scheduleFlush();
 }
 
@@ -518,28 +661,22 @@ void AlertListModel::scheduleFlush() {
         m_flushTimer.start(flushDelayMs);
 }
 
+// Grouped: the groups a pass emptied are left out.
 void AlertListModel::compactNext() {
-    if (!m_passRunning)
+    if (!m_passRunning || !m_next.grouped)
         return;
     auto& entries = m_next.entries;
-    if (m_next.grouped) {
-        entries.erase(
-            std::remove_if(entries.begin(), entries.end(),
-                           [](const void* e) { return static_cast<const Group*>(e)->members.empty(); }),
-            entries.end());
-        for (auto it = m_next.groups.begin(); it != m_next.groups.end();)
-            it = it->second->members.empty() ? m_next.groups.erase(it) : std::next(it);
-    } else if (!m_dead.empty()) {
-        entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [this](const void* e) { return m_dead.count(e) != 0; }),
-                      entries.end());
-    }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const void* e) { return static_cast<const Group*>(e)->members.empty(); }),
+                  entries.end());
+    for (auto it = m_next.groups.begin(); it != m_next.groups.end();)
+        it = it->second->members.empty() ? m_next.groups.erase(it) : std::next(it);
 }
 
-// The rows on their way out leave in runs, from the bottom up, so that the
+// Grouped: the emptied groups leave in runs, from the bottom up, so that the
 // view keeps its selection and scroll position.
 void AlertListModel::compactShown() {
-    if (m_shown.grouped ? !m_groupEmptied : m_dead.empty())
+    if (!m_shown.grouped || !m_groupEmptied)
         return;
     auto& entries = m_shown.entries;
     std::vector<std::pair<int, int>> runs; // first, last
@@ -551,93 +688,183 @@ void AlertListModel::compactShown() {
         else
             runs.emplace_back(row, row);
     }
-    // The rows leave in one pass over the entries; the views hear of each run,
-    // bottom up, with the row count they expect meanwhile.
+    // Each run leaves as the views hear of it, bottom up.
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         beginRemoveRows({}, run->first, run->second);
-        m_rowsAdjust -= run->second - run->first + 1;
+        entries.erase(entries.begin() + run->first, entries.begin() + run->second + 1);
         endRemoveRows();
     }
-    entries.erase(
-        std::remove_if(entries.begin(), entries.end(), [this](const void* e) { return gone(m_shown, e); }),
-        entries.end());
-    m_rowsAdjust = 0;
     if (m_shown.grouped)
         for (auto it = m_shown.groups.begin(); it != m_shown.groups.end();)
             it = it->second->members.empty() ? m_shown.groups.erase(it) : std::next(it);
 }
 
+// Grouped: new groups come in at the end, then all take their places again.
 void AlertListModel::mergePending() {
     if (m_pending.empty())
         return;
     std::vector<const AlertRecord*> pending;
     pending.swap(m_pending);
     m_pendingSet.clear();
-    if (m_shown.grouped) {
-        const int before = rowCount();
-        std::vector<const void*> fresh;
-        for (const AlertRecord* alert : pending)
-            if (Group* group = nullptr; addToGroups(m_shown, *alert, &group))
-                fresh.push_back(group);
-        if (!fresh.empty()) {
-            beginInsertRows({}, before, before + int(fresh.size()) - 1);
-            m_shown.entries.insert(m_shown.entries.end(), fresh.begin(), fresh.end());
-            endInsertRows();
+    const int before = rowCount();
+    std::vector<const void*> fresh;
+    for (const AlertRecord* alert : pending)
+        if (Group* group = nullptr; addToGroups(m_shown, *alert, &group))
+            fresh.push_back(group);
+    if (!fresh.empty()) {
+        beginInsertRows({}, before, before + int(fresh.size()) - 1);
+        m_shown.entries.insert(m_shown.entries.end(), fresh.begin(), fresh.end());
+        endInsertRows();
+    }
+    // Counts and newest members changed: the groups take their places again.
+    rearrangeShown();
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+}
+
+namespace {
+
+// Bits of a pointer for a filter of 2^20 bits.
+constexpr int kFilterBits = 20;
+std::size_t filterBit(const void* p) {
+    return std::size_t((std::uintptr_t(p) * 0x9E3779B97F4A7C15ull) >> (64 - kFilterBits));
+}
+
+// Runs of consecutive values in an ascending list.
+template <typename T> int runsIn(const std::vector<T>& values, T step) {
+    int runs = 0;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        runs += i == 0 || values[i] != values[i - 1] + step;
+    return runs;
+}
+
+// Past this many runs of rows leaving, or rows coming, the views hear of one
+// change of layout: each run costs a table view a walk over all its rows.
+constexpr int kRunsTold = 4;
+
+} // namespace
+
+void AlertListModel::applyRowChanges() {
+    auto& entries = m_shown.entries;
+    std::vector<std::size_t> deadRows;
+    if (!m_dead.empty()) {
+        // The filter spares the set a look-up for nearly every row.
+        std::vector<std::uint64_t> maybe(std::size_t(1) << (kFilterBits - 6), 0);
+        for (const void* e : m_dead)
+            maybe[filterBit(e) >> 6] |= std::uint64_t(1) << (filterBit(e) & 63);
+        for (std::size_t row = 0; row < entries.size(); ++row) {
+            const std::size_t bit = filterBit(entries[row]);
+            if ((maybe[bit >> 6] >> (bit & 63) & 1) && m_dead.count(entries[row]))
+                deadRows.push_back(row);
         }
-        // Counts and newest members changed: the groups take their places again.
-        rearrangeShown();
-        if (rowCount() > 0)
-            emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+    }
+    std::vector<const AlertRecord*> pending;
+    pending.swap(m_pending);
+    m_pendingSet.clear();
+    if (deadRows.empty() && pending.empty())
+        return;
+
+    // In place: the dead rows out, then each newcomer in at its place among
+    // the rows kept, merging from the back.
+    std::vector<std::size_t> at(pending.size());
+    const auto compact = [&] {
+        std::size_t to = deadRows.empty() ? entries.size() : deadRows.front();
+        for (std::size_t row = to, d = 0; row < entries.size(); ++row) {
+            if (d < deadRows.size() && deadRows[d] == row)
+                ++d;
+            else
+                entries[to++] = entries[row];
+        }
+        entries.resize(to);
+        m_dead.clear();
+    };
+    // The newcomers in order, and where each goes among the rows kept.
+    const auto sortPending = [&] {
+        std::sort(pending.begin(), pending.end(),
+                  [this](const AlertRecord* a, const AlertRecord* b) { return compare(*a, 1, *b, 1) < 0; });
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            at[i] = std::size_t(
+                std::upper_bound(entries.begin(), entries.end(), pending[i],
+                                 [this](const AlertRecord* a, const void* e) {
+                                     return compare(*a, 1, *static_cast<const AlertRecord*>(e), 1) < 0;
+                                 }) -
+                entries.begin());
+    };
+    const auto merge = [&] {
+        sortPending();
+        std::size_t end = entries.size();
+        std::size_t to = end + pending.size();
+        if (to > entries.capacity())
+            entries.reserve(to + to / 8); // room for the next few merges
+        entries.resize(to);
+        for (std::size_t j = pending.size(); j-- > 0;) {
+            std::move_backward(entries.begin() + long(at[j]), entries.begin() + long(end),
+                               entries.begin() + long(to));
+            to -= end - at[j];
+            end = at[j];
+            entries[--to] = pending[j];
+        }
+    };
+
+    if (runsIn(deadRows, std::size_t(1)) + int(pending.size()) > kRunsTold) {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const QModelIndexList from = persistentIndexList();
+        compact();
+        merge();
+        QModelIndexList to;
+        to.reserve(from.size());
+        for (const QModelIndex& old : from) {
+            const std::size_t row = std::size_t(old.row());
+            const auto dead = std::lower_bound(deadRows.begin(), deadRows.end(), row);
+            if (dead != deadRows.end() && *dead == row) {
+                to.push_back(QModelIndex());
+                continue;
+            }
+            const std::size_t k = row - std::size_t(dead - deadRows.begin());
+            const std::size_t before = std::size_t(std::upper_bound(at.begin(), at.end(), k) - at.begin());
+            to.push_back(index(int(k + before), old.column()));
+        }
+        changePersistentIndexList(from, to);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
         return;
     }
-    std::sort(pending.begin(), pending.end(),
-              [this](const AlertRecord* a, const AlertRecord* b) { return compare(*a, 1, *b, 1) < 0; });
-    // Where each goes in the shown rows, then the runs inserted top down.
-    auto& entries = m_shown.entries;
-    std::vector<std::size_t> at(pending.size());
-    for (std::size_t i = 0; i < pending.size(); ++i)
-        at[i] = std::size_t(std::upper_bound(entries.begin(), entries.end(), pending[i],
-                                             [this](const AlertRecord* a, const void* e) {
-                                                 return compare(*a, 1, *static_cast<const AlertRecord*>(e),
-                                                                1) < 0;
-                                             }) -
-                            entries.begin());
-    // The merged entries in one pass; the views hear of each run top down,
-    // with the row count they expect meanwhile.
-    std::vector<const void*> merged;
-    merged.reserve(entries.size() + pending.size());
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        merged.insert(merged.end(), entries.begin() + long(from), entries.begin() + long(at[i]));
-        from = at[i];
-        merged.push_back(pending[i]);
+
+    // Few runs: each leaves (bottom up) or comes (top down) as the views hear of it.
+    for (std::size_t i = deadRows.size(); i > 0;) {
+        std::size_t j = i - 1;
+        while (j > 0 && deadRows[j - 1] + 1 == deadRows[j])
+            --j;
+        beginRemoveRows({}, int(deadRows[j]), int(deadRows[i - 1]));
+        entries.erase(entries.begin() + long(deadRows[j]), entries.begin() + long(deadRows[i - 1]) + 1);
+        endRemoveRows();
+        i = j;
     }
-    merged.insert(merged.end(), entries.begin() + long(from), entries.end());
-    const int oldRows = int(entries.size());
-    entries.swap(merged);
-    m_rowsAdjust = oldRows - int(entries.size());
-    std::size_t i = 0, shift = 0;
-    while (i < pending.size()) {
+    m_dead.clear();
+    sortPending();
+    for (std::size_t i = 0, shift = 0; i < at.size();) {
         std::size_t j = i;
-        while (j < pending.size() && at[j] == at[i])
+        while (j < at.size() && at[j] == at[i])
             ++j;
         const int first = int(at[i] + shift);
         beginInsertRows({}, first, first + int(j - i) - 1);
-        m_rowsAdjust += int(j - i);
+        entries.insert(entries.begin() + first, pending.begin() + long(i), pending.begin() + long(j));
         endInsertRows();
         shift += j - i;
         i = j;
     }
-    m_rowsAdjust = 0;
 }
 
 void AlertListModel::flush() {
     m_flushTimer.stop();
     compactNext();
-    compactShown();
+    if (m_shown.grouped) {
+        compactShown();
+        m_groupEmptied = false;
+        mergePending();
+    } else {
+        applyRowChanges();
+    }
     m_dead.clear();
-    m_groupEmptied = false;
-    mergePending();
     if (m_acknowledgedSince && rowCount() > 0)
         emit dataChanged(index(0, kAcknowledgedCol), index(rowCount() - 1, kAcknowledgedCol));
     m_acknowledgedSince = false;

@@ -13,6 +13,7 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -60,8 +61,10 @@ public:
     // Starts working out the rows of a new filter (nothing when unchanged).
     void setFilter(const Filter& filter);
     const Filter& filter() const { return m_filter; }
-    // A filter or grouping is being worked out.
+    // A filter, grouping or large sort is being worked out.
     bool passRunning() const { return m_passRunning; }
+    // A filter or grouping is.
+    bool filtering() const { return m_passRunning && !m_passResort; }
     // Works the pass out to its end now.
     void finishPass();
     // Applies the store's changes now rather than at the next tick.
@@ -83,9 +86,12 @@ public:
     static QColor severityColour(int severity);
 
     // The longest a slice of a pass runs before the event loop turns.
-    std::chrono::milliseconds sliceBudget{15};
+    std::chrono::milliseconds sliceBudget{8};
     // How long the store's changes wait to be applied together.
     int flushDelayMs = 100;
+    // Up to this many ungrouped rows are sorted at once; more, by a pass
+    // while they stay shown in their old order.
+    std::size_t sortedAtOnce = 100000;
 
 signals:
     // Rows came or went, or a pass finished: the counts may have changed.
@@ -121,14 +127,26 @@ private:
     bool entryBefore(const Rows& rows, const void* a, const void* b) const;
     void sortEntries(Rows& rows) const;
     void rearrangeShown();
+    // resort: the filter is the same, the rows keep their selection.
+    void startPass(bool resort);
     void runSlice();
     void endPass();
+    void showResorted();
+    // The key of the pass's sort column (a text's number as first met).
+    std::uint32_t passKey(const AlertRecord& alert);
+    // Puts the alerts an ungrouped pass took, and the newcomers, in order.
+    void arrangePassed(const std::vector<const AlertRecord*>& newcomers);
+    void clearPassKeys();
     void scheduleFlush();
     // Entries on their way out: dead alerts, emptied groups.
     bool gone(const Rows& rows, const void* entry) const;
     void compactShown();
     void compactNext();
     void mergePending();
+    // Ungrouped: the dead rows leave and the pending alerts come in at their
+    // places, told to the views run by run, or as one change of layout when
+    // the runs are many.
+    void applyRowChanges();
 
     AlertStore& m_store;
     Filter m_filter;
@@ -140,20 +158,26 @@ private:
     // Alerts stored since the last flush that match the filter.
     std::vector<const AlertRecord*> m_pending;
     std::unordered_set<const AlertRecord*> m_pendingSet;
-    // Alerts removed from the store but still among the entries of an
+    // Alerts removed from the store but still among the shown entries of an
     // ungrouped arrangement, until the next flush.
     std::unordered_set<const void*> m_dead;
     bool m_groupEmptied = false;
     bool m_acknowledgedSince = false;
-    // While the views hear of rows leaving or coming in runs: the count they
-    // expect less the entries' count.
-    int m_rowsAdjust = 0;
 
     // The pass: the store walked from its newest alert at the start (passFirst)
     // to its oldest; alerts stored meanwhile are taken at its end.
     bool m_passRunning = false;
+    bool m_passResort = false;
     Rows m_next;
     AlertList::iterator m_passFirst, m_passAt;
+    // Of an ungrouped pass, beside its entries (nullptr for one removed
+    // meanwhile): their alert ids, descending as in the store, and their
+    // keys for the column it sorts by.
+    std::vector<std::uint64_t> m_passIds;
+    std::vector<std::uint32_t> m_passKeys;
+    int m_passKeyColumn = -1;
+    std::unordered_map<std::string, std::uint32_t> m_passTextIds;
+    std::vector<const std::string*> m_passTexts; // by number
     QTimer m_sliceTimer;
     QTimer m_flushTimer;
 };

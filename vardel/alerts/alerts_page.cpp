@@ -7,7 +7,8 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QTreeView>
+#include <QStyle>
+#include <QTableView>
 #include <set>
 
 CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
@@ -20,9 +21,18 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
                      int(kSeverityNormal), int(kSeverityUnclassified)})
         severity->addItem(AlertListModel::severityWord(code), code);
 
-    QTreeView& v = view();
+    QTableView& v = view();
     v.setModel(m_model);
+    // Rows of one fixed height, so that the view needs nothing per row.
+    QHeaderView& rows = *v.verticalHeader();
+    rows.setMinimumSectionSize(1);
+    // As high as a line of text or the severity's colour, as a list's rows are.
+    rows.setDefaultSectionSize(std::max(QFontMetrics(v.font()).height(),
+                                        v.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &v)) +
+                               2);
+    rows.setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView& h = header();
+    h.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     h.setSortIndicator(AlertListModel::kSequenceCol, Qt::DescendingOrder);
     v.setSortingEnabled(true);
     h.setStretchLastSection(true);
@@ -55,7 +65,7 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
     connect(m_ui->showButton, &QPushButton::clicked, this, &CAlertsPage::OnShow);
     connect(m_ui->launchButton, &QPushButton::clicked, this, &CAlertsPage::OnLaunch);
     connect(m_ui->jumpCriticalButton, &QPushButton::clicked, this, &CAlertsPage::OnJumpToNewestCritical);
-    connect(&v, &QTreeView::doubleClicked, this, &CAlertsPage::OnShow);
+    connect(&v, &QAbstractItemView::doubleClicked, this, &CAlertsPage::OnShow);
     connect(v.selectionModel(), &QItemSelectionModel::selectionChanged, this, &CAlertsPage::updateButtons);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CAlertsPage::updateButtons);
     connect(m_model, &AlertListModel::rowsChangedTogether, this, &CAlertsPage::updateShownLabel);
@@ -67,12 +77,12 @@ CAlertsPage::CAlertsPage(AlertsPageContext context, QWidget* parent)
 
 CAlertsPage::~CAlertsPage() = default;
 
-QTreeView& CAlertsPage::view() {
+QTableView& CAlertsPage::view() {
     return *m_ui->alertsView;
 }
 
 QHeaderView& CAlertsPage::header() {
-    return *m_ui->alertsView->header();
+    return *m_ui->alertsView->horizontalHeader();
 }
 
 void CAlertsPage::applyFilter() {
@@ -87,7 +97,7 @@ void CAlertsPage::applyFilter() {
 }
 
 void CAlertsPage::updateShownLabel() {
-    const int id = m_model->passRunning() ? IDS_ALERTS_FILTERING : IDS_ALERTS_SHOWN;
+    const int id = m_model->filtering() ? IDS_ALERTS_FILTERING : IDS_ALERTS_SHOWN;
     m_ui->shownLabel->setText(
         toQt(FormatString(id, {std::to_string(m_model->alertsShown()), std::to_string(m_ctx.store.count)})));
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 class QHeaderView;
-class QTreeView;
+class QTableView;
 namespace Ui {
 class CAlertsPage;
 }
@@ -48,7 +48,7 @@ public:
     ~CAlertsPage() override;
 
     AlertListModel& model() { return *m_model; }
-    QTreeView& view();
+    QTableView& view();
     QHeaderView& header();
 
     // The alerts of the selected rows, in row order (a group's members oldest first).

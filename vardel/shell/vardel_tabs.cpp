@@ -39,7 +39,7 @@
 #include <QKeySequence>
 #include <QSettings>
 #include <QShortcut>
-#include <QTreeView>
+#include <QTableView>
 #include <QWindow>
 #include <chrono>
 #include <climits>
@@ -441,7 +441,7 @@ void CVardelTabs::OnDefinitionsChanged() {
 // loop turns (its other timers too), so the windows answer during a burst.
 // The notify window lays out and raises only the last alert of a slice.
 void CVardelTabs::takeTrapAlerts() {
-    constexpr auto kTrapSlice = std::chrono::milliseconds(20);
+    constexpr auto kTrapSlice = std::chrono::milliseconds(5);
     // A box of the start-up turns the event loop before the server list is
     // loaded: its traps wait in the handoff rather than being taken as unmanaged.
     if (!m_startupDone)

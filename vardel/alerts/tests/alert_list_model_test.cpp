@@ -6,7 +6,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -180,6 +183,112 @@ TEST_F(AlertListModelTest, RemovingSelectedAlertsTogetherLeavesWhatOneByOneDoes)
     }
     model.flush();
     EXPECT_EQ(model.rowCount(), 4);
+}
+
+// Server and number of each row, and of the store's alerts whose server holds
+// needle, worked out afresh: by server, then by arrival; reversed for descending.
+Strings shownByServer(const AlertListModel& model, const AlertStore& store) {
+    Strings out;
+    for (int r = 0; r < model.rowCount(); ++r)
+        out.push_back(model.alertAt(r)->serverName + "#" +
+                      std::to_string(store.sequenceOf(*model.alertAt(r))));
+    return out;
+}
+
+Strings expectedByServer(const AlertStore& store, const std::string& needle, bool ascending) {
+    std::vector<const AlertRecord*> alerts;
+    for (const auto& a : store.alerts)
+        if (a->serverName.find(needle) != std::string::npos)
+            alerts.push_back(a.get());
+    std::sort(alerts.begin(), alerts.end(), [&](const AlertRecord* a, const AlertRecord* b) {
+        const bool before = std::tie(a->serverName, a->sequence) < std::tie(b->serverName, b->sequence);
+        return ascending ? before : !before && a != b;
+    });
+    Strings out;
+    for (const AlertRecord* a : alerts)
+        out.push_back(a->serverName + "#" + std::to_string(store.sequenceOf(*a)));
+    return out;
+}
+
+std::string serverName(int i) {
+    return "s" + std::to_string(10 + (i * 7) % 37);
+}
+
+TEST_F(AlertListModelTest, APassTakesAlertsRemovedAndStoredMeanwhileInOrder) {
+    for (int i = 0; i < 3000; ++i)
+        add(serverName(i), 0, "x");
+    model.sort(AlertListModel::kServerCol, Qt::DescendingOrder);
+    model.sliceBudget = std::chrono::milliseconds(0);
+    model.setFilter({AlertListModel::kAnySeverity, "1", "", false});
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(model.passRunning());
+    // The newest were taken already, the oldest not yet; newcomers push the
+    // oldest out of the store.
+    store.RemoveAlert(store.count);
+    store.RemoveAlert(store.count - 5);
+    store.RemoveAlert(2);
+    store.ceiling = store.count;
+    for (int i = 0; i < 40; ++i)
+        add(serverName(i * 3), 0, "y");
+    QCoreApplication::processEvents();
+    model.finishPass();
+    EXPECT_EQ(shownByServer(model, store), expectedByServer(store, "1", false));
+
+    // Sorted by another column while it ran: sorted afresh at its end.
+    model.setFilter({AlertListModel::kAnySeverity, "2", "", false});
+    QCoreApplication::processEvents();
+    model.sort(AlertListModel::kServerCol, Qt::AscendingOrder);
+    model.finishPass();
+    EXPECT_EQ(shownByServer(model, store), expectedByServer(store, "2", true));
+}
+
+// Many scattered rows leaving and coming at once: one change of layout that
+// keeps the order and the selection.
+TEST_F(AlertListModelTest, AFlushOfManyRunsKeepsTheOrderAndTheSelection) {
+    for (int i = 0; i < 600; ++i)
+        add(serverName(i), 0, "x");
+    model.sort(AlertListModel::kServerCol, Qt::AscendingOrder);
+    model.flush();
+    QItemSelectionModel selection(&model);
+    const AlertRecord* chosen = model.alertAt(300);
+    selection.select(model.index(300, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    std::vector<const AlertRecord*> leaving;
+    int n = 0;
+    for (const auto& a : store.alerts)
+        if (++n % 9 == 0 && a.get() != chosen)
+            leaving.push_back(a.get());
+    store.RemoveAlerts(leaving);
+    for (int i = 0; i < 30; ++i)
+        add(serverName(i * 5), 0, "y");
+    model.flush();
+    EXPECT_EQ(shownByServer(model, store), expectedByServer(store, "", true));
+    const QModelIndexList rows = selection.selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(model.alertAt(rows.front().row()), chosen);
+}
+
+// Past sortedAtOnce rows a sort is a pass: the old order stays shown until it
+// ends, then the selection follows its alert.
+TEST_F(AlertListModelTest, ALargeSortRunsAsAPassAndKeepsTheSelection) {
+    for (int i = 0; i < 500; ++i)
+        add(serverName(i), 0, "x");
+    model.flush();
+    model.sortedAtOnce = 100;
+    model.sliceBudget = std::chrono::milliseconds(0);
+    QItemSelectionModel selection(&model);
+    const AlertRecord* chosen = model.alertAt(7);
+    selection.select(model.index(7, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    model.sort(AlertListModel::kServerCol, Qt::AscendingOrder);
+    ASSERT_TRUE(model.passRunning());
+    EXPECT_FALSE(model.filtering());
+    EXPECT_EQ(model.alertAt(7), chosen);
+    store.RemoveAlert(1);
+    add(serverName(3), 0, "y");
+    model.finishPass();
+    EXPECT_EQ(shownByServer(model, store), expectedByServer(store, "", true));
+    const QModelIndexList rows = selection.selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(model.alertAt(rows.front().row()), chosen);
 }
 
 // The pass over a million alerts and its sort end with every alert in order;

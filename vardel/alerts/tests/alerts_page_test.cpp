@@ -10,8 +10,8 @@
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
