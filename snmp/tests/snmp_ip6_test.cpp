@@ -171,7 +171,7 @@ TEST(SnmpIp6, ATurnWithBothSocketsReadableEndsWhenStopped) {
     ids += Oid("1.3.6.1.4.1.9999");
     ASSERT_EQ(session.notify_register(ids, TargetCollection(), onNotification, &received), 0);
     const std::string p = std::to_string(port);
-    for (const std::string to : {"127.0.0.1:" + p, "udp6:[::1]:" + p})
+    for (const std::string& to : {"127.0.0.1:" + p, "udp6:[::1]:" + p})
         ASSERT_EQ(peers::run({"snmptrap", "-v", "2c", "-c", "public", to, "", "1.3.6.1.4.1.9999.0.9"}), 0);
     std::promise<void> ended;
     std::thread driver([&] {
