@@ -4,9 +4,12 @@
 #include "tests/support/testsupport.h"
 #include "vardel/store/snmpv3_store.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -100,4 +103,51 @@ TEST(SnmpV3Store, AFileThatCannotBeReadChangesNothingAndSaysWhy) {
 
     writeFile(dir.file(kEngineIdFile), "not hex\n");
     EXPECT_TRUE(ConsoleEngineId(dir.path(), reason).empty());
+}
+
+// A console killed while it writes the file leaves the old file or the new
+// one, whole, never a part of either.
+TEST(SnmpV3Store, KilledSavesLeaveOneWholeFile) {
+    TempDir dir;
+    std::string reason;
+    const std::string console = ConsoleEngineId(dir.path(), reason);
+    ServerList one = twoServers();
+    ServerList other = twoServers();
+    one.front()->v3.user = "alice";
+    other.back()->v3.user = "carol";
+    for (ServerList* list : {&one, &other})
+        for (auto& s : *list)
+            if (s->v3.configured()) {
+                s->v3.auth = snmpv3::kAuthSha256;
+                s->v3.priv = snmpv3::kPrivAes;
+                ASSERT_TRUE(MakeV3Keys(s->v3, "passphrase123", "passphrase456", console));
+            }
+    ASSERT_EQ(SaveV3Credentials(dir.path(), one, reason), 0) << reason;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(ready[0]);
+            std::string why;
+            for (int i = 0;; ++i) {
+                SaveV3Credentials(dir.path(), (i + attempt) % 2 == 0 ? one : other, why);
+                if (i == 0)
+                    (void)!write(ready[1], "x", 1);
+            }
+        }
+        close(ready[1]);
+        char byte;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        usleep(static_cast<useconds_t>(attempt * 97 % 3000));
+        kill(child, SIGKILL);
+        ASSERT_EQ(waitpid(child, nullptr, 0), child);
+        ServerList read = twoServers();
+        ASSERT_EQ(LoadV3Credentials(dir.path(), read, reason), 0) << reason;
+        const bool isOne = read.front()->v3.user == "alice" && !read.back()->v3.configured();
+        const bool isOther = read.back()->v3.user == "carol" && !read.front()->v3.configured();
+        EXPECT_TRUE(isOne || isOther) << "attempt " << attempt;
+    }
 }
