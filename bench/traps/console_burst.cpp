@@ -93,18 +93,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     msgbox::ScopedScript boxes;
 
-    char dirTemplate[] = "/tmp/vardel-bench-XXXXXX";
-    const std::string dir = std::string(mkdtemp(dirTemplate)) + "/";
-    std::ofstream(dir + "VDTrap.ini")
-        << "[Header]\r\nTotalNum=1\r\n[EnterpriseList]\r\n1.3.6.1.4.1.9999=vd.ini\r\n";
-    {
-        std::ofstream def(dir + "vd.ini");
-        for (int i = 1; i <= kTrapKinds; ++i)
-            def << "[1.3.6.1.4.1.9999." << i << "]\r\nTrapString=Volume trap " << i
-                << "\r\nAlarmString=Volume alert: %1\r\nSeverity=WARNING\r\n";
-    }
-    std::ofstream(dir + "rlaweb.ini") << "[ServerInfo]\r\nNumServers=1\r\n[SERVERS]\r\nSRV1=1\r\n"
-                                         "[SRV1]\r\nNOS=NT\r\nIP=127.0.0.1\r\nSNMP_COMMUNITY=public\r\n";
+    const std::string dir = makeBurstProgramDir();
     writeShortWav(dir + "short.wav");
 
     StartupOptions options;

@@ -31,5 +31,9 @@ inline constexpr const char* kBenchPrivPhrase = "benchpriv123";
 // The number of distinct specific traps sendBurst uses.
 inline constexpr int kTrapKinds = 1000;
 
+// A new program directory under /tmp (its path ends in /) with the
+// definitions of the burst's traps and one server, SRV1 at 127.0.0.1.
+std::string makeBurstProgramDir();
+
 // Lines of the file at path that start with prefix.
 int countLinesStartingWith(const std::string& path, const std::string& prefix);
