@@ -56,6 +56,10 @@ endif()
 if(VARDEL_TSAN)
   target_compile_options(vardel_options INTERFACE -fsanitize=thread)
   target_link_options(vardel_options INTERFACE -fsanitize=thread)
+  # The runtime cannot follow the vfork-like clone with which QProcess starts
+  # a child: every executable hands those to libc (cmake/tsan_clone.cpp).
+  target_sources(vardel_options INTERFACE
+    $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${PROJECT_SOURCE_DIR}/cmake/tsan_clone.cpp>)
 endif()
 
 # The Samba hosts of the network-browsing tests (scripts/samba-peers), started
