@@ -396,43 +396,62 @@ int CIcmpPing::nextEchoNumber() {
     return sm_nIcmpId;
 }
 
-int CIcmpPing::Tamber(int retries, long timeoutMs, const char* /*hostText*/) {
+namespace {
+
+// One ping's attempts on socket s: send() puts an echo request on the wire
+// (false on a socket error); receive() reads what came: its length when it is
+// our reply, 0 when it is not, -1 on a socket error. The reply's length, 0
+// after a socket error, -2 when no reply came within the attempts (a failed
+// wait goes to trace()).
+template <class Send, class Receive, class Trace>
+int echoAttempts(Trace trace, SOCKET s, int retries, long timeoutMs, Send send, Receive receive) {
     if (retries < 0) {
         retries = 0;
     }
-    const int n = nextEchoNumber();
     Wait wait = tamber_internal::firstWait(timeoutMs);
     const long s0 = wait.sec;
-
     int attempt = 0;
     while (attempt <= kMaxAttemptIndex) {
-        if (icmp_sendto(m_socket, &m_destAddr, n + 1, n, m_nDataSize) < 0) {
+        if (!send()) {
             return 0;
         }
         int error = 0;
-        const int ready = waitReadable(m_socket, wait, &error);
+        const int ready = waitReadable(s, wait, &error);
         if (ready < 0) {
-            TraceSocketError(error);
+            trace(error);
             return -2;
         }
         if (ready == 0) {
             ++attempt;
             wait = tamber_internal::nextWait(wait, s0);
         } else {
-            const int length = icmp_recvfrom(m_socket, &m_nRecvOut1, &m_nRecvOut2, &m_recvAddr, n + 1);
-            if (length == -1) {
+            const int length = receive();
+            if (length < 0) {
                 return 0;
             }
             if (length > 0) {
                 return length;
             }
-            ++attempt; // not an echo reply, or not ours: the wait stays as it is
+            ++attempt; // not our reply: the wait stays as it is
         }
         if (attempt > retries) {
             break;
         }
     }
     return -2;
+}
+
+} // namespace
+
+int CIcmpPing::Tamber(int retries, long timeoutMs, const char* /*hostText*/) {
+    const int n = nextEchoNumber();
+    return echoAttempts([this](int error) { TraceSocketError(error); }, m_socket, retries, timeoutMs,
+                        [&] { return icmp_sendto(m_socket, &m_destAddr, n + 1, n, m_nDataSize) >= 0; },
+                        [&] {
+                            const int length =
+                                icmp_recvfrom(m_socket, &m_nRecvOut1, &m_nRecvOut2, &m_recvAddr, n + 1);
+                            return length == -1 ? -1 : (length > 0 ? length : 0); // below -1: not our reply
+                        });
 }
 
 int CIcmpPing::pingLocked(int retries, long timeoutMs) {
@@ -499,58 +518,39 @@ int CIcmpPing::TamberByName(const char* /*ignored*/, const char* hostName, int r
 // The single-ping step over ICMPv6 on socket s: the reply's length on
 // success, 0 on a socket error, -2 when no matching reply came.
 int CIcmpPing::Tamber6(SOCKET s, const sockaddr_in6& dest, int retries, long timeoutMs) {
-    if (retries < 0) {
-        retries = 0;
-    }
     if (m_nDataSize < 0 || m_nDataSize > kPacketSize - kIcmpHeaderSize) {
         return 0;
     }
     const int n = nextEchoNumber();
     const int identifier = n + 1;
-    Wait wait = tamber_internal::firstWait(timeoutMs);
-    const long s0 = wait.sec;
-    int attempt = 0;
-    while (attempt <= kMaxAttemptIndex) {
+    const auto send = [&] {
         // The kernel fills in the checksum of a raw ICMPv6 socket.
         unsigned char* p = m_packetBuf;
         writeEchoRequest(p, 128, identifier, n, m_nDataSize);
         const std::size_t length = std::size_t{kIcmpHeaderSize} + static_cast<std::size_t>(m_nDataSize);
         if (sendto(s, p, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) < 0) {
             TraceSocketError(errno);
-            return 0;
+            return false;
         }
-        int error = 0;
-        const int ready = waitReadable(s, wait, &error);
-        if (ready < 0) {
-            TraceSocketError(error);
-            return -2;
+        return true;
+    };
+    const auto receive = [&] {
+        sockaddr_in6 from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got =
+            recvfrom(s, m_packetBuf, kPacketSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0) {
+            TraceSocketError(errno);
+            return -1;
         }
-        if (ready == 0) {
-            ++attempt;
-            wait = tamber_internal::nextWait(wait, s0);
-        } else {
-            sockaddr_in6 from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t got =
-                recvfrom(s, m_packetBuf, kPacketSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (got < 0) {
-                TraceSocketError(errno);
-                return 0;
-            }
-            // A raw ICMPv6 socket hands over the ICMP message alone, no IP header.
-            const unsigned char* r = m_packetBuf;
-            if (got >= kIcmpHeaderSize && r[0] == 129 && (r[4] << 8 | r[5]) == identifier &&
-                (r[6] << 8 | r[7]) == n &&
-                std::memcmp(&from.sin6_addr, &dest.sin6_addr, sizeof dest.sin6_addr) == 0) {
-                return static_cast<int>(got);
-            }
-            ++attempt; // not our reply: the wait stays as it is
-        }
-        if (attempt > retries) {
-            break;
-        }
-    }
-    return -2;
+        // A raw ICMPv6 socket hands over the ICMP message alone, no IP header.
+        const unsigned char* r = m_packetBuf;
+        const bool ours = got >= kIcmpHeaderSize && r[0] == 129 && (r[4] << 8 | r[5]) == identifier &&
+                          (r[6] << 8 | r[7]) == n &&
+                          std::memcmp(&from.sin6_addr, &dest.sin6_addr, sizeof dest.sin6_addr) == 0;
+        return ours ? static_cast<int>(got) : 0;
+    };
+    return echoAttempts([this](int error) { TraceSocketError(error); }, s, retries, timeoutMs, send, receive);
 }
 
 int CIcmpPing::TamberByAddr6(const char* address, int retries, long timeoutMs) {
