@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -23,6 +24,16 @@ inline bool waitUntil(const std::function<bool()>& cond, int boundMs = 30000) {
         QThread::msleep(5);
     }
     return true;
+}
+
+// Calls on the session bus and waits at most boundMs for the answer, turning
+// the event loop meanwhile. The bound is the test's own: a blocking call can
+// outlive its time-out on a loaded machine. An error reply when none came.
+inline QDBusMessage callWithin(const QDBusMessage& message, int boundMs = 5000) {
+    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, boundMs);
+    if (!waitUntil([&] { return pending.isFinished(); }, boundMs + 1000))
+        return message.createErrorReply(QDBusError::Timeout, QStringLiteral("no answer"));
+    return pending.reply();
 }
 
 inline bool busNameOwned(const QString& name) {

@@ -25,7 +25,7 @@ QVariant property(const QString& service, const QString& path, const QString& in
                   const QString& name) {
     QDBusMessage get = QDBusMessage::createMethodCall(service, path, kProperties, "Get");
     get << interface << name;
-    const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui, 5000);
+    const QDBusReply<QDBusVariant> reply = callWithin(get);
     return reply.isValid() ? reply.value().variant() : QVariant();
 }
 
@@ -36,7 +36,7 @@ bool registerAsHost() {
         QDBusMessage call = QDBusMessage::createMethodCall(kWatcher, "/StatusNotifierWatcher", kWatcher,
                                                            "RegisterStatusNotifierHost");
         call << QDBusConnection::sessionBus().baseService();
-        QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
+        callWithin(call);
         return property(kWatcher, "/StatusNotifierWatcher", kWatcher, "IsStatusNotifierHostRegistered")
             .toBool();
     });
