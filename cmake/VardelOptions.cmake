@@ -85,6 +85,10 @@ function(vardel_add_gtest)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # ThreadSanitizer runs the code several times slower.
+  if(VARDEL_TSAN)
+    math(EXPR T_TIMEOUT "${T_TIMEOUT} * 3")
+  endif()
   # The environment and the namespace come through the launcher of each case:
   # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list.
   if(T_SAMBA_PEERS)
